@@ -1,0 +1,58 @@
+// Run settings: the command line, the rules between options, and the echo of
+// the settings on the console.
+#ifndef VENTARQUILLO_DRIVER_OPTIONS_H
+#define VENTARQUILLO_DRIVER_OPTIONS_H
+
+#include <string>
+
+// The values that the command line sets, with one given-flag per option that
+// has one.  Owned by the program's entry for the whole run and read by every
+// later step; fixed once the "Loading data" line has been written.
+struct RunSettings {
+    int TYPE_STUDY = 1;    // 1 TDS, 2 CC, 3 random (case-only or random sampling)
+    int DO_MLE = 1;        // 1 MLE, 0 LS
+    int N_SEC = 0;         // number of secondary traits; 0 = primary trait analysed
+    int DO_BURDEN = 0;     // 0 direct, 1 T1, 2 T5, 3 MB, 4 VT, 5 VC, 6 customized
+    int DO_CMC = 0;        // dominant coding requested
+    int DO_REC = 0;        // recessive coding requested
+    int DO_ROUND = 0;      // round the pooled primary trait
+    long NMAX = 500;       // most distinct primary-trait values after rounding
+    int DO_LOG = 0;        // natural logarithm of the primary trait
+    int DO_InvNormal = 0;  // inverse-normal transformation of the trait of interest
+    int DO_Rescale = 0;    // scale: 0 none, 1 standard deviation, 2 robust SD
+    int MAI_LB = 1;        // lower bound on minor-allele individuals (-MAC)
+    double MAF_UB = 0.05;  // upper bound on a variant's minor-allele frequency
+    double CR_LB = 0.0;    // lower bound on a variant's call rate
+
+    std::string seqPheno = "pheno_seq.txt";
+    std::string nonseqPheno = "pheno_nonseq.txt";
+    std::string whichCov = "cov.txt";
+    std::string scoreFile = "geno.txt";
+    std::string mapFile = "mapping.txt";
+    std::string wfile = "wfile.txt";
+    std::string outFile = "output.txt";
+    std::string logFile = "log";
+
+    // Given-flags: 1 when the option appeared on the command line.
+    int m_p1file = 0, m_p2file = 0, m_cov = 0, m_round = 0, m_gfile = 0, m_ofile = 0, m_MAC = 0;
+    int m_MAF = 0, m_method = 0, m_nsec = 0, m_mfile = 0, m_wf = 0, m_burden = 0, m_CR = 0;
+};
+
+// Writes the blank line and the six banner lines.
+void print_banner();
+
+// Reads argv[1..argc-1] into the settings.  Unknown options, bad keywords and
+// values outside their range end the run with a message and the stop line.
+void read_options(int argc, char** argv, RunSettings& s);
+
+// The four rules between options, in order, with their warnings and resets.
+void apply_option_rules(RunSettings& s);
+
+// The "FROM USER:" block, the four checks and the "FROM DEFAULTS:" block.
+void echo_settings(RunSettings& s);
+
+// Leading decimal integer / real of a text, 0 when there are no digits.
+long leading_integer(const char* text);
+double leading_real(const char* text);
+
+#endif

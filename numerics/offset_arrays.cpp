@@ -1,0 +1,82 @@
+#include "numerics/offset_arrays.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Element count of an inclusive range, or -1 when the range is malformed
+// (nh < nl - 1) or the count does not fit.
+long range_count(long nl, long nh) {
+    if (nh < nl - 1) return -1;
+    long count = 0;
+    if (__builtin_sub_overflow(nh, nl, &count) || __builtin_add_overflow(count, 1L, &count)) return -1;
+    return count;
+}
+
+// malloc(0) may legally return a null pointer; an empty range still gets a
+// valid, releasable handle, so at least one element is requested.
+template <typename T>
+T* allocate_elements(long count) {
+    const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 1u;
+    if (n > SIZE_MAX / sizeof(T)) return nullptr;
+    return static_cast<T*>(std::malloc(n * sizeof(T)));
+}
+
+}  // namespace
+
+[[noreturn]] void nrerror(const char* error_text) {
+    std::fprintf(stderr, "Numerical Recipes run-time error...\n");
+    std::fprintf(stderr, "%s\n", error_text);
+    std::fprintf(stderr, "...now exiting to system...\n");
+    std::fflush(stdout);
+    // The outcome of the command and whatever it prints play no part.
+    [[maybe_unused]] int ignored = std::system("pause");
+    std::exit(1);
+}
+
+double* dvector(long nl, long nh) {
+    const long count = range_count(nl, nh);
+    double* v = count < 0 ? nullptr : allocate_elements<double>(count);
+    if (v == nullptr) nrerror("allocation failure in dvector()");
+    return v - nl;
+}
+
+int* ivector(int nl, int nh) {
+    const long count = range_count(nl, nh);
+    int* v = count < 0 ? nullptr : allocate_elements<int>(count);
+    if (v == nullptr) nrerror("allocation failure in ivector()");
+    return v - nl;
+}
+
+double** dmatrix(long nrl, long nrh, long ncl, long nch) {
+    const long nrow = range_count(nrl, nrh);
+    const long ncol = range_count(ncl, nch);
+
+    // 1. The row pointers.  An empty row range still keeps one slot, which
+    //    holds the block so that the release can find it through m[nrl].
+    double** m = nrow < 0 ? nullptr : allocate_elements<double*>(nrow);
+    if (m == nullptr) nrerror("allocation failure 1 in matrix()");
+    m -= nrl;
+
+    // 2. One contiguous row-major block of nrow x ncol doubles.
+    long cells = -1;
+    if (nrow >= 0 && ncol >= 0 && __builtin_mul_overflow(nrow, ncol, &cells)) cells = -1;
+    double* block = cells < 0 ? nullptr : allocate_elements<double>(cells);
+    if (block == nullptr) nrerror("allocation failure 2 in matrix()");
+
+    // 3. Row nrl starts the block; each following row starts ncol further on.
+    m[nrl] = block - ncl;
+    for (long i = nrl + 1; i <= nrh; ++i) m[i] = m[i - 1] + ncol;
+    return m;
+}
+
+void free_dvector(double* v, long nl, long /*nh*/) { std::free(v + nl); }
+
+void free_ivector(int* v, int nl, int /*nh*/) { std::free(v + nl); }
+
+void free_dmatrix(double** m, long nrl, long /*nrh*/, long ncl, long /*nch*/) {
+    std::free(m[nrl] + ncl);
+    std::free(m + nrl);
+}
