@@ -1,0 +1,23 @@
+// Incomplete gamma function (series and Lentz continued fraction, with the
+// Lanczos ln-gamma) and descriptive statistics over inclusive index ranges.
+#ifndef VENTARQUILLO_NUMERICS_GAMMA_AND_STATS_H
+#define VENTARQUILLO_NUMERICS_GAMMA_AND_STATS_H
+
+// Q(a, x) = 1 - P(a, x), the upper regularised incomplete gamma function.
+double gammq(double a, double x);
+// *gamser = P(a, x) by its series; *gln = ln Gamma(a).
+void gser(double* gamser, double a, double x, double* gln);
+// *gammcf = Q(a, x) by its continued fraction; *gln = ln Gamma(a).
+void gcf(double* gammcf, double a, double x, double* gln);
+// ln Gamma(xx) for xx > 0 (Lanczos approximation).
+double gammln(double xx);
+
+double mean(double* x, long nl, long nh);
+// Standard deviation about mean_x with divisor n, never below 1e-10.
+double sd(double* x, long nl, long nh, double mean_x);
+// Median of x[nl..nh]; x is not changed.
+double median(double* x, long nl, long nh);
+// 1.4826 x the median absolute deviation from the median; x is not changed.
+double sd_MAD(double* x, long nl, long nh);
+
+#endif
