@@ -58,40 +58,21 @@ double** covariate_matrix(int n, int p, const std::vector<double>& rows) {
 // ------------------------------------------------------------- covariates
 
 TEST(CovariatesProcess, TwoValuedColumnsTakeTheMoreFrequentValueOrTheLaterOneOnATie) {
-    // Column 0: intercept.  Column 1: 1, 2, 1, NA -> 1 occurs twice.
-    // Column 2: 2, 5, NA, 5, 2 on five rows -> tie, 5 was met second.
-    double** m = covariate_matrix(5, 3,
-                                  {1, 1, 2,    //
-                                   1, 2, 5,    //
-                                   1, 1, NA,   //
-                                   1, NA, 5,   //
-                                   1, 1, 2});
-    covariatesProcess(5, 3, m);
-    const double col1[] = {1, 2, 1, 1, 1};
-    const double col2[] = {2, 5, 5, 5, 2};
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(m[i][0], 1.0) << i;
-        EXPECT_EQ(m[i][1], col1[i]) << i;
-        EXPECT_EQ(m[i][2], col2[i]) << i;
-    }
-    free_dmatrix(m, 0, 4, 0, 2);
-}
-
-TEST(CovariatesProcess, TieOrderFollowsTheRowsNotTheValues) {
-    // 5 met first, 2 second: a tie now gives 2.
-    double** m = covariate_matrix(5, 1, {5, 2, NA, 2, 5});
-    covariatesProcess(5, 1, m);
-    EXPECT_EQ(m[2][0], 2.0);
-    free_dmatrix(m, 0, 4, 0, 0);
-}
-
-TEST(CovariatesProcess, OneValuedColumnFillsWithThatValue) {
-    double** m = covariate_matrix(3, 1, {NA, 7, 7});
-    covariatesProcess(3, 1, m);
-    EXPECT_EQ(m[0][0], 7.0);
-    EXPECT_EQ(m[1][0], 7.0);
-    EXPECT_EQ(m[2][0], 7.0);
-    free_dmatrix(m, 0, 2, 0, 0);
+    // Column 0: intercept.  Column 1: 1, 2, 1, NA, 1 -> 1 is the more frequent.
+    // Column 2: 2, 5, NA, 5, 2 -> tie, 5 was met second.
+    // Column 3: 5, 2, NA, 2, 5 -> tie, now 2 was met second.
+    // Column 4: NA, 7, 7, 7, NA -> one value only.
+    double** m = covariate_matrix(5, 5,
+                                  {1, 1, 2, 5, NA,    //
+                                   1, 2, 5, 2, 7,     //
+                                   1, 1, NA, NA, 7,   //
+                                   1, NA, 5, 2, 7,    //
+                                   1, 1, 2, 5, NA});
+    covariatesProcess(5, 5, m);
+    const double expected[5][5] = {{1, 1, 2, 5, 7}, {1, 2, 5, 2, 7}, {1, 1, 5, 2, 7}, {1, 1, 5, 2, 7}, {1, 1, 2, 5, 7}};
+    for (int i = 0; i < 5; ++i)
+        for (int j = 0; j < 5; ++j) EXPECT_EQ(m[i][j], expected[i][j]) << i << "," << j;
+    free_dmatrix(m, 0, 4, 0, 4);
 }
 
 TEST(CovariatesProcess, ThreeValuedColumnIsStandardisedWithDivisorNMinusOne) {
