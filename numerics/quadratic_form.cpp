@@ -280,30 +280,20 @@ bool finite_arguments(double sigma, double acc) {
     return true;
 }
 
-// Everything of qfc after the set-up of the working state: returns the
-// distribution value, or -1 with *ifault set.  May be abandoned by counter().
-double evaluate(double sigma, double acc, double* trace, int* ifault) {
-    double acc1 = acc;
-    double xlim = static_cast<double>(lim);
-
-    // Mean, variance and extreme coefficients of Q; argument checks.
+// Checks the arguments and sets sigsq, mean, lmax and lmin; *variance
+// receives the variance of Q.  False for invalid arguments.
+bool summarise_terms(double sigma, double acc, double* variance) {
     sigsq = square(sigma);
     double sd = sigsq;
     lmax = 0.0;
     lmin = 0.0;
     mean = 0.0;
-    if (!finite_arguments(sigma, acc)) {
-        *ifault = 3;
-        return -1.0;
-    }
+    if (!finite_arguments(sigma, acc)) return false;
     for (int j = 0; j < r; j++) {
         const int nj = n[j];
         const double lj = lb[j];
         const double ncj = nc[j];
-        if (nj < 0 || ncj < 0.0) {
-            *ifault = 3;
-            return -1.0;
-        }
+        if (nj < 0 || ncj < 0.0) return false;
         sd = sd + square(lj) * (2.0 * nj + 4.0 * ncj);
         mean = mean + lj * (nj + ncj);
         if (lmax < lj) {
@@ -312,19 +302,16 @@ double evaluate(double sigma, double acc, double* trace, int* ifault) {
             lmin = lj;
         }
     }
-    // Q is the constant 0.
-    if (sd == 0.0) return (c > 0.0) ? 1.0 : 0.0;
-    sd = std::sqrt(sd);
-    const double almx = (lmax < -lmin) ? -lmin : lmax;
+    *variance = sd;
+    return true;
+}
 
-    // Starting values of findu and ctff; truncation point without a
-    // convergence factor.
+// Truncation point of the first integration, found without a convergence
+// factor and again with one when a factor helps (it then joins sigsq).
+double initial_truncation_point(double sd, double acc1, double* trace) {
     double utx = 16.0 / sd;
-    double up = 4.5 / sd;
-    double un = -up;
     findu(&utx, 0.5 * acc1);
-
-    // Does a convergence factor help?
+    const double almx = (lmax < -lmin) ? -lmin : lmax;
     if (c != 0.0 && almx > 0.07 * sd) {
         const double tausq = 0.25 * acc1 / cfe(c);
         if (fail) {
@@ -335,52 +322,16 @@ double evaluate(double sigma, double acc, double* trace, int* ifault) {
             trace[5] = std::sqrt(tausq);
         }
     }
-    trace[4] = utx;
-    acc1 = 0.5 * acc1;
+    return utx;
+}
 
-    double intv = 0.0;
-    double xnt = 0.0;
-    for (;;) {
-        // Range of Q: outside it the answer is 0 or 1 to the accuracy asked.
-        const double d1 = ctff(acc1, &up) - c;
-        if (d1 < 0.0) return 1.0;
-        const double d2 = c - ctff(acc1, &un);
-        if (d2 < 0.0) return 0.0;
-        intv = kTwoPi / ((d1 > d2) ? d1 : d2);
-
-        // Terms needed by the main integration, and the most that the
-        // auxiliary integration may take.
-        xnt = utx / intv;
-        const double xntm = 3.0 / std::sqrt(acc1);
-        if (!(xnt > xntm * 1.5)) break;
-
-        // Auxiliary integration with a convergence factor.  The negated test
-        // also refuses a term count that is not a number.
-        if (!(xntm <= xlim)) {
-            *ifault = 1;
-            return -1.0;
-        }
-        const int ntm = static_cast<int>(std::floor(xntm + 0.5));
-        const double intv1 = utx / ntm;
-        const double x = kTwoPi / intv1;
-        if (x <= std::fabs(c)) break;
-        const double cfe_below = cfe(c - x);
-        const double cfe_above = cfe(c + x);
-        const double tausq = 0.33 * acc1 / (1.1 * (cfe_below + cfe_above));
-        if (fail) break;
-        acc1 = 0.67 * acc1;
-        integrate(ntm, intv1, tausq, false);
-        xlim = xlim - xntm;
-        sigsq = sigsq + tausq;
-        trace[2] = trace[2] + 1;
-        trace[1] = trace[1] + ntm + 1;
-        // Truncation point with the new convergence factor.
-        findu(&utx, 0.25 * acc1);
-        acc1 = 0.75 * acc1;
-    }
-
-    // Main integration.
+// The main integration with xnt terms of step intv, when no more than xlim
+// terms are left (fault 1 otherwise); then the round-off test against the
+// caller's accuracy acc.
+double main_integration(double intv, double xnt, double xlim, double acc, double* trace,
+                        int* ifault) {
     trace[3] = intv;
+    // The negated test also refuses a term count that is not a number.
     if (!(xnt <= xlim)) {
         *ifault = 1;
         return -1.0;
@@ -399,6 +350,65 @@ double evaluate(double sigma, double acc, double* trace, int* ifault) {
         if (m * x == m * ersm) *ifault = 2;
     }
     return result;
+}
+
+// Everything of qfc after the set-up of the working state: returns the
+// distribution value, or -1 with *ifault set.  May be abandoned by counter().
+double evaluate(double sigma, double acc, double* trace, int* ifault) {
+    double variance = 0.0;
+    if (!summarise_terms(sigma, acc, &variance)) {
+        *ifault = 3;
+        return -1.0;
+    }
+    // Q is the constant 0.
+    if (variance == 0.0) return (c > 0.0) ? 1.0 : 0.0;
+    const double sd = std::sqrt(variance);
+
+    double acc1 = acc;
+    double xlim = static_cast<double>(lim);
+    double up = 4.5 / sd;
+    double un = -up;
+    double utx = initial_truncation_point(sd, acc1, trace);
+    trace[4] = utx;
+    acc1 = 0.5 * acc1;
+
+    for (;;) {
+        // Range of Q: outside it the answer is 0 or 1 to the accuracy asked.
+        const double d1 = ctff(acc1, &up) - c;
+        if (d1 < 0.0) return 1.0;
+        const double d2 = c - ctff(acc1, &un);
+        if (d2 < 0.0) return 0.0;
+        const double intv = kTwoPi / ((d1 > d2) ? d1 : d2);
+
+        // Terms needed by the main integration, and the most that an
+        // auxiliary integration may take.
+        const double xnt = utx / intv;
+        const double xntm = 3.0 / std::sqrt(acc1);
+        if (!(xnt > xntm * 1.5)) return main_integration(intv, xnt, xlim, acc, trace, ifault);
+
+        // Auxiliary integration with a convergence factor.
+        if (!(xntm <= xlim)) {
+            *ifault = 1;
+            return -1.0;
+        }
+        const int ntm = static_cast<int>(std::floor(xntm + 0.5));
+        const double intv1 = utx / ntm;
+        const double x = kTwoPi / intv1;
+        if (x <= std::fabs(c)) return main_integration(intv, xnt, xlim, acc, trace, ifault);
+        const double cfe_below = cfe(c - x);
+        const double cfe_above = cfe(c + x);
+        const double tausq = 0.33 * acc1 / (1.1 * (cfe_below + cfe_above));
+        if (fail) return main_integration(intv, xnt, xlim, acc, trace, ifault);
+        acc1 = 0.67 * acc1;
+        integrate(ntm, intv1, tausq, false);
+        xlim = xlim - xntm;
+        sigsq = sigsq + tausq;
+        trace[2] = trace[2] + 1;
+        trace[1] = trace[1] + ntm + 1;
+        // Truncation point with the new convergence factor.
+        findu(&utx, 0.25 * acc1);
+        acc1 = 0.75 * acc1;
+    }
 }
 
 }  // namespace
