@@ -16,6 +16,9 @@ constexpr double kSingularDeterminant = 1e-20;
 
 bool missing(double g) { return g < kMissingBelow; }
 
+// Upper index of a 0-based scratch array of n entries (one slot when empty).
+int top(int n) { return n > 0 ? n - 1 : 0; }
+
 // Integer part of (count + g) for a called genotype g >= 1.0, saturated at
 // INT_MAX so that an absurd dosage cannot overflow the conversion.
 int addAlleles(int count, double g) {
@@ -32,12 +35,8 @@ double imputedAdditive(double q) { return 2 * (1 - q); }
 // frequencies q: the probability that the missing sites bring the total to at
 // least two.  P0 = prod q^2 is the chance of no minor allele there; with
 // type 0 the chance of exactly one, sum_i 2 (1 - q_i) q_i prod_{j != i} q_j^2,
-// is taken off as well.
+// is taken off as well.  type is exactly 0.0 or 1.0 (see acceptableType).
 double recessiveImputed(double type, int n_miss, const double* q) {
-    if (type != 0.0 && type != 1.0) {
-        std::printf("Only type=0 or 1 is acceptable\n");
-        std::exit(1);
-    }
     double impute = 0.0;
     if (n_miss >= 1) {
         double p0 = 1.0;
@@ -52,6 +51,15 @@ double recessiveImputed(double type, int n_miss, const double* q) {
         impute -= one;
     }
     return impute;
+}
+
+// The imputation is defined for 0 or 1 carried alleles only; a dosage sum
+// such as 0.7 has no meaning there.
+bool acceptableType(double type) { return type == 0.0 || type == 1.0; }
+
+[[noreturn]] void stopOnType() {
+    std::printf("Only type=0 or 1 is acceptable\n");
+    std::exit(1);
 }
 
 bool inThreshold(const ColumnSource& src, int k, int j) { return src.thresh[k] >= src.maf_hat[j]; }
@@ -108,7 +116,7 @@ void codeVariant(const ColumnSource& src, int k, int n, double* S, int* mac) {
 
 void codeThreshold(const ColumnSource& src, int k, int n, double* S, int* mac) {
     summedCounts(src, n, mac, [&src, k](int j) { return inThreshold(src, k, j); });
-    double* missing_q = src.MODEL == 3 ? dvector(0, src.N_SNP > 0 ? src.N_SNP - 1 : 0) : nullptr;
+    double* missing_q = src.MODEL == 3 ? dvector(0, top(src.N_SNP)) : nullptr;
     for (int i = 0; i < n; ++i) {
         const double* row = src.x[i];
         double s = 0.0;
@@ -134,8 +142,12 @@ void codeThreshold(const ColumnSource& src, int k, int n, double* S, int* mac) {
                 s = 1.0;
             else if (n_miss == 0)
                 s = 0.0;
-            else
+            else if (acceptableType(carried))
                 s = recessiveImputed(carried, n_miss, missing_q);
+            else {
+                free_dvector(missing_q, 0, top(src.N_SNP));
+                stopOnType();
+            }
         } else {
             for (int j = 0; j < src.N_SNP; ++j) {
                 if (!inThreshold(src, k, j)) continue;
@@ -144,7 +156,7 @@ void codeThreshold(const ColumnSource& src, int k, int n, double* S, int* mac) {
         }
         S[i] = s;
     }
-    if (missing_q != nullptr) free_dvector(missing_q, 0, src.N_SNP > 0 ? src.N_SNP - 1 : 0);
+    if (missing_q != nullptr) free_dvector(missing_q, 0, top(src.N_SNP));
 }
 
 }  // namespace
@@ -249,12 +261,12 @@ bool checkColumn(const ColumnSource& src, int k, int n, int p, double** z, int M
 void buildCheckedColumns(const ColumnSource& src, int K, int n_code, int n_check, int p, double** z, int MAI_LB,
                          double** S, int* null_thresh, const ScoreSet& set) {
     *set.n_work = 0;
-    int* mac = ivector(0, n_code > 0 ? n_code - 1 : 0);
+    int* mac = ivector(0, top(n_code));
     for (int k = 0; k < K; ++k) {
         codeColumn(src, k, n_code, S[k], mac);
         checkColumn(src, k, n_check, p, z, MAI_LB, S[k], mac, set, null_thresh);
     }
-    free_ivector(mac, 0, n_code > 0 ? n_code - 1 : 0);
+    free_ivector(mac, 0, top(n_code));
 }
 
 void clearScores(int K, const ScoreSet& set) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <initializer_list>
 #include <limits>
@@ -141,6 +142,19 @@ TEST(ColumnCoding, RunningCountTruncatesAfterEachAddition) {
     const double thresh[1] = {0.05};
     const double maf[3] = {0.01, 0.01, 0.01};
     EXPECT_EQ(code(thresholdColumns(1, 3, x.m, q, thresh, maf), 0, 1).mac[0], 2);
+}
+
+TEST(ColumnCoding, AbsurdDosagesSaturateTheCounts) {
+    Matrix x(2, 2, {1e300, 3.0, std::numeric_limits<double>::infinity(), 1.0});
+    const double q[2] = {0.9, 0.9};
+    EXPECT_EQ(code(variantColumns(1, 2, x.m, q), 0, 2).mac, (std::vector<int>{INT_MAX, INT_MAX}));
+    Matrix wt(1, 2, {1, 1});
+    EXPECT_EQ(code(weightedColumns(2, x.m, q, wt.m), 0, 2).mac, (std::vector<int>{INT_MAX, INT_MAX}));
+
+    Matrix z(2, 1, {1, 1});
+    Flags f = check(0, 2, 1, 1, {INT_MAX, INT_MAX}, {1.0, 2.0}, z.m);
+    EXPECT_EQ(f.MAC, INT_MAX);
+    EXPECT_EQ(f.MAI, 2);
 }
 
 TEST(ColumnCoding, VariantColumnsUnderEachModelAndCutOff) {
