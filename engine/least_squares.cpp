@@ -1,0 +1,265 @@
+#include "engine/least_squares.h"
+
+#include <cmath>
+
+#include "engine/score_columns.h"
+#include "numerics/linear_algebra.h"
+#include "numerics/offset_arrays.h"
+
+namespace {
+
+// Upper index of a 0-based scratch array of n entries (one slot when empty,
+// so that every scratch array has a valid handle).
+long top(long n) { return n > 0 ? n - 1 : 0; }
+
+// Ordinary least squares of y on the N by D design z.  izz (1-based, D by D)
+// receives (z'z)^-1, resid the residuals; returns RSS / N.
+double nullFit(int N, int D, const double* y, double** z, double** izz, double* resid) {
+    double* zy = dvector(0, top(D));
+    double* beta = dvector(0, top(D));
+
+    for (int d = 0; d < D; ++d) {
+        double sum = 0.0;
+        for (int i = 0; i < N; ++i) sum += z[i][d] * y[i];
+        zy[d] = sum;
+    }
+    for (int d = 0; d < D; ++d) {
+        for (int e = d; e < D; ++e) {
+            double sum = 0.0;
+            for (int i = 0; i < N; ++i) sum += z[i][d] * z[i][e];
+            izz[d + 1][e + 1] = sum;
+            izz[e + 1][d + 1] = sum;
+        }
+    }
+    invv(izz, D);
+
+    for (int d = 0; d < D; ++d) {
+        double sum = 0.0;
+        for (int e = 0; e < D; ++e) sum += izz[d + 1][e + 1] * zy[e];
+        beta[d] = sum;
+    }
+    double rss = 0.0;
+    for (int i = 0; i < N; ++i) {
+        double fitted = 0.0;
+        for (int d = 0; d < D; ++d) fitted += z[i][d] * beta[d];
+        resid[i] = y[i] - fitted;
+        rss += resid[i] * resid[i];
+    }
+
+    free_dvector(zy, 0, top(D));
+    free_dvector(beta, 0, top(D));
+    return rss / N;
+}
+
+// z'S over the N subjects.
+void crossWithDesign(int N, int D, double** z, const double* S, double* zs) {
+    for (int d = 0; d < D; ++d) {
+        double sum = 0.0;
+        for (int i = 0; i < N; ++i) sum += z[i][d] * S[i];
+        zs[d] = sum;
+    }
+}
+
+// Iz v, with Iz 0-based D by D.
+void timesInverse(int D, double** iz, const double* v, double* out) {
+    for (int d = 0; d < D; ++d) {
+        double sum = 0.0;
+        for (int e = 0; e < D; ++e) sum += iz[d][e] * v[e];
+        out[d] = sum;
+    }
+}
+
+double dot(int n, const double* a, const double* b) {
+    double sum = 0.0;
+    for (int i = 0; i < n; ++i) sum += a[i] * b[i];
+    return sum;
+}
+
+// Scores and covariance of the counted columns (null_thresh[k] == 0) of a
+// least-squares builder.  S_k'(I - H)S_l is formed through the covariates as
+// S_k'S_l - (z'S_k)' Iz (z'S_l), which costs O(n K^2 + n K p) instead of
+// an n by n residual projection.
+void leastSquaresCovariance(int K, int nsubj, int p, double** z, double** S, const int* null_thresh,
+                            const double* centerY, double SigmaSQ, double** Iz, const ScoreSet& set) {
+    const double s2 = nsubj * SigmaSQ / (nsubj - p);
+    const double scale = s2 / (SigmaSQ * SigmaSQ);
+    double** zs = dmatrix(0, top(K), 0, top(p));
+    double** izs = dmatrix(0, top(K), 0, top(p));
+
+    for (int k = 0; k < K; ++k) {
+        if (null_thresh[k] != 0) continue;
+        set.U[k] = dot(nsubj, centerY, S[k]) / SigmaSQ;
+        crossWithDesign(nsubj, p, z, S[k], zs[k]);
+        timesInverse(p, Iz, zs[k], izs[k]);
+    }
+    for (int k = 0; k < K; ++k) {
+        if (null_thresh[k] != 0) continue;
+        for (int l = k; l < K; ++l) {
+            if (null_thresh[l] != 0) continue;
+            const double quad = dot(nsubj, S[k], S[l]) - dot(p, zs[k], izs[l]);
+            set.cov[k][l] = quad * scale;
+            set.cov[l][k] = set.cov[k][l];
+        }
+    }
+
+    free_dmatrix(zs, 0, top(K), 0, top(p));
+    free_dmatrix(izs, 0, top(K), 0, top(p));
+}
+
+// The common body of the six builders.  The primary builders fit the null
+// model before building their columns; the secondary ones only when some
+// column passed the checks.
+void leastSquaresScoreSet(bool fit_first, const ColumnSource& src, int K, int nsubj, int p, const double* y,
+                          double** z, int MAI_LB, int* mac_thresh, int* mai_thresh, int* n_work, double* U,
+                          double** cov) {
+    const ScoreSet set{mac_thresh, mai_thresh, n_work, U, cov};
+    double* centerY = dvector(0, top(nsubj));
+    double** Iz = dmatrix(0, top(p), 0, top(p));
+    double SigmaSQ = 0.0;
+    bool fitted = false;
+    if (fit_first) {
+        score_yz_quanTrait(nsubj, p, y, z, centerY, &SigmaSQ, Iz);
+        fitted = true;
+    }
+
+    double** S = dmatrix(0, top(K), 0, top(nsubj));
+    int* null_thresh = ivector(0, static_cast<int>(top(K)));
+    buildCheckedColumns(src, K, nsubj, nsubj, p, z, MAI_LB, S, null_thresh, set);
+    clearScores(K, set);
+
+    if (*n_work >= 1) {
+        if (nsubj <= p) {
+            // RSS / (n - p) has no positive divisor: no column has a usable variance.
+            for (int k = 0; k < K; ++k) null_thresh[k] = 1;
+            *n_work = 0;
+        } else {
+            if (!fitted) score_yz_quanTrait(nsubj, p, y, z, centerY, &SigmaSQ, Iz);
+            leastSquaresCovariance(K, nsubj, p, z, S, null_thresh, centerY, SigmaSQ, Iz, set);
+            dropNonPositiveVariance(K, null_thresh, set);
+        }
+    }
+
+    free_ivector(null_thresh, 0, static_cast<int>(top(K)));
+    free_dmatrix(S, 0, top(K), 0, top(nsubj));
+    free_dmatrix(Iz, 0, top(p), 0, top(p));
+    free_dvector(centerY, 0, top(nsubj));
+}
+
+}  // namespace
+
+void score_yz_quanTrait(int N, int D, const double* y, double** z, double* centerY, double* SigmaSQ, double** Iz) {
+    double** izz = dmatrix(1, D, 1, D);
+    *SigmaSQ = nullFit(N, D, y, z, izz, centerY);
+    for (int d = 0; d < D; ++d)
+        for (int e = 0; e < D; ++e) Iz[d][e] = izz[d + 1][e + 1];
+    free_dmatrix(izz, 1, D, 1, D);
+}
+
+void scoreLinear_UV(int N, int D, const double* y, const double* S, double** z, double* stat_U, double* stat_V,
+                    double* stat, double* errorVar) {
+    double** izz = dmatrix(1, D, 1, D);
+    double* resid = dvector(0, top(N));
+    double* zs = dvector(0, top(D));
+
+    *errorVar = nullFit(N, D, y, z, izz, resid);
+    *stat_U = dot(N, resid, S);
+
+    crossWithDesign(N, D, z, S, zs);
+    double explained = 0.0;
+    for (int d = 0; d < D; ++d) {
+        double sum = 0.0;
+        for (int e = 0; e < D; ++e) sum += izz[d + 1][e + 1] * zs[e];
+        explained += zs[d] * sum;
+    }
+    *stat_V = (dot(N, S, S) - explained) * *errorVar;
+    *stat = *stat_U / std::sqrt(*stat_V);
+
+    free_dvector(zs, 0, top(D));
+    free_dvector(resid, 0, top(N));
+    free_dmatrix(izz, 1, D, 1, D);
+}
+
+void estLinear(int N, int D, const double* y, const double* S, double** z, double* beta_est, double* beta_se) {
+    const int m = D + 1;
+    // Column a of X = [S, z] for subject i.
+    auto X = [&](int i, int a) { return a == 0 ? S[i] : z[i][a - 1]; };
+
+    double** xx = dmatrix(1, m, 1, m);
+    double* xy = dvector(0, m - 1);
+    double* beta = dvector(0, m - 1);
+    for (int a = 0; a < m; ++a) {
+        double sum = 0.0;
+        for (int i = 0; i < N; ++i) sum += X(i, a) * y[i];
+        xy[a] = sum;
+        for (int b = a; b < m; ++b) {
+            double cross = 0.0;
+            for (int i = 0; i < N; ++i) cross += X(i, a) * X(i, b);
+            xx[a + 1][b + 1] = cross;
+            xx[b + 1][a + 1] = cross;
+        }
+    }
+    invv(xx, m);
+
+    for (int a = 0; a < m; ++a) {
+        double sum = 0.0;
+        for (int b = 0; b < m; ++b) sum += xx[a + 1][b + 1] * xy[b];
+        beta[a] = sum;
+    }
+    double rss = 0.0;
+    for (int i = 0; i < N; ++i) {
+        double fitted = 0.0;
+        for (int a = 0; a < m; ++a) fitted += X(i, a) * beta[a];
+        const double r = y[i] - fitted;
+        rss += r * r;
+    }
+    *beta_est = beta[0];
+    *beta_se = std::sqrt(rss / N * xx[1][1]);
+
+    free_dvector(beta, 0, m - 1);
+    free_dvector(xy, 0, m - 1);
+    free_dmatrix(xx, 1, m, 1, m);
+}
+
+void EM_prim_MULTI_naive(int n1, int p, int N_SNP, const double* y10, double** x, double** z, int n_weight,
+                         double** wt, const double* q, int MAI_LB, int* mac_thresh, int* mai_thresh, int* n_work,
+                         double* U, double** cov) {
+    leastSquaresScoreSet(true, weightedColumns(N_SNP, x, q, wt), n_weight, n1, p, y10, z, MAI_LB, mac_thresh,
+                         mai_thresh, n_work, U, cov);
+}
+
+void EM_sec_MULTI_naive(int n2, int p, int N_SNP, const double* /*y10*/, const double* y2, double** x, double** z,
+                        int n_weight, double** wt, const double* q, int MAI_LB, int* mac_thresh, int* mai_thresh,
+                        int* n_work, double* U, double** cov) {
+    leastSquaresScoreSet(false, weightedColumns(N_SNP, x, q, wt), n_weight, n2, p, y2, z, MAI_LB, mac_thresh,
+                         mai_thresh, n_work, U, cov);
+}
+
+void EM_prim_SKAT_naive(int MODEL, int n1, int p, int N_SNP, const double* y10, double** x, double** z, int N_UNIQ,
+                        const double* q, int MAI_LB, int* mac_thresh, int* mai_thresh, int* n_work, double* U,
+                        double** cov) {
+    leastSquaresScoreSet(true, variantColumns(MODEL, N_SNP, x, q), N_UNIQ, n1, p, y10, z, MAI_LB, mac_thresh,
+                         mai_thresh, n_work, U, cov);
+}
+
+void EM_sec_SKAT_naive(int MODEL, int n2, int p, int N_SNP, const double* /*y10*/, const double* y2, double** x,
+                       double** z, int N_UNIQ, const double* q, int MAI_LB, int* mac_thresh, int* mai_thresh,
+                       int* n_work, double* U, double** cov) {
+    leastSquaresScoreSet(false, variantColumns(MODEL, N_SNP, x, q), N_UNIQ, n2, p, y2, z, MAI_LB, mac_thresh,
+                         mai_thresh, n_work, U, cov);
+}
+
+void EM_prim_VTtest_naive_fixThresh2(int MODEL, int n1, int p, int N_SNP, const double* y10, double** x,
+                                     double** z, int N_UNIQ, const double* thresh, const double* maf_hat,
+                                     const double* q, int MAI_LB, int* mac_thresh, int* mai_thresh, int* n_work,
+                                     double* U, double** cov) {
+    leastSquaresScoreSet(true, thresholdColumns(MODEL, N_SNP, x, q, thresh, maf_hat), N_UNIQ, n1, p, y10, z,
+                         MAI_LB, mac_thresh, mai_thresh, n_work, U, cov);
+}
+
+void EM_sec_VTtest_naive_fixThresh2(int MODEL, int n2, int p, int N_SNP, const double* /*y10*/, const double* y2,
+                                    double** x, double** z, int N_UNIQ, const double* thresh,
+                                    const double* maf_hat, const double* q, int MAI_LB, int* mac_thresh,
+                                    int* mai_thresh, int* n_work, double* U, double** cov) {
+    leastSquaresScoreSet(false, thresholdColumns(MODEL, N_SNP, x, q, thresh, maf_hat), N_UNIQ, n2, p, y2, z,
+                         MAI_LB, mac_thresh, mai_thresh, n_work, U, cov);
+}
