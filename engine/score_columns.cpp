@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "engine/driver_support.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
 
@@ -29,29 +30,6 @@ int addAlleles(int count, double g) {
 
 // The expected additive code of a missing genotype: 2 (1 - q).
 double imputedAdditive(double q) { return 2 * (1 - q); }
-
-// Recessive burden of a subject that carries `type` (0 or 1) minor alleles at
-// its called sites and has n_miss missing sites with common-allele
-// frequencies q: the probability that the missing sites bring the total to at
-// least two.  P0 = prod q^2 is the chance of no minor allele there; with
-// type 0 the chance of exactly one, sum_i 2 (1 - q_i) q_i prod_{j != i} q_j^2,
-// is taken off as well.  type is exactly 0.0 or 1.0 (see acceptableType).
-double recessiveImputed(double type, int n_miss, const double* q) {
-    double impute = 0.0;
-    if (n_miss >= 1) {
-        double p0 = 1.0;
-        for (int i = 0; i < n_miss; ++i) p0 *= q[i] * q[i];
-        impute = 1 - p0;
-    }
-    if (type == 1.0) return impute;
-    for (int i = 0; i < n_miss; ++i) {
-        double one = 2 * (1 - q[i]) * q[i];
-        for (int j = 0; j < n_miss; ++j)
-            if (j != i) one *= q[j] * q[j];
-        impute -= one;
-    }
-    return impute;
-}
 
 // The imputation is defined for 0 or 1 carried alleles only; a dosage sum
 // such as 0.7 has no meaning there.
@@ -143,7 +121,7 @@ void codeThreshold(const ColumnSource& src, int k, int n, double* S, int* mac) {
             else if (n_miss == 0)
                 s = 0.0;
             else if (acceptableType(carried))
-                s = recessiveImputed(carried, n_miss, missing_q);
+                s = getS_REC_impute(carried, n_miss, missing_q);  // same digits as the burden
             else {
                 free_dvector(missing_q, 0, top(src.N_SNP));
                 stopOnType();
