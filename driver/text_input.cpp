@@ -1,0 +1,237 @@
+#include "driver/text_input.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/stop.h"
+
+namespace {
+
+constexpr std::size_t kSizingBlock = std::size_t{1} << 22;
+
+// Character classes of the sizing pass.
+enum : unsigned char { kContent = 0, kLineBreak = 1, kTab = 2, kBlank = 3 };
+
+struct ClassTable {
+    unsigned char c[256];
+    constexpr ClassTable() : c() {
+        for (int i = 0; i < 256; ++i) c[i] = kContent;
+        c[static_cast<unsigned char>('\n')] = kLineBreak;
+        c[static_cast<unsigned char>('\t')] = kTab;
+        c[static_cast<unsigned char>(' ')] = kBlank;
+        c[static_cast<unsigned char>('\r')] = kBlank;
+        c[static_cast<unsigned char>('\v')] = kBlank;
+        c[static_cast<unsigned char>('\f')] = kBlank;
+    }
+};
+constexpr ClassTable kClass;
+
+[[noreturn]] void stopOnReadError(const std::string& name) {
+    std::printf("fail\nError: Cannot read file '%s'.\n", name.c_str());
+    kill_VENTARQUILLO();
+}
+
+}  // namespace
+
+std::FILE* openInputOrStop(const std::string& name, const char* open_format) {
+    std::FILE* f = std::fopen(name.c_str(), "rb");
+    if (f == nullptr) {
+        std::printf(open_format, name.c_str());
+        kill_VENTARQUILLO();
+    }
+    return f;
+}
+
+FileShape sizeInputFile(const std::string& name, const char* open_format) {
+    std::FILE* f = openInputOrStop(name, open_format);
+    std::vector<char> buf(kSizingBlock);
+
+    // Counts of the rows up to the last line with content are committed; the
+    // line breaks and tabs of blank lines after it wait in pending_* and are
+    // committed only when another line with content follows.
+    long committed_breaks = 0, committed_tabs = 0;
+    long pending_breaks = 0, pending_tabs = 0;
+    long line_tabs = 0;
+    bool line_has_content = false;
+    bool first = true;
+
+    std::size_t got = 0;
+    while ((got = std::fread(buf.data(), 1, buf.size(), f)) > 0) {
+        std::size_t i = 0;
+        if (first) {
+            // The first character is never a tab or a line break of the count.
+            first = false;
+            if (kClass.c[static_cast<unsigned char>(buf[0])] == kContent) line_has_content = true;
+            i = 1;
+        }
+        for (; i < got; ++i) {
+            switch (kClass.c[static_cast<unsigned char>(buf[i])]) {
+                case kContent:
+                    line_has_content = true;
+                    break;
+                case kTab:
+                    ++line_tabs;
+                    break;
+                case kLineBreak:
+                    if (line_has_content) {
+                        committed_breaks += pending_breaks + 1;
+                        committed_tabs += pending_tabs + line_tabs;
+                        pending_breaks = pending_tabs = 0;
+                    } else {
+                        ++pending_breaks;
+                        pending_tabs += line_tabs;
+                    }
+                    line_tabs = 0;
+                    line_has_content = false;
+                    break;
+                default:
+                    break;
+            }
+        }
+    }
+    if (std::ferror(f)) stopOnReadError(name);
+    std::fclose(f);
+
+    FileShape shape;
+    if (line_has_content) {
+        // A last row without a closing line break.
+        shape.rows = committed_breaks + pending_breaks + 1;
+        shape.tabs = committed_tabs + pending_tabs + line_tabs;
+    } else {
+        shape.rows = committed_breaks;
+        shape.tabs = committed_tabs;
+    }
+    if (shape.rows == 0) {
+        std::printf("fail\nError: file '%s' has no rows.\n", name.c_str());
+        kill_VENTARQUILLO();
+    }
+    if (shape.rows >= INT_MAX) {
+        std::printf("fail\nError: file '%s' has more rows than this program can hold.\n", name.c_str());
+        kill_VENTARQUILLO();
+    }
+    shape.columns = shape.tabs / shape.rows + 1;
+    return shape;
+}
+
+LineReader::LineReader(std::FILE* f, const std::string& name, std::size_t block_bytes)
+    : file_(f), name_(name), buf_(block_bytes > 0 ? block_bytes : 1) {}
+
+bool LineReader::fill() {
+    if (pos_ > 0) {
+        std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
+        base_ += static_cast<long long>(pos_);
+        end_ -= pos_;
+        scanned_ -= pos_;
+        pos_ = 0;
+    }
+    if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);  // a row longer than the block
+    const std::size_t got = std::fread(buf_.data() + end_, 1, buf_.size() - end_, file_);
+    if (got == 0) {
+        if (std::ferror(file_)) stopOnReadError(name_);
+        eof_ = true;
+        return false;
+    }
+    end_ += got;
+    return true;
+}
+
+bool LineReader::next(std::string_view& line, long& lineno, long long& offset) {
+    for (;;) {
+        if (scanned_ < pos_) scanned_ = pos_;
+        const void* hit = scanned_ < end_ ? std::memchr(buf_.data() + scanned_, '\n', end_ - scanned_) : nullptr;
+        if (hit != nullptr) {
+            const std::size_t stop = static_cast<std::size_t>(static_cast<const char*>(hit) - buf_.data());
+            const std::size_t start = pos_;
+            pos_ = scanned_ = stop + 1;
+            ++lineno_;
+            // A line break as the file's first character does not end a row.
+            if (lineno_ == 1 && start == 0 && stop == 0 && base_ == 0) continue;
+            line = std::string_view(buf_.data() + start, stop - start);
+            lineno = lineno_;
+            offset = base_ + static_cast<long long>(start);
+            return true;
+        }
+        scanned_ = end_;
+        if (eof_ || !fill()) {
+            if (pos_ < end_) {
+                line = std::string_view(buf_.data() + pos_, end_ - pos_);
+                lineno = ++lineno_;
+                offset = base_ + static_cast<long long>(pos_);
+                pos_ = scanned_ = end_;
+                return true;
+            }
+            return false;
+        }
+    }
+}
+
+void LineReader::nextOrStop(std::string_view& line, long& lineno, long long& offset) {
+    if (!next(line, lineno, offset)) {
+        std::printf("fail\nError: file '%s' ended before line %ld.\n", name_.c_str(), lineno_ + 1);
+        kill_VENTARQUILLO();
+    }
+}
+
+void splitFields(std::string_view line, std::vector<std::string_view>& fields) {
+    fields.clear();
+    const char* p = line.data();
+    const char* const e = p + line.size();
+    while (p < e) {
+        while (p < e && isFieldSeparator(static_cast<unsigned char>(*p))) ++p;
+        if (p == e) break;
+        const char* start = p;
+        while (p < e && !isFieldSeparator(static_cast<unsigned char>(*p))) ++p;
+        fields.emplace_back(start, static_cast<std::size_t>(p - start));
+    }
+}
+
+void checkFieldCount(const std::string& name, long lineno, long nfields, long columns, bool first_row,
+                     long first_lineno) {
+    if (nfields == columns) return;
+    if (first_row)
+        std::printf(
+            "fail\nError: line %ld of file '%s' has %ld field(s) but %ld tab-separated column(s); fields must be "
+            "separated by single tabs.\n",
+            lineno, name.c_str(), nfields, columns);
+    else
+        std::printf("fail\nError: line %ld of file '%s' has %ld field(s), but line %ld has %ld.\n", lineno,
+                    name.c_str(), nfields, first_lineno, columns);
+    kill_VENTARQUILLO();
+}
+
+bool isNAField(std::string_view field) { return field.size() >= 2 && field[0] == 'N' && field[1] == 'A'; }
+
+double leadingNumber(std::string_view field) {
+    const std::string text(field);
+    return std::strtod(text.c_str(), nullptr);
+}
+
+bool wholeNumber(std::string_view field, double* value) {
+    if (field.empty()) return false;
+    const std::string text(field);
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size()) return false;
+    *value = v;
+    return true;
+}
+
+bool wholeInteger(std::string_view field, int* value) {
+    if (field.empty()) return false;
+    const std::string text(field);
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (end != text.c_str() + text.size() || errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
+    *value = static_cast<int>(v);
+    return true;
+}
+
+[[noreturn]] void stopOnField(const std::string& name, long lineno, const char* what, std::string_view field,
+                              const char* problem) {
+    std::printf("fail\nError: line %ld of file '%s': %s '%.*s' %s.\n", lineno, name.c_str(), what,
+                static_cast<int>(field.size()), field.data(), problem);
+    kill_VENTARQUILLO();
+}
