@@ -37,4 +37,12 @@ void bubbleRank_noTie(int arrayLen, double* Array, double* rank);
 // Frequency-weighted variance with divisor sum(freq).  Not used by the program.
 double var(int n, int* freq, double* x);
 
+// Correlation matrix, in the 1-based Sigma[1..N_WT][1..N_WT], of the
+// per-subject contributions (S[k][i] - sum_d (SZ_k' Iz)[d] z[i][d]) centerY[i]
+// of N_WT score columns S[k][0..N-1], adjusted for the D covariates z[i][0..D-1]
+// with Iz = (z'z)^-1 (D x D) and SZ[k][d] = sum_i S[k][i] z[i][d]; the
+// contributions are not centred.  Not used by the program.
+void getSigma(int N_WT, int N, int D, double** S, double** z, double* centerY, double** Iz, double** SZ,
+              double** Sigma);
+
 #endif

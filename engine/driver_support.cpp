@@ -1,0 +1,367 @@
+#include "engine/driver_support.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <numeric>
+
+#include "engine/stop.h"
+#include "numerics/offset_arrays.h"
+
+namespace {
+
+constexpr double MISSING = -999.0;
+constexpr double SAME_VALUE_TOL = 1e-15;
+
+// Ascending order that is a strict weak ordering even with NaN: numbers in
+// their natural order, every NaN after all numbers and equivalent to any other
+// NaN.  Without NaN this is plain "a < b".
+bool less_nan_last(double a, double b) {
+    if (std::isnan(a)) return false;
+    if (std::isnan(b)) return true;
+    return a < b;
+}
+
+// The pointer / index arrays of the rank routines are allocated directly and
+// share one failure message.
+template <typename T>
+T* allocate_rank_array(long count) {
+    const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 1u;
+    T* p = n > SIZE_MAX / sizeof(T) ? nullptr : static_cast<T*>(std::malloc(n * sizeof(T)));
+    if (p == nullptr) nrerror("allocation failure for pArray");
+    return p;
+}
+
+// ---------------------------------------------------------------- covariates
+
+// Imputes (and, when it takes three or more distinct values, standardises)
+// column j of the covariate matrix.
+void process_covariate_column(int n, int j, double** covariates) {
+    int state = 0;  // 0 no value yet, 1 one value, 2 two values, 3 continuous
+    double first = 0.0, second = 0.0;
+    int n_first = 0, n_second = 0, n_nomiss = 0;
+    double sum = 0.0;
+
+    for (int i = 0; i < n; ++i) {
+        const double x = covariates[i][j];
+        if (x == MISSING) continue;
+        sum += x;
+        ++n_nomiss;
+        if (state == 0) {
+            first = x;
+            state = 1;
+        } else if (state == 1) {
+            if (std::fabs(x - first) > SAME_VALUE_TOL) {
+                second = x;
+                state = 2;
+            }
+        } else if (state == 2) {
+            if (std::fabs(x - first) > SAME_VALUE_TOL && std::fabs(x - second) > SAME_VALUE_TOL) state = 3;
+        }
+        if (state != 3) {
+            if (std::fabs(x - first) < SAME_VALUE_TOL) {
+                ++n_first;
+            } else if (state == 2 && std::fabs(x - second) < SAME_VALUE_TOL) {
+                // Only a second value that has been met can collect counts.
+                ++n_second;
+            }
+        }
+    }
+
+    if (n_nomiss == 0) {
+        std::printf("fail\nError: covariate column %d has no non-missing value.\n", j);
+        kill_VENTARQUILLO();
+    }
+
+    const double mean = sum / n_nomiss;
+
+    if (state != 3) {
+        // At most two distinct values: only the missing entries change, to the
+        // more frequent value (on a tie the one met second).
+        const double mode = n_first > n_second ? first : second;
+        for (int i = 0; i < n; ++i)
+            if (covariates[i][j] == MISSING) covariates[i][j] = mode;
+        return;
+    }
+
+    double ss = 0.0;
+    for (int i = 0; i < n; ++i) {
+        const double x = covariates[i][j];
+        if (x == MISSING) continue;
+        ss += (x - mean) * (x - mean);
+    }
+    const double sd = std::sqrt(ss / (n_nomiss - 1));
+    for (int i = 0; i < n; ++i) {
+        double& x = covariates[i][j];
+        x = x == MISSING ? 0.0 : (x - mean) / sd;
+    }
+}
+
+// ------------------------------------------------------------------ rounding
+
+// Number of distinct texts among the ascending values v[0..n-1] (n >= 1) when
+// each is written in exponential notation with `digits` digits after the point.
+long count_distinct_texts(long n, const double* v, int digits) {
+    char prev[64];
+    char curr[64];
+    std::snprintf(prev, sizeof prev, "%.*e", digits, v[0]);
+    long count = 1;
+    for (long i = 1; i < n; ++i) {
+        std::snprintf(curr, sizeof curr, "%.*e", digits, v[i]);
+        if (std::strcmp(curr, prev) != 0) {
+            ++count;
+            std::memcpy(prev, curr, sizeof prev);
+        }
+    }
+    return count;
+}
+
+double round_through_text(double x, int digits) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*e", digits, x);
+    return std::strtod(text, nullptr);
+}
+
+// ------------------------------------------------------------- mapping rows
+
+// Stable sort of the N mapping rows by gene identifier (byte order).  The
+// permutation is found on row indices and then applied in place cycle by
+// cycle, carrying whichever of the other columns are present.
+void sort_mapping_rows(int N, char** gene, char** variant, double* freq, int* flag) {
+    if (N < 2) return;
+    int* order = ivector(0, N - 1);
+    std::iota(order, order + N, 0);
+    std::stable_sort(order, order + N, [gene](int a, int b) { return std::strcmp(gene[a], gene[b]) < 0; });
+
+    // Row i must receive old row order[i].
+    for (int i = 0; i < N; ++i) {
+        if (order[i] == i) continue;
+        char* const keep_gene = gene[i];
+        char* const keep_variant = variant[i];
+        const double keep_freq = freq != nullptr ? freq[i] : 0.0;
+        const int keep_flag = flag != nullptr ? flag[i] : 0;
+        int to = i;
+        for (;;) {
+            const int from = order[to];
+            order[to] = to;
+            if (from == i) {
+                gene[to] = keep_gene;
+                variant[to] = keep_variant;
+                if (freq != nullptr) freq[to] = keep_freq;
+                if (flag != nullptr) flag[to] = keep_flag;
+                break;
+            }
+            gene[to] = gene[from];
+            variant[to] = variant[from];
+            if (freq != nullptr) freq[to] = freq[from];
+            if (flag != nullptr) flag[to] = flag[from];
+            to = from;
+        }
+    }
+    free_ivector(order, 0, N - 1);
+}
+
+}  // namespace
+
+void covariatesProcess(int n, int p, double** covariates) {
+    for (int j = 0; j < p; ++j) process_covariate_column(n, j, covariates);
+}
+
+// Rounds the values to the decimal precision just below the first one (in
+// significant digits, 1 to 9) that leaves more than nq_upper distinct values.
+void autoround2(long nq_upper, long n, double* input, double* result, long* nq_result_p) {
+    for (long i = 0; i < n; ++i) result[i] = input[i];
+    if (n <= nq_upper) {
+        *nq_result_p = n;
+        return;
+    }
+    if (n < 1) {  // only with a negative bound: nothing to count
+        *nq_result_p = 0;
+        return;
+    }
+
+    // Only the set of values matters for the counts.
+    std::sort(result, result + n, less_nan_last);
+
+    int exceeded_at = -1;
+    long count = 0;
+    for (int k = 0; k <= 8; ++k) {
+        count = count_distinct_texts(n, result, k);
+        if (count > nq_upper) {
+            exceeded_at = k;
+            break;
+        }
+    }
+
+    if (exceeded_at < 0) {
+        // Even nine significant digits stay within the bound: no rounding.
+        *nq_result_p = count;
+        for (long i = 0; i < n; ++i) result[i] = input[i];
+        return;
+    }
+
+    // One significant digit is the coarsest precision there is; when even it
+    // exceeds the bound the values are still rounded to it and its count is
+    // reported.
+    const int digits = exceeded_at > 0 ? exceeded_at - 1 : 0;
+    *nq_result_p = exceeded_at > 0 ? count_distinct_texts(n, result, digits) : count;
+    for (long i = 0; i < n; ++i) result[i] = round_through_text(input[i], digits);
+}
+
+void StringSort_map3(int N, char** stringArray1, char** stringArray2, double* numericArray, int* numericArray2) {
+    sort_mapping_rows(N, stringArray1, stringArray2, numericArray, numericArray2);
+}
+
+void StringSort_map2(int N, char** stringArray1, char** stringArray2, double* numericArray) {
+    sort_mapping_rows(N, stringArray1, stringArray2, numericArray, nullptr);
+}
+
+void StringSort_map(int N, char** stringArray1, char** stringArray2) {
+    sort_mapping_rows(N, stringArray1, stringArray2, nullptr, nullptr);
+}
+
+void unique_vector(int n, double* v, double* v_unique, int* n_unique, int* index_unique) {
+    if (n < 1) {
+        *n_unique = 0;
+        return;
+    }
+    double* rank = dvector(0, n - 1);
+    double* sorted = dvector(0, n - 1);
+    int* sorted_index = ivector(0, n - 1);
+    bubbleRank_noTie(n, v, rank);
+    for (int i = 0; i < n; ++i) sorted[static_cast<int>(rank[i]) - 1] = v[i];
+
+    sorted_index[0] = 0;
+    v_unique[0] = sorted[0];
+    for (int k = 1; k < n; ++k) {
+        if (sorted[k] == sorted[k - 1]) {
+            sorted_index[k] = sorted_index[k - 1];
+        } else {
+            sorted_index[k] = sorted_index[k - 1] + 1;
+            v_unique[sorted_index[k]] = sorted[k];
+        }
+    }
+    *n_unique = sorted_index[n - 1] + 1;
+    for (int i = 0; i < n; ++i) index_unique[i] = sorted_index[static_cast<int>(rank[i]) - 1];
+
+    free_ivector(sorted_index, 0, n - 1);
+    free_dvector(sorted, 0, n - 1);
+    free_dvector(rank, 0, n - 1);
+}
+
+int cmp(const void* a, const void* b) {
+    const double x = **static_cast<const double* const*>(a);
+    const double y = **static_cast<const double* const*>(b);
+    if (x > y) return 1;
+    if (x == y) return 0;
+    return -1;
+}
+
+// Ranks by a stable sort of pointers to the elements, so that equal values get
+// consecutive ranks in index order.
+void qRank_noTie(long arrayLen, double* Array) {
+    if (arrayLen < 1) return;
+    double** pArray = allocate_rank_array<double*>(arrayLen);
+    for (long i = 0; i < arrayLen; ++i) pArray[i] = &Array[i];
+    std::stable_sort(pArray, pArray + arrayLen, [](double* a, double* b) {
+        if (std::isnan(*a) || std::isnan(*b)) return less_nan_last(*a, *b);
+        return cmp(&a, &b) < 0;
+    });
+    for (long pos = 0; pos < arrayLen; ++pos) *pArray[pos] = static_cast<double>(pos);
+    std::free(pArray);
+}
+
+// Probability that a subject who already carries `type` minor alleles (0 or 1)
+// ends with at least two, given independent missing sites whose common-allele
+// frequencies are q[0..n_miss-1] (Hardy-Weinberg genotype probabilities).
+double getS_REC_impute(double type, int n_miss, double* q) {
+    if (!(type == 0.0 || type == 1.0)) {
+        std::printf("Only type=0 or 1 is acceptable\n");
+        std::exit(1);
+    }
+    // P0: no minor allele at any missing site.
+    double p0 = 1.0;
+    for (int i = 0; i < n_miss; ++i) p0 *= q[i] * q[i];
+    double impute = n_miss < 1 ? 0.0 : 1.0 - p0;
+    if (type == 1.0) return impute;
+
+    // Remove the probability of exactly one minor allele over the missing sites.
+    for (int i = 0; i < n_miss; ++i) {
+        double others = 1.0;
+        for (int j = 0; j < n_miss; ++j)
+            if (j != i) others *= q[j] * q[j];
+        impute -= 2.0 * (1.0 - q[i]) * q[i] * others;
+    }
+    return impute;
+}
+
+// rank[i] = 1-based position of Array[i] in a stable ascending sort.
+void bubbleRank_noTie(int arrayLen, double* Array, double* rank) {
+    if (arrayLen < 1) return;
+    int* order = allocate_rank_array<int>(arrayLen);
+    std::iota(order, order + arrayLen, 0);
+    std::stable_sort(order, order + arrayLen, [Array](int a, int b) { return less_nan_last(Array[a], Array[b]); });
+    // Array is no longer read, so rank may share its storage.
+    for (int pos = 0; pos < arrayLen; ++pos) rank[order[pos]] = static_cast<double>(pos + 1);
+    std::free(order);
+}
+
+double var(int n, int* freq, double* x) {
+    double total = 0.0;
+    double weighted_sum = 0.0;
+    for (int i = 0; i < n; ++i) {
+        total += freq[i];
+        weighted_sum += freq[i] * x[i];
+    }
+    const double mean = weighted_sum / total;
+    double ss = 0.0;
+    for (int i = 0; i < n; ++i) ss += freq[i] * (x[i] - mean) * (x[i] - mean);
+    return ss / total;
+}
+
+// Correlation matrix of the per-subject score contributions
+//   e[k][i] = (S[k][i] - sum_d (SZ_k' Iz)[d] z[i][d]) * centerY[i],
+// the covariate-adjusted score column times the residual.  The contributions
+// are not centred (a score has mean zero under the null):
+//   Sigma[k+1][l+1] = sum_i e[k][i] e[l][i] / sqrt(sum_i e[k][i]^2 sum_i e[l][i]^2),
+// with 1.0 on the diagonal and 0.0 beside a column without variation.
+void getSigma(int N_WT, int N, int D, double** S, double** z, double* centerY, double** Iz, double** SZ,
+              double** Sigma) {
+    if (N_WT < 1) return;
+    double** e = dmatrix(0, N_WT - 1, 0, N > 0 ? N - 1 : 0);
+    double* proj = dvector(0, D > 0 ? D - 1 : 0);
+    for (int k = 0; k < N_WT; ++k) {
+        for (int d = 0; d < D; ++d) {
+            proj[d] = 0.0;
+            for (int c = 0; c < D; ++c) proj[d] += SZ[k][c] * Iz[c][d];
+        }
+        for (int i = 0; i < N; ++i) {
+            double fitted = 0.0;
+            for (int d = 0; d < D; ++d) fitted += proj[d] * z[i][d];
+            e[k][i] = (S[k][i] - fitted) * centerY[i];
+        }
+    }
+    for (int k = 0; k < N_WT; ++k) {
+        for (int l = k; l < N_WT; ++l) {
+            double skl = 0.0, skk = 0.0, sll = 0.0;
+            for (int i = 0; i < N; ++i) {
+                skl += e[k][i] * e[l][i];
+                skk += e[k][i] * e[k][i];
+                sll += e[l][i] * e[l][i];
+            }
+            double r = 0.0;
+            if (k == l) {
+                r = 1.0;
+            } else if (skk > 0.0 && sll > 0.0) {
+                r = skl / std::sqrt(skk * sll);
+            }
+            Sigma[k + 1][l + 1] = r;
+            Sigma[l + 1][k + 1] = r;
+        }
+    }
+    free_dvector(proj, 0, D > 0 ? D - 1 : 0);
+    free_dmatrix(e, 0, N_WT - 1, 0, N > 0 ? N - 1 : 0);
+}
