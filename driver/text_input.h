@@ -68,7 +68,7 @@ private:
 
 // Blanks, tabs, carriage returns, vertical tabs and form feeds (and line
 // breaks) separate fields.
-inline bool isFieldSeparator(unsigned char c) {
+constexpr bool isFieldSeparator(unsigned char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
