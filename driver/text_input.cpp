@@ -44,49 +44,100 @@ std::FILE* openInputOrStop(const std::string& name, const char* open_format) {
     return f;
 }
 
+namespace {
+
+// State of the sizing pass.  The counts of the rows up to the last line with
+// content are committed; the line breaks and tabs of blank lines after it
+// wait as pending and are committed only when another line with content
+// follows (which makes them blank rows inside the file, an error).
+struct SizingState {
+    const std::string* name = nullptr;
+    long committed_breaks = 0, committed_tabs = 0;
+    long pending_breaks = 0, pending_tabs = 0;
+    long first_blank_line = 0;  // line number of the first pending blank line
+    long line_tabs = 0;
+    long line_fields = 0;
+    bool in_field = false;
+    long line = 1;              // physical line number of the current line
+    long first_fields = -1;     // fields of the first row
+    long first_line = 0;
+
+    // A line with content ends (at a line break, or at the end of the file).
+    void contentLineEnds() {
+        if (pending_breaks > 0) {
+            std::printf("fail\nError: line %ld of file '%s' is blank; only the end of a file may hold blank lines.\n",
+                        first_blank_line, name->c_str());
+            kill_VENTARQUILLO();
+        }
+        if (first_fields < 0) {
+            first_fields = line_fields;
+            first_line = line;
+        } else if (line_fields != first_fields) {
+            std::printf("fail\nError: line %ld of file '%s' has %ld field(s), but line %ld has %ld.\n", line,
+                        name->c_str(), line_fields, first_line, first_fields);
+            kill_VENTARQUILLO();
+        }
+    }
+
+    void lineBreak() {
+        if (line_fields > 0) {
+            contentLineEnds();
+            committed_breaks += 1;
+            committed_tabs += line_tabs;
+        } else {
+            if (pending_breaks == 0) first_blank_line = line;
+            ++pending_breaks;
+            pending_tabs += line_tabs;
+        }
+        line_tabs = 0;
+        line_fields = 0;
+        in_field = false;
+        ++line;
+    }
+};
+
+}  // namespace
+
 FileShape sizeInputFile(const std::string& name, const char* open_format) {
     std::FILE* f = openInputOrStop(name, open_format);
     std::vector<char> buf(kSizingBlock);
-
-    // Counts of the rows up to the last line with content are committed; the
-    // line breaks and tabs of blank lines after it wait in pending_* and are
-    // committed only when another line with content follows.
-    long committed_breaks = 0, committed_tabs = 0;
-    long pending_breaks = 0, pending_tabs = 0;
-    long line_tabs = 0;
-    bool line_has_content = false;
+    SizingState st;
+    st.name = &name;
     bool first = true;
 
     std::size_t got = 0;
     while ((got = std::fread(buf.data(), 1, buf.size(), f)) > 0) {
         std::size_t i = 0;
         if (first) {
-            // The first character is never a tab or a line break of the count.
+            // The first character is never a tab or a line break of the count;
+            // a line break there leaves physical line 1 empty and rowless.
             first = false;
-            if (kClass.c[static_cast<unsigned char>(buf[0])] == kContent) line_has_content = true;
+            const unsigned char c0 = kClass.c[static_cast<unsigned char>(buf[0])];
+            if (c0 == kContent) {
+                st.line_fields = 1;
+                st.in_field = true;
+            } else if (c0 == kLineBreak) {
+                st.line = 2;
+            }
             i = 1;
         }
         for (; i < got; ++i) {
             switch (kClass.c[static_cast<unsigned char>(buf[i])]) {
                 case kContent:
-                    line_has_content = true;
+                    if (!st.in_field) {
+                        ++st.line_fields;
+                        st.in_field = true;
+                    }
                     break;
                 case kTab:
-                    ++line_tabs;
+                    ++st.line_tabs;
+                    st.in_field = false;
                     break;
                 case kLineBreak:
-                    if (line_has_content) {
-                        committed_breaks += pending_breaks + 1;
-                        committed_tabs += pending_tabs + line_tabs;
-                        pending_breaks = pending_tabs = 0;
-                    } else {
-                        ++pending_breaks;
-                        pending_tabs += line_tabs;
-                    }
-                    line_tabs = 0;
-                    line_has_content = false;
+                    st.lineBreak();
                     break;
                 default:
+                    st.in_field = false;
                     break;
             }
         }
@@ -95,23 +146,31 @@ FileShape sizeInputFile(const std::string& name, const char* open_format) {
     std::fclose(f);
 
     FileShape shape;
-    if (line_has_content) {
+    if (st.line_fields > 0) {
         // A last row without a closing line break.
-        shape.rows = committed_breaks + pending_breaks + 1;
-        shape.tabs = committed_tabs + pending_tabs + line_tabs;
+        st.contentLineEnds();
+        shape.rows = st.committed_breaks + 1;
+        shape.tabs = st.committed_tabs + st.line_tabs;
     } else {
-        shape.rows = committed_breaks;
-        shape.tabs = committed_tabs;
+        shape.rows = st.committed_breaks;
+        shape.tabs = st.committed_tabs;
     }
     if (shape.rows == 0) {
         std::printf("fail\nError: file '%s' has no rows.\n", name.c_str());
         kill_VENTARQUILLO();
     }
-    if (shape.rows >= INT_MAX) {
-        std::printf("fail\nError: file '%s' has more rows than this program can hold.\n", name.c_str());
+    if (shape.rows >= INT_MAX || shape.tabs / shape.rows >= INT_MAX - 1) {
+        std::printf("fail\nError: file '%s' has more rows or columns than this program can hold.\n", name.c_str());
         kill_VENTARQUILLO();
     }
     shape.columns = shape.tabs / shape.rows + 1;
+    // Every row has first_fields fields; the tabs must tell the same.
+    if (st.first_fields != shape.columns) {
+        std::printf("fail\nError: line %ld of file '%s' has %ld field(s) but %ld tab-separated column(s); fields must "
+                    "be separated by single tabs.\n",
+                    st.first_line, name.c_str(), st.first_fields, shape.columns);
+        kill_VENTARQUILLO();
+    }
     return shape;
 }
 

@@ -7,9 +7,9 @@
 // counted as a tab or a line break (so a file that starts with a line break
 // has no empty first row).  Blank lines (only blanks, tabs or carriage
 // returns) after the last row are not rows: such a file reads exactly like
-// the same file without them.  Any other row must hold as many fields as the
-// tab count says; a row that does not stops the run with a message naming
-// the file and the line.
+// the same file without them.  Every other row must hold as many fields as
+// the first row, and the first row as many as the tab count gives columns;
+// otherwise the run stops with a message naming the file and the line.
 #ifndef VENTARQUILLO_DRIVER_TEXT_INPUT_H
 #define VENTARQUILLO_DRIVER_TEXT_INPUT_H
 
@@ -30,9 +30,11 @@ struct FileShape {
 std::FILE* openInputOrStop(const std::string& name, const char* open_format);
 
 // The sizing pass: opens the file (open_format on failure), counts its rows
-// and tabs, closes it.  A file without any row stops the run with
-// "fail\nError: file '<name>' has no rows.\n"; so does a file with more rows
-// than an int can count.
+// and tabs, closes it.  Stops the run, with a "fail\nError: ..." message, on
+// a file without any row ("file '<name>' has no rows"), a blank line before
+// the last row, a row whose number of fields differs from the first row's,
+// a first row whose fields do not match the tab count, and a file with more
+// rows or columns than an int can count.
 FileShape sizeInputFile(const std::string& name, const char* open_format);
 
 // Reads a file in large blocks and returns it row by row.
