@@ -158,8 +158,14 @@ void readGenotypes(const RunSettings& s, RunData& d) {
             const char* tok = p;
             while (p < e && !separator(*p)) ++p;
             if (++nfields > columns) continue;  // counted for the message only
+            const std::size_t len = static_cast<std::size_t>(p - tok);
+            if (len == 1 && static_cast<unsigned>(*tok - '0') < 10u) {
+                // The common one-digit call: its value is the digit itself.
+                row.add(static_cast<double>(*tok - '0'), test_mode);
+                continue;
+            }
             double v = 0.0;
-            if (calledGenotype(tok, static_cast<std::size_t>(p - tok), &v)) row.add(v, test_mode);
+            if (calledGenotype(tok, len, &v)) row.add(v, test_mode);
         }
         checkFieldCount(s.scoreFile, lineno, nfields, columns, k == 0, first_lineno);
 
