@@ -39,20 +39,6 @@ RunData readGenotypeText(const std::string& bytes, int n1, int burden) {
     return d;
 }
 
-std::string stopOutput(const std::string& bytes, int n1, int burden, int* status) {
-    TempFile f(bytes);
-    return runCaptured(
-        [&] {
-            RunSettings s;
-            s.scoreFile = f.path();
-            s.DO_BURDEN = burden;
-            RunData d;
-            d.n1 = n1;
-            readGenotypes(s, d);
-        },
-        status);
-}
-
 }  // namespace
 
 // ------------------------------------------------------------- numbers
@@ -159,16 +145,6 @@ TEST(GenotypeReader, DirectModeKeepsOnlyTheCallCounts) {
 }
 
 // ------------------------------------------------------------- bad input
-
-TEST(GenotypeReader, SubjectCountMismatchStops) {
-    int status = 0;
-    const std::string out = stopOutput("v1\t0\t1\nv2\t1\t1\n", 3, 1, &status);
-    EXPECT_EQ(status, 1);
-    EXPECT_NE(out.find("\nGENOTYPE FILE ..........\nfail\nError: subject number not match in genetic variable file "
-                       "and phenotype file for sequenced subjects.\n"),
-              std::string::npos)
-        << out;
-}
 
 TEST(GenotypeReader, RowWithAnExtraFieldStopsNamingTheLine) {
     // The sizing pass names the row, before any value is read.
