@@ -3,7 +3,12 @@
 #include <cstdio>
 #include <ctime>
 
+#include "driver/gene_loop.h"
 #include "driver/options.h"
+#include "driver/output.h"
+#include "driver/readers.h"
+#include "driver/transforms.h"
+#include "engine/driver_support.h"
 
 namespace {
 
@@ -25,7 +30,40 @@ int run_ventarquillo(int argc, char** argv) {
     apply_option_rules(settings);
     echo_settings(settings);
 
+    // The input files, in their fixed order, then the summary.
+    std::printf("\n*----------------- Loading data...-----------------*\n");
+    RunData data;
+    readSequencedPhenotypes(settings, data);
+    if (settings.m_cov) readCovariateSelection(settings, data);
+    if (settings.DO_MLE == 1) {
+        readNonsequencedPhenotypes(settings, data);
+    } else if (settings.N_SEC == 0 && settings.DO_InvNormal == 1) {
+        // Least squares on the primary trait: the transformation that -INT and
+        // -R-INT announce applies to the sequenced values alone.
+        rankInverseNormal(data.n1, data.seq_prim, settings.DO_Rescale);
+    }
+    readGenotypes(settings, data);
+    if (settings.DO_BURDEN > 0) readMapping(settings, data);
+    printDataSummary(settings, data);
+
+    covariatesProcess(data.n1, data.p, data.covariates);
+    if (settings.DO_LOG == 1) logPrimaryTrait(data.n1, data.seq_prim, settings.DO_MLE, data.n0, data.nonseq_prim_unique);
+
+    std::printf("\n*---------------- START SCORE TEST ----------------*\n");
+    std::printf("              %s\n", calendar_now());
+    allocateGeneArrays(settings, data);
+    writeResultHeader(settings, data);
+    createTraitLogs(settings, data);
+
+    // ===== The gene loop: the one call that analyses the genes. =====
+    runGeneLoop(settings, data);
+
+    if (data.fi != nullptr) {
+        std::fclose(data.fi);
+        data.fi = nullptr;
+    }
     std::printf("\n*----------------- END SCORE TEST -----------------*\n");
     std::printf("              %s", calendar_now());
+    releaseRunData(settings, data);
     return 0;
 }

@@ -1,0 +1,40 @@
+#!/usr/bin/env python3
+"""Writes a start-up timing data set: a genotype file of ROWS variants by
+SUBJECTS subjects (minor-allele counts 0/1/2 with about 1% "NA"), the matching
+phenotype file of the sequenced subjects, a non-sequenced phenotype file and
+a three-column mapping file (ten variants per gene).
+
+usage: gen_genotypes.py OUTDIR [ROWS [SUBJECTS]]    (defaults 20000 and 2000)
+Deterministic: a fixed seed, standard library only.
+"""
+import os
+import random
+import sys
+
+
+def main():
+    out = sys.argv[1]
+    rows = int(sys.argv[2]) if len(sys.argv) > 2 else 20000
+    subjects = int(sys.argv[3]) if len(sys.argv) > 3 else 2000
+    rng = random.Random(7)
+    os.makedirs(out, exist_ok=True)
+
+    with open(os.path.join(out, "pheno_seq.txt"), "w") as f:
+        f.write("y\tage\tsex\n")
+        for _ in range(subjects):
+            f.write("%.4f\t%d\t%d\n" % (rng.gauss(0, 1), rng.randint(20, 80), rng.randint(0, 1)))
+    with open(os.path.join(out, "pheno_nonseq.txt"), "w") as f:
+        for _ in range(5 * subjects):
+            f.write("%.4f\n" % rng.gauss(0, 1))
+
+    tokens = ("0", "1", "2", "NA")
+    with open(os.path.join(out, "geno.txt"), "w") as f, open(os.path.join(out, "mapping.txt"), "w") as m:
+        for k in range(rows):
+            maf = 10 ** rng.uniform(-3, -0.5)
+            weights = ((1 - maf) ** 2 * 0.99, 2 * maf * (1 - maf) * 0.99, maf * maf * 0.99, 0.01)
+            f.write("snp%07d\t" % k + "\t".join(rng.choices(tokens, weights, k=subjects)) + "\n")
+            m.write("gene%06d\tsnp%07d\t%.6f\n" % (k // 10, k, maf))
+
+
+if __name__ == "__main__":
+    main()

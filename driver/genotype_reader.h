@@ -1,0 +1,20 @@
+// The genotype reader's field conversions, shared with its tests.
+#ifndef VENTARQUILLO_DRIVER_GENOTYPE_READER_H
+#define VENTARQUILLO_DRIVER_GENOTYPE_READER_H
+
+#include <cstddef>
+
+// The leading decimal number of a field of len characters (0.0 when there is
+// none), exactly the double that strtod gives.  Plain decimals of at most 15
+// digits ("0", "2", "-999", "0.125") take an exact shortcut: the digits form
+// an integer m < 2^53 and the value is m / 10^k with 10^k exact (k <= 15), so
+// the one correctly rounded division equals the correctly rounded decimal;
+// every other field goes through strtod.
+double genotypeFieldValue(const char* field, std::size_t len);
+
+// A genotype field at start-up is missing when its first character is 'N' or
+// its second character is 'A' (NA, N/A, XA, NaN, ...), or when its value is
+// exactly -999.  Otherwise *value receives its value.
+bool calledGenotype(const char* field, std::size_t len, double* value);
+
+#endif

@@ -1,0 +1,86 @@
+// The result table and the trait logs: the two header lines of the table, the
+// names and first lines of the logs, and the writers of every result block
+// and log record.
+//
+// A gene's row: open the table with openForAppend, writeGeneId, the blocks of
+// the gene's method blocks in order, endResultRow (except after
+// writeBurdenNAPrimary, which ends the row itself), closeOutput.  A log record:
+// openForAppend on the block's logList entry, the record, closeOutput.
+#ifndef VENTARQUILLO_DRIVER_OUTPUT_H
+#define VENTARQUILLO_DRIVER_OUTPUT_H
+
+#include <cstdio>
+#include <string>
+
+#include "driver/options.h"
+#include "driver/readers.h"
+
+// Writes the two header lines of the result table (the file is emptied
+// first) for the family of s.DO_BURDEN (0-3 single burden, 4-6 multi-score),
+// the design, the method and the number of secondary traits.
+void writeResultHeader(const RunSettings& s, const RunData& d);
+
+// Names every trait log in d.logList (prefix, "_", trait name, "_", method
+// block) and creates each one with its first line "#Samples = <n1>".  A name
+// longer than 1023 characters stops the run.
+void createTraitLogs(const RunSettings& s, RunData& d);
+
+// Opens a result table or trait log for appending; on failure writes
+// "Cannot create output file." and stops the run.
+std::FILE* openForAppend(const std::string& name);
+void closeOutput(std::FILE* f);
+
+// Start and end of a result row: the gene identifier (nothing before it) and
+// the line break.
+void writeGeneId(std::FILE* f, const char* geneID);
+void endResultRow(std::FILE* f);
+
+// Single-burden family (direct, T1, T5, MB), five cells per block.
+// Defined statistic: "\t%.9E\t%.4E\t%.4E\t%.4E\t%s".
+void writeBurdenBlock(std::FILE* f, double statistic, double pvalue, double beta_est, double beta_se,
+                      const char* warn);
+// Statistic not finite: "\tNA\tNA\t%.4E\t%.4E\t%s".
+void writeBurdenBlockUndefined(std::FILE* f, double beta_est, double beta_se, const char* warn);
+// Burden check failed, primary trait: "\tNA\tNA\tNA\tNA\t%s\n" (ends the row).
+void writeBurdenNAPrimary(std::FILE* f, const char* warn);
+// Burden check failed, one secondary method block: "\tNA\tNA\tNA\tNA\t%s".
+void writeBurdenNABlock(std::FILE* f, const char* warn);
+// Burden check failed, a secondary trait under LS with TDS or CC (LS-M and
+// LS-C): "\tNA\tNA\tNA\tNA\t%s\tNA\tNA\tNA\tNA\t%s".
+void writeBurdenNAPair(std::FILE* f, const char* warn);
+
+// Multi-score family (VT, VC, customized), three cells per block.
+// P-value computed: "\t%.9E\t%.4E\t%s".
+void writeMultiBlock(std::FILE* f, double statistic, double pvalue, const char* warn);
+// P-value flagged as inaccurate: "\t%.9E\t%.4E\tPvalue_Fail".
+void writeMultiBlockFlagged(std::FILE* f, double statistic, double pvalue);
+// No usable score column: "\tNA\tNA\tVar_Null".
+void writeMultiBlockNull(std::FILE* f);
+
+// Single-burden log record, in its pieces: the primary trait writes
+// writeGeneId when it opens the log and writeBurdenLogCount after the test; a
+// secondary trait writes writeBurdenLogHead ("%s\t%d") before the test.  The
+// record ends with writeBurdenLogScore ("\t%.9E\t%.9E\n") or, when the
+// statistic is not finite, writeBurdenLogUndefined ("\t0\t0\n").
+void writeBurdenLogCount(std::FILE* f, int mai);
+void writeBurdenLogHead(std::FILE* f, const char* geneID, int mai);
+void writeBurdenLogScore(std::FILE* f, double U, double V);
+void writeBurdenLogUndefined(std::FILE* f);
+
+// Multi-score log records: one line per score column t = 0..K-1, a leading
+// part, then row t of the covariance as its lower triangle ("\t%.9E" for
+// u <= t, "\t0" after), then a line break.
+// VT leading part: "%s\t%E\t%d\t%.9E" (gene, thresh[t], mai_thresh[t], U[t]).
+void writeVTLogRecord(std::FILE* f, const char* geneID, int K, const double* thresh, const int* mai_thresh,
+                      const double* U, double** cov);
+// VC leading part: "%s\t%s\t%E\t%d\t%d\t%d\t%d\t%d\t%.9E" (gene, snpID[t],
+// maf[t], mai_thresh[t], snp_avc[t], snp_avc[t] - snp_het[t] - snp_alt[t],
+// snp_het[t], snp_alt[t], U[t]).
+void writeVCLogRecord(std::FILE* f, const char* geneID, int K, const char* const* snpID, const double* maf,
+                      const int* mai_thresh, const int* snp_avc, const int* snp_het, const int* snp_alt,
+                      const double* U, double** cov);
+// Customized leading part: "%s\t%d\t%d\t%.9E" (gene, t, mac_thresh[t], U[t]).
+void writeCustomizedLogRecord(std::FILE* f, const char* geneID, int K, const int* mac_thresh, const double* U,
+                              double** cov);
+
+#endif

@@ -1,0 +1,105 @@
+// Tab-separated input files: the sizing pass that counts rows and tabs, a
+// buffered reader that hands out one row at a time for the parsing pass, and
+// the conversions of single fields.
+//
+// Row counting: a line break ends a row, and a last row without a closing
+// line break is a row as well.  The file's very first character is never
+// counted as a tab or a line break (so a file that starts with a line break
+// has no empty first row).  Blank lines (only blanks, tabs or carriage
+// returns) after the last row are not rows: such a file reads exactly like
+// the same file without them.  Every other row must hold as many fields as
+// the first row, and the first row as many as the tab count gives columns;
+// otherwise the run stops with a message naming the file and the line.
+#ifndef VENTARQUILLO_DRIVER_TEXT_INPUT_H
+#define VENTARQUILLO_DRIVER_TEXT_INPUT_H
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Result of the sizing pass.  columns = tabs / rows + 1 (integer division).
+struct FileShape {
+    long rows = 0;
+    long tabs = 0;
+    long columns = 0;
+};
+
+// Opens name for reading; on failure writes open_format (a format with one
+// %s, the file name) and stops the run.
+std::FILE* openInputOrStop(const std::string& name, const char* open_format);
+
+// The sizing pass: opens the file (open_format on failure), counts its rows
+// and tabs, closes it.  Stops the run, with a "fail\nError: ..." message, on
+// a file without any row ("file '<name>' has no rows"), a blank line before
+// the last row, a row whose number of fields differs from the first row's,
+// a first row whose fields do not match the tab count, and a file with more
+// rows or columns than an int can count.
+FileShape sizeInputFile(const std::string& name, const char* open_format);
+
+// Reads a file in large blocks and returns it row by row.
+class LineReader {
+public:
+    // Reads the already opened file f (name is used in messages only).
+    LineReader(std::FILE* f, const std::string& name, std::size_t block_bytes = std::size_t{1} << 22);
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+
+    // The next row without its line break, with its 1-based line number in
+    // the file and the byte offset of its first character.  False when the
+    // file has no more rows.  The view stays valid until the next call.
+    bool next(std::string_view& line, long& lineno, long long& offset);
+
+    // The next row, or the run stops with a message that the file ended
+    // before that row (the file changed between the passes).
+    void nextOrStop(std::string_view& line, long& lineno, long long& offset);
+
+private:
+    bool fill();
+
+    std::FILE* file_;
+    std::string name_;
+    std::vector<char> buf_;
+    std::size_t pos_ = 0;
+    std::size_t end_ = 0;
+    std::size_t scanned_ = 0;  // no line break in buf_[pos_, scanned_)
+    long long base_ = 0;       // file offset of buf_[0]
+    long lineno_ = 0;
+    bool eof_ = false;
+};
+
+// Blanks, tabs, carriage returns, vertical tabs and form feeds (and line
+// breaks) separate fields.
+constexpr bool isFieldSeparator(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// The fields of one row: the runs of characters between separators.
+void splitFields(std::string_view line, std::vector<std::string_view>& fields);
+
+// Stops the run unless a row has exactly `columns` fields.  The first row is
+// compared with the tab count of the sizing pass, every later row with the
+// first row (which then has `columns` fields).
+void checkFieldCount(const std::string& name, long lineno, long nfields, long columns, bool first_row,
+                     long first_lineno);
+
+// True when the field is missing in a phenotype file: its first two
+// characters are "NA".
+bool isNAField(std::string_view field);
+
+// The leading decimal number of the field, 0.0 when it has none (strtod).
+double leadingNumber(std::string_view field);
+
+// True when the whole field is one number (strtod consumes every character);
+// the value goes to *value.
+bool wholeNumber(std::string_view field, double* value);
+
+// True when the whole field is one decimal integer that fits an int.
+bool wholeInteger(std::string_view field, int* value);
+
+// Stops the run with "fail\nError: line <lineno> of file '<name>': <what>
+// '<field>' <problem>.\n".
+[[noreturn]] void stopOnField(const std::string& name, long lineno, const char* what, std::string_view field,
+                              const char* problem);
+
+#endif

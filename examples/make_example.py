@@ -1,0 +1,130 @@
+#!/usr/bin/env python3
+"""Writes the example data set of this folder: a trait-dependent sampling study.
+
+A population of 3,400 subjects gets three covariates (age, sex, bmi), a
+quantitative primary trait and two secondary traits (sbp, ldl), and genotypes
+at rare variants in 36 genes; three genes carry variants that raise the
+primary trait and one carries variants that raise sbp.  The 200 subjects with
+the lowest and the 200 with the highest primary trait are sequenced; the
+other 3,000 keep only their primary-trait value.
+
+Files (tab-separated, written next to this script):
+  pheno_seq.txt     header, then per sequenced subject: y, sbp, ldl, age, sex, bmi
+                    (secondary traits and covariates with a few NA)
+  pheno_nonseq.txt  primary-trait value of each non-sequenced subject, one column
+  geno.txt          per variant: identifier, then the minor-allele count of each
+                    sequenced subject (0, 1, 2, NA for a failed call)
+  mapping.txt       gene, variant, population minor-allele frequency (rows not
+                    grouped by gene; the program sorts them)
+  wfile.txt         gene, variant and two weights per variant, for -test customized
+  cov.txt           covariate selection: rows y, sbp, ldl; columns age, sex, bmi
+
+The generator is deterministic (fixed seed, standard library only).
+"""
+import math
+import os
+import random
+
+SEED = 20150729
+N_POP = 3400
+N_TAIL = 200          # sequenced from each end of the primary-trait distribution
+N_GENES = 36
+CAUSAL_PRIMARY = {"GENE07": 0.9, "GENE15": 0.7, "GENE28": 1.1}
+CAUSAL_SBP = {"GENE21": 8.0}
+MISSING_CALL = 0.01   # fraction of failed genotype calls
+MISSING_PHENO = 0.05  # fraction of NA in each secondary trait
+MISSING_COV = 0.03    # fraction of NA in each covariate
+
+
+def main():
+    rng = random.Random(SEED)
+    here = os.path.dirname(os.path.abspath(__file__))
+
+    # Genes and their variants: mostly rare, a few above 5 %.
+    genes = []
+    variant_no = 0
+    for g in range(1, N_GENES + 1):
+        gene = "GENE%02d" % g
+        variants = []
+        for _ in range(rng.randint(3, 14)):
+            variant_no += 1
+            maf = 10 ** rng.uniform(-3.2, -0.9)
+            variants.append(("snp%04d" % variant_no, maf))
+        genes.append((gene, variants))
+
+    # Population genotypes, covariates and traits.
+    genotypes = {}
+    for gene, variants in genes:
+        for snp, maf in variants:
+            genotypes[snp] = [int(rng.random() < maf) + int(rng.random() < maf) for _ in range(N_POP)]
+
+    age = [rng.randint(25, 75) for _ in range(N_POP)]
+    sex = [rng.randint(0, 1) for _ in range(N_POP)]
+    bmi = [rng.gauss(27.0, 4.0) for _ in range(N_POP)]
+    y = []
+    sbp = []
+    ldl = []
+    for i in range(N_POP):
+        burden_y = sum(effect * sum(genotypes[snp][i] for snp, maf in dict(genes)[gene] if maf < 0.05)
+                       for gene, effect in CAUSAL_PRIMARY.items())
+        burden_sbp = sum(effect * sum(genotypes[snp][i] for snp, maf in dict(genes)[gene] if maf < 0.05)
+                         for gene, effect in CAUSAL_SBP.items())
+        yi = 0.02 * (age[i] - 50) + 0.25 * sex[i] + 0.05 * (bmi[i] - 27) + burden_y + rng.gauss(0.0, 1.0)
+        y.append(yi)
+        sbp.append(120 + 0.5 * (age[i] - 50) + 1.2 * (bmi[i] - 27) + 3.0 * yi + burden_sbp + rng.gauss(0, 12))
+        ldl.append(3.2 + 0.01 * (age[i] - 50) - 0.2 * sex[i] + 0.1 * yi + rng.gauss(0, 0.7))
+
+    # Trait-dependent sampling: both tails are sequenced, in subject order.
+    order = sorted(range(N_POP), key=lambda i: y[i])
+    sequenced = sorted(order[:N_TAIL] + order[-N_TAIL:])
+    chosen = set(sequenced)
+    nonsequenced = [i for i in range(N_POP) if i not in chosen]
+
+    def maybe_na(text, rate):
+        return "NA" if rng.random() < rate else text
+
+    with open(os.path.join(here, "pheno_seq.txt"), "w") as f:
+        f.write("y\tsbp\tldl\tage\tsex\tbmi\n")
+        for i in sequenced:
+            f.write("\t".join([
+                "%.4f" % y[i],
+                maybe_na("%.1f" % sbp[i], MISSING_PHENO),
+                maybe_na("%.2f" % ldl[i], MISSING_PHENO),
+                maybe_na("%d" % age[i], MISSING_COV),
+                maybe_na("%d" % sex[i], MISSING_COV),
+                maybe_na("%.1f" % bmi[i], MISSING_COV),
+            ]) + "\n")
+
+    with open(os.path.join(here, "pheno_nonseq.txt"), "w") as f:
+        for i in nonsequenced:
+            f.write("%.4f\n" % y[i])
+
+    with open(os.path.join(here, "geno.txt"), "w") as f:
+        for gene, variants in genes:
+            for snp, maf in variants:
+                calls = ["NA" if rng.random() < MISSING_CALL else str(genotypes[snp][i]) for i in sequenced]
+                f.write(snp + "\t" + "\t".join(calls) + "\n")
+
+    mapping = []
+    for gene, variants in genes:
+        for snp, maf in variants:
+            population = sum(genotypes[snp]) / (2.0 * N_POP)
+            mapping.append("%s\t%s\t%.6f" % (gene, snp, population))
+    rng.shuffle(mapping)
+    with open(os.path.join(here, "mapping.txt"), "w") as f:
+        f.write("\n".join(mapping) + "\n")
+
+    with open(os.path.join(here, "wfile.txt"), "w") as f:
+        for gene, variants in genes:
+            for snp, maf in variants:
+                beta_weight = 25.0 * (1.0 - maf) ** 24  # Beta(1, 25) density
+                f.write("%s\t%s\t1\t%.6f\n" % (gene, snp, beta_weight))
+
+    with open(os.path.join(here, "cov.txt"), "w") as f:
+        f.write("1\t1\t1\n")   # y: age, sex, bmi
+        f.write("1\t0\t1\n")   # sbp: age, bmi
+        f.write("1\t1\t0\n")   # ldl: age, sex
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+
+#include <unistd.h>
+
+#include "driver/output.h"
+#include "numerics/offset_arrays.h"
+#include "run_capture.h"
+
+namespace {
+
+// What a writer puts into a fresh file.
+std::string written(const std::function<void(std::FILE*)>& write) {
+    TempFile f("");
+    std::FILE* fp = openForAppend(f.path());
+    write(fp);
+    closeOutput(fp);
+    return fileText(f.path());
+}
+
+// Runs in a scratch folder: the header and the logs of the settings, read back.
+struct Created {
+    std::string header;
+    RunData data;
+};
+
+Created createIn(RunSettings s, const std::vector<std::string>& traits, int n1) {
+    Created c;
+    char dir[] = "/tmp/vq_out_dir_XXXXXX";
+    const std::string folder = mkdtemp(dir);
+    s.outFile = folder + "/output.txt";
+    s.logFile = folder + "/log";
+    c.data.n1 = n1;
+    c.data.traitHeader = traits;
+    c.data.logList.assign(2 * static_cast<std::size_t>(s.N_SEC) + 1, std::string());
+    writeResultHeader(s, c.data);
+    createTraitLogs(s, c.data);
+    c.header = fileText(s.outFile);
+    for (std::string& name : c.data.logList) {
+        if (name.empty()) continue;
+        EXPECT_EQ(fileText(name), "#Samples = " + std::to_string(n1) + "\n") << name;
+        std::remove(name.c_str());
+        name = name.substr(folder.size() + 1);  // keep the plain name for the checks
+    }
+    std::remove(s.outFile.c_str());
+    rmdir(folder.c_str());
+    return c;
+}
+
+RunSettings settings(int design, int mle, int nsec, int burden) {
+    RunSettings s;
+    s.TYPE_STUDY = design;
+    s.DO_MLE = mle;
+    s.N_SEC = nsec;
+    s.DO_BURDEN = burden;
+    return s;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------- header and logs
+
+TEST(ResultHeader, SingleBurdenPrimaryTrait) {
+    Created c = createIn(settings(1, 1, 0, 0), {"bmi"}, 12);
+    EXPECT_EQ(c.header, "\t------\t------\tbmi_MLE\t------\t------\nID\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn\n");
+    EXPECT_EQ(c.data.logList[0], "log_bmi_MLE");
+    c = createIn(settings(1, 0, 0, 3), {"bmi"}, 12);
+    EXPECT_EQ(c.header, "\t------\t------\tbmi_LS\t------\t------\nID\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn\n");
+    EXPECT_EQ(c.data.logList[0], "log_bmi_LS");
+}
+
+TEST(ResultHeader, MultiScorePrimaryTrait) {
+    Created c = createIn(settings(1, 1, 0, 4), {"y"}, 7);
+    EXPECT_EQ(c.header, "\t------\ty_MLE\t------\nID\tStatistic\tP-value\tWarn\n");
+    EXPECT_EQ(c.data.logList[0], "log_y_MLE");
+}
+
+TEST(ResultHeader, SecondaryTraitsUnderMle) {
+    Created c = createIn(settings(1, 1, 2, 1), {"y", "a", "b"}, 5);
+    EXPECT_EQ(c.header,
+              "\t------\t------\ta_MLE\t------\t------\t------\t------\tb_MLE\t------\t------\n"
+              "ID\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn\n");
+    EXPECT_EQ(c.data.logList[0], "");
+    EXPECT_EQ(c.data.logList[1], "log_a_MLE");
+    EXPECT_EQ(c.data.logList[2], "log_b_MLE");
+    EXPECT_EQ(c.data.logList[3], "");
+}
+
+TEST(ResultHeader, RandomDesignHasOneLeastSquaresBlockPerTrait) {
+    Created c = createIn(settings(3, 0, 2, 5), {"", "a", "b"}, 5);
+    EXPECT_EQ(c.header, "\t------\ta_LS\t------\t------\tb_LS\t------\nID\tStatistic\tP-value\tWarn\tStatistic\tP-value\tWarn\n");
+    EXPECT_EQ(c.data.logList[1], "log_a_LS");
+    EXPECT_EQ(c.data.logList[2], "log_b_LS");
+    c = createIn(settings(3, 0, 1, 0), {"", "a"}, 5);
+    EXPECT_EQ(c.header, "\t------\t------\ta_LS\t------\t------\nID\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn\n");
+}
+
+TEST(ResultHeader, CaseControlTwoTraitsVcHasMarginalAndConditionalBlocks) {
+    Created c = createIn(settings(2, 0, 2, 5), {"y", "a", "b"}, 9);
+    EXPECT_EQ(c.header,
+              "\t------\ta_LS-M\t------\t------\ta_LS-C\t------\t------\tb_LS-M\t------\t------\tb_LS-C\t------\n"
+              "ID\tStatistic\tP-value\tWarn\tStatistic\tP-value\tWarn\tStatistic\tP-value\tWarn\tStatistic\tP-value"
+              "\tWarn\n");
+    EXPECT_EQ(c.data.logList[0], "");
+    EXPECT_EQ(c.data.logList[1], "log_a_LS-M");
+    EXPECT_EQ(c.data.logList[2], "log_a_LS-C");
+    EXPECT_EQ(c.data.logList[3], "log_b_LS-M");
+    EXPECT_EQ(c.data.logList[4], "log_b_LS-C");
+}
+
+TEST(ResultHeader, TdsLeastSquaresSecondarySingleBurden) {
+    Created c = createIn(settings(1, 0, 1, 2), {"y", "a"}, 9);
+    EXPECT_EQ(c.header,
+              "\t------\t------\ta_LS-M\t------\t------\t------\t------\ta_LS-C\t------\t------\n"
+              "ID\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn\n");
+}
+
+TEST(TraitLogs, OverlongNameStops) {
+    int status = 0;
+    const std::string prefix(1020, 'p');
+    const std::string out = runCaptured(
+        [&] {
+            RunSettings s;
+            s.logFile = prefix;
+            RunData d;
+            d.traitHeader = {"y"};
+            d.logList = {""};
+            createTraitLogs(s, d);
+        },
+        &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, "fail\nError: the trait log name '" + prefix +
+                       "_y_MLE' is longer than 1023 characters; choose a shorter -msglog prefix or trait name.\n" +
+                       kStopLine);
+}
+
+TEST(OutputFiles, UnwritablePlaceStops) {
+    int status = 0;
+    std::string out = runCaptured([] { openForAppend("/nonexistent/dir/output.txt"); }, &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, std::string("Cannot create output file.\n") + kStopLine);
+    out = runCaptured(
+        [] {
+            RunSettings s;
+            s.outFile = "/nonexistent/dir/output.txt";
+            RunData d;
+            d.traitHeader = {"y"};
+            writeResultHeader(s, d);
+        },
+        &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, std::string("Cannot create output file.\n") + kStopLine);
+}
+
+// ------------------------------------------------------------- blocks
+
+TEST(ResultBlocks, SingleBurdenShapes) {
+    EXPECT_EQ(written([](std::FILE* f) {
+                  writeGeneId(f, "GENE1");
+                  writeBurdenBlock(f, 12.3456789012, 0.000123456, -0.5, 0.25, ".");
+                  endResultRow(f);
+              }),
+              "GENE1\t1.234567890E+01\t1.2346E-04\t-5.0000E-01\t2.5000E-01\t.\n");
+    EXPECT_EQ(written([](std::FILE* f) { writeBurdenBlockUndefined(f, 1.5, NAN, ".Undefined_V,"); }),
+              "\tNA\tNA\t1.5000E+00\tNAN\t.Undefined_V,");
+    EXPECT_EQ(written([](std::FILE* f) {
+                  writeGeneId(f, "G");
+                  writeBurdenNAPrimary(f, ".Low_MAC,Singular_score,");
+              }),
+              "G\tNA\tNA\tNA\tNA\t.Low_MAC,Singular_score,\n");
+    EXPECT_EQ(written([](std::FILE* f) { writeBurdenNABlock(f, ".Low_MAC,"); }), "\tNA\tNA\tNA\tNA\t.Low_MAC,");
+    EXPECT_EQ(written([](std::FILE* f) { writeBurdenNAPair(f, ".x,"); }),
+              "\tNA\tNA\tNA\tNA\t.x,\tNA\tNA\tNA\tNA\t.x,");
+}
+
+TEST(ResultBlocks, MultiScoreShapes) {
+    EXPECT_EQ(written([](std::FILE* f) { writeMultiBlock(f, 4.0, 0.0455, "."); }), "\t4.000000000E+00\t4.5500E-02\t.");
+    EXPECT_EQ(written([](std::FILE* f) { writeMultiBlockFlagged(f, 1e-3, 1.0); }),
+              "\t1.000000000E-03\t1.0000E+00\tPvalue_Fail");
+    EXPECT_EQ(written([](std::FILE* f) { writeMultiBlockNull(f); }), "\tNA\tNA\tVar_Null");
+}
+
+// ------------------------------------------------------------- log records
+
+TEST(LogRecords, SingleBurdenPrimaryAndSecondary) {
+    EXPECT_EQ(written([](std::FILE* f) {
+                  writeGeneId(f, "G7");
+                  writeBurdenLogCount(f, 3);
+                  writeBurdenLogScore(f, -2.5, 0.125);
+              }),
+              "G7\t3\t-2.500000000E+00\t1.250000000E-01\n");
+    EXPECT_EQ(written([](std::FILE* f) {
+                  writeBurdenLogHead(f, "G7", 0);
+                  writeBurdenLogUndefined(f);
+              }),
+              "G7\t0\t0\t0\n");
+}
+
+TEST(LogRecords, VariableThresholdWithThreeThresholds) {
+    const double thresh[] = {0.001, 0.005, 0.02};
+    const int mai[] = {2, 5, 9};
+    const double U[] = {1.0, -0.5, 2.25};
+    double** cov = dmatrix(0, 2, 0, 2);
+    const double values[3][3] = {{1.0, 0.5, 0.25}, {0.5, 2.0, 0.75}, {0.25, 0.75, 3.0}};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) cov[i][j] = values[i][j];
+    EXPECT_EQ(written([&](std::FILE* f) { writeVTLogRecord(f, "G", 3, thresh, mai, U, cov); }),
+              "G\t1.000000E-03\t2\t1.000000000E+00\t1.000000000E+00\t0\t0\n"
+              "G\t5.000000E-03\t5\t-5.000000000E-01\t5.000000000E-01\t2.000000000E+00\t0\n"
+              "G\t2.000000E-02\t9\t2.250000000E+00\t2.500000000E-01\t7.500000000E-01\t3.000000000E+00\n");
+    free_dmatrix(cov, 0, 2, 0, 2);
+}
+
+TEST(LogRecords, VarianceComponentAndCustomized) {
+    const char* ids[] = {"rs1", "rs2"};
+    const double maf[] = {0.0125, 0.3};
+    const int mai[] = {4, 0};
+    const int avc[] = {100, 98};
+    const int het[] = {3, 0};
+    const int alt[] = {1, 0};
+    const double U[] = {0.5, 0.0};
+    double** cov = dmatrix(0, 1, 0, 1);
+    cov[0][0] = 4.0;
+    cov[0][1] = cov[1][0] = 0.0;
+    cov[1][1] = 0.0;
+    EXPECT_EQ(written([&](std::FILE* f) { writeVCLogRecord(f, "G", 2, ids, maf, mai, avc, het, alt, U, cov); }),
+              "G\trs1\t1.250000E-02\t4\t100\t96\t3\t1\t5.000000000E-01\t4.000000000E+00\t0\n"
+              "G\trs2\t3.000000E-01\t0\t98\t98\t0\t0\t0.000000000E+00\t0.000000000E+00\t0.000000000E+00\n");
+    const int mac[] = {7, 11};
+    EXPECT_EQ(written([&](std::FILE* f) { writeCustomizedLogRecord(f, "G", 2, mac, U, cov); }),
+              "G\t0\t7\t5.000000000E-01\t4.000000000E+00\t0\n"
+              "G\t1\t11\t0.000000000E+00\t0.000000000E+00\t0.000000000E+00\n");
+    free_dmatrix(cov, 0, 1, 0, 1);
+}
+
+TEST(OutputFiles, AppendingKeepsWhatWasWritten) {
+    TempFile f("first line\n");
+    std::FILE* fp = openForAppend(f.path());
+    writeGeneId(fp, "G");
+    endResultRow(fp);
+    closeOutput(fp);
+    EXPECT_EQ(fileText(f.path()), "first line\nG\n");
+}

@@ -1,0 +1,444 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "driver/readers.h"
+#include "run_capture.h"
+
+namespace {
+
+RunSettings tdsSettings(int nsec) {
+    RunSettings s;
+    s.N_SEC = nsec;
+    s.DO_ROUND = 1;
+    return s;
+}
+
+// Runs body in a child process; returns the console text and the status.
+std::string consoleOf(const std::function<void()>& body, int* status) { return runCaptured(body, status); }
+
+}  // namespace
+
+// ------------------------------------------------------------- sequenced phenotypes
+
+TEST(SequencedReader, TdsLayoutWithMissingTokens) {
+    TempFile f("y\tbmi\tage\tsex\n1.5\tNA\t30\tNAN\n-0.5\t22.5\tnan\t1\n2.0\t31\tNA_x\t0");  // no final line break
+    RunSettings s = tdsSettings(1);
+    s.seqPheno = f.path();
+    s.CR_LB = 0.5;
+    RunData d;
+    {
+        QuietStdout quiet;
+        readSequencedPhenotypes(s, d);
+    }
+    ASSERT_EQ(d.n1, 3);
+    ASSERT_EQ(d.p, 3);  // intercept, age, sex
+    EXPECT_EQ(d.CRC_LB, 1.5);
+    EXPECT_EQ(d.traitHeader[0], "y");
+    EXPECT_EQ(d.traitHeader[1], "bmi");
+    EXPECT_EQ(d.logList.size(), 3u);
+    EXPECT_EQ(d.seq_prim[0], 1.5);
+    EXPECT_EQ(d.seq_prim[1], -0.5);
+    EXPECT_EQ(d.sec[0][0], -999.0);
+    EXPECT_EQ(d.sec[1][0], 22.5);
+    EXPECT_EQ(d.covariates[0][0], 1.0);
+    EXPECT_EQ(d.covariates[0][1], 30.0);
+    EXPECT_EQ(d.covariates[0][2], -999.0);  // NAN
+    EXPECT_TRUE(std::isnan(d.covariates[1][1]));  // nan is a number
+    EXPECT_EQ(d.covariates[2][1], -999.0);  // NA_x
+    for (int k = 0; k <= 1; ++k) {
+        EXPECT_EQ(d.pv[k], 3);
+        EXPECT_EQ(d.cov_ind[k][0], 1.0);
+        EXPECT_EQ(d.cov_ind[k][1], 1.0);
+    }
+    releaseRunData(s, d);
+}
+
+TEST(SequencedReader, RandomDesignHasNoPrimaryColumn) {
+    TempFile f("s1\ts2\tage\n0.1\t0.2\t40\n0.3\tNA\t50\n");
+    RunSettings s;
+    s.TYPE_STUDY = 3;
+    s.N_SEC = 2;
+    s.seqPheno = f.path();
+    RunData d;
+    {
+        QuietStdout quiet;
+        readSequencedPhenotypes(s, d);
+    }
+    ASSERT_EQ(d.n1, 2);
+    ASSERT_EQ(d.p, 2);  // 3 columns - 2 + 1
+    EXPECT_EQ(d.traitHeader[0], "");
+    EXPECT_EQ(d.traitHeader[1], "s1");
+    EXPECT_EQ(d.traitHeader[2], "s2");
+    EXPECT_EQ(d.sec[0][0], 0.1);
+    EXPECT_EQ(d.sec[1][1], -999.0);
+    EXPECT_EQ(d.covariates[1][1], 50.0);
+    EXPECT_EQ(d.seq_prim[0], 0.0);
+    releaseRunData(s, d);
+}
+
+TEST(SequencedReader, TrailingBlankLinesChangeNothing) {
+    TempFile plain("y\tx\n1\t2\n3\t4\n");
+    TempFile blank("y\tx\n1\t2\n3\t4\n\n\t\n\n");
+    RunSettings s = tdsSettings(0);
+    RunData a, b;
+    {
+        QuietStdout quiet;
+        s.seqPheno = plain.path();
+        readSequencedPhenotypes(s, a);
+        s.seqPheno = blank.path();
+        readSequencedPhenotypes(s, b);
+    }
+    EXPECT_EQ(a.n1, 2);
+    EXPECT_EQ(b.n1, 2);
+    EXPECT_EQ(b.p, 2);
+    EXPECT_EQ(b.seq_prim[1], 3.0);
+    EXPECT_EQ(b.covariates[1][1], 4.0);
+    releaseRunData(s, a);
+    releaseRunData(s, b);
+}
+
+TEST(SequencedReader, StopsWithTheirMessages) {
+    struct Case {
+        std::string bytes;
+        int design;
+        int nsec;
+        std::string message;  // after the heading; "@" stands for the file name
+    };
+    const Case cases[] = {
+        {"s1\n1\n", 3, 2,
+         "fail\nError: phenotype file for sequenced subjects '@' has 1 column(s), fewer than the 2 secondary "
+         "trait(s).\n"},
+        {"y\tx\n1\t2\ninf\t3\n", 1, 0, "fail\nError: line 3 of file '@': the primary trait 'inf' is not a number.\n"},
+        {"y\tx\n", 1, 0, "fail\nError: phenotype file for sequenced subjects '@' has a header but no subject rows.\n"},
+    };
+    for (const Case& c : cases) {
+        TempFile f(c.bytes);
+        int status = 0;
+        const std::string out = consoleOf(
+            [&] {
+                RunSettings s;
+                s.TYPE_STUDY = c.design;
+                s.N_SEC = c.nsec;
+                s.seqPheno = f.path();
+                RunData d;
+                readSequencedPhenotypes(s, d);
+            },
+            &status);
+        std::string want = c.message;
+        const std::size_t at = want.find('@');
+        if (at != std::string::npos) want.replace(at, 1, f.path());
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(out, "\nPHENOTYPE FILE FOR SEQUENCED SUBJECTS..........\n" + want + kStopLine);
+    }
+}
+
+// ------------------------------------------------------------- covariate selection
+
+TEST(CovariateSelection, CountsSelectedCovariatesPerTrait) {
+    TempFile pheno("y\ts\ta\tb\tc\n1\t2\t3\t4\t5\n");
+    TempFile cov("1\t0\t0.6\n0.5\t0\t0\n9\t9\t9\n");  // the third row is not used
+    RunSettings s = tdsSettings(1);
+    s.seqPheno = pheno.path();
+    s.whichCov = cov.path();
+    s.m_cov = 1;
+    RunData d;
+    {
+        QuietStdout quiet;
+        readSequencedPhenotypes(s, d);
+        readCovariateSelection(s, d);
+    }
+    ASSERT_EQ(d.p, 4);
+    EXPECT_EQ(d.pv[0], 3);  // 1 + (1, 0.6)
+    EXPECT_EQ(d.pv[1], 1);  // 0.5 is not above 0.5
+    EXPECT_EQ(d.cov_ind[0][2], 0.6);
+    releaseRunData(s, d);
+}
+
+TEST(CovariateSelection, StopsWithTheirMessages) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"1\t0\n1\t1\n",
+         "fail\nError: number of covariates does not match between phenotype file and covariate assignment file.\n"},
+        {"1\t0\t1\n", "fail\nError: covariate assignment file '@' has 1 row(s); it needs 2, one for the primary trait "
+                      "and one per secondary trait.\n"},
+        {"1\t0\t1\n1\tyes\t0\n", "fail\nError: line 2 of file '@': the covariate flag 'yes' is not a number.\n"},
+    };
+    TempFile pheno("y\ts\ta\tb\tc\n1\t2\t3\t4\t5\n");
+    for (const auto& c : cases) {
+        TempFile cov(c.first);
+        int status = 0;
+        const std::string out = consoleOf(
+            [&] {
+                RunSettings s = tdsSettings(1);
+                s.seqPheno = pheno.path();
+                s.whichCov = cov.path();
+                RunData d;
+                readSequencedPhenotypes(s, d);
+                readCovariateSelection(s, d);
+            },
+            &status);
+        std::string want = c.second;
+        const std::size_t at = want.find('@');
+        if (at != std::string::npos) want.replace(at, 1, cov.path());
+        EXPECT_EQ(status, 1);
+        const std::string tail = "\nCOVARIATE SELECTION FILE..........\n" + want + kStopLine;
+        ASSERT_GE(out.size(), tail.size());
+        EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+    }
+}
+
+// ------------------------------------------------------------- non-sequenced phenotypes
+
+TEST(NonsequencedReader, OneColumnGivesDistinctValuesWithCounts) {
+    TempFile pheno("y\n5\n7\n");
+    TempFile nonseq("2\n1\n2\n");
+    RunSettings s = tdsSettings(0);
+    s.DO_ROUND = 0;
+    s.seqPheno = pheno.path();
+    s.nonseqPheno = nonseq.path();
+    RunData d;
+    {
+        QuietStdout quiet;
+        readSequencedPhenotypes(s, d);
+        readNonsequencedPhenotypes(s, d);
+    }
+    EXPECT_EQ(d.N0, 3);
+    ASSERT_EQ(d.n0, 2);
+    EXPECT_EQ(d.nonseq_prim_unique[0], 1.0);
+    EXPECT_EQ(d.nonseq_prim_unique[1], 2.0);
+    EXPECT_EQ(d.c0[0], 1);
+    EXPECT_EQ(d.c0[1], 2);
+    EXPECT_EQ(d.seq_prim[1], 7.0);
+    releaseRunData(s, d);
+}
+
+TEST(NonsequencedReader, RoundingLineWithTenValues) {
+    TempFile pheno("y\n0.11\n0.12\n0.13\n");
+    TempFile nonseq("0.21\n0.22\n0.23\n0.24\n0.25\n0.26\n0.27\n");
+    int status = 0;
+    const std::string out = consoleOf(
+        [&] {
+            RunSettings s = tdsSettings(0);
+            s.seqPheno = pheno.path();
+            s.nonseqPheno = nonseq.path();
+            RunData d;
+            readSequencedPhenotypes(s, d);
+            readNonsequencedPhenotypes(s, d);
+        },
+        &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(out, "\nPHENOTYPE FILE FOR SEQUENCED SUBJECTS..........\nsuccessful\n"
+                   "\nPHENOTYPE FILE FOR NON-SEQUENCED SUBJECTS..........\n"
+                   "There are 10 distinct values for the primary trait after rounding\nsuccessful\n");
+}
+
+TEST(NonsequencedReader, TwoColumnsKeepRecordsAndWarn) {
+    TempFile pheno("y\n5\n7\n");
+    TempFile nonseq("1.5\t3\n1.5\t2\n");
+    RunSettings s = tdsSettings(0);
+    s.seqPheno = pheno.path();
+    s.nonseqPheno = nonseq.path();
+    s.DO_InvNormal = 1;
+    RunData d;
+    int status = 0;
+    const std::string out = consoleOf(
+        [&] {
+            RunData c;
+            readSequencedPhenotypes(s, c);
+            readNonsequencedPhenotypes(s, c);
+        },
+        &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(out, "\nPHENOTYPE FILE FOR SEQUENCED SUBJECTS..........\nsuccessful\n"
+                   "\nPHENOTYPE FILE FOR NON-SEQUENCED SUBJECTS..........\n"
+                   "Warning: option -rounding is invalid when the phenotype file for non-sequenced subjects contains "
+                   "frequencies.\n"
+                   "Warning: the inverse normal transformation is not applied to the primary trait when the phenotype "
+                   "file for non-sequenced subjects contains frequencies.\n"
+                   "successful\n");
+    {
+        QuietStdout quiet;
+        readSequencedPhenotypes(s, d);
+        readNonsequencedPhenotypes(s, d);
+    }
+    EXPECT_EQ(d.N0, 5);
+    ASSERT_EQ(d.n0, 2);
+    EXPECT_EQ(d.nonseq_prim_unique[0], 1.5);
+    EXPECT_EQ(d.nonseq_prim_unique[1], 1.5);
+    EXPECT_EQ(d.c0[0], 3);
+    EXPECT_EQ(d.c0[1], 2);
+    EXPECT_EQ(d.seq_prim[0], 5.0);  // not transformed
+    releaseRunData(s, d);
+}
+
+TEST(NonsequencedReader, StopsWithTheirMessages) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"1.5\t3\n2.5\t0\n", "fail\nError: line 2 of file '@': the frequency '0' is not a positive integer.\n"},
+        {"1.5\t3\n2.5\t2.0\n", "fail\nError: line 2 of file '@': the frequency '2.0' is not a positive integer.\n"},
+        {"1.5\n2.5\nhigh\n", "fail\nError: line 3 of file '@': the primary trait 'high' is not a number.\n"},
+        {"", "fail\nError: file '@' has no rows.\n"},
+    };
+    TempFile pheno("y\n5\n");
+    for (const auto& c : cases) {
+        TempFile nonseq(c.first);
+        int status = 0;
+        const std::string out = consoleOf(
+            [&] {
+                RunSettings s = tdsSettings(0);
+                s.DO_ROUND = 0;
+                s.seqPheno = pheno.path();
+                s.nonseqPheno = nonseq.path();
+                RunData d;
+                readSequencedPhenotypes(s, d);
+                readNonsequencedPhenotypes(s, d);
+            },
+            &status);
+        std::string want = c.second;
+        const std::size_t at = want.find('@');
+        if (at != std::string::npos) want.replace(at, 1, nonseq.path());
+        EXPECT_EQ(status, 1);
+        const std::string tail = "\nPHENOTYPE FILE FOR NON-SEQUENCED SUBJECTS..........\n" + want + kStopLine;
+        ASSERT_GE(out.size(), tail.size());
+        EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+    }
+}
+
+// ------------------------------------------------------------- mapping
+
+TEST(MappingReader, TwoColumnsSortStablyByGene) {
+    TempFile map("B\tb1\nA\ta1\nB\tb2\n10\tx\n9\ty\n");
+    RunSettings s;
+    s.DO_BURDEN = 1;
+    s.mapFile = map.path();
+    RunData d;
+    d.N_SNP = 4;
+    {
+        QuietStdout quiet;
+        readMapping(s, d);
+    }
+    EXPECT_EQ(d.maf_flag, 1);
+    EXPECT_EQ(d.EXT_THRESH, 0);
+    EXPECT_EQ(d.map_maf, nullptr);
+    ASSERT_EQ(d.map_NROW, 5);
+    const char* genes[] = {"10", "9", "A", "B", "B"};
+    const char* snps[] = {"x", "y", "a1", "b1", "b2"};
+    for (int r = 0; r < 5; ++r) {
+        EXPECT_STREQ(d.map_geneID[r], genes[r]);
+        EXPECT_STREQ(d.map_snpID[r], snps[r]);
+    }
+    EXPECT_EQ(d.N_GENE, 4);
+    releaseRunData(s, d);
+}
+
+TEST(MappingReader, FrequenciesAndThresholdsTravelWithTheirRows) {
+    TempFile map("G2\tv1\t0.01\t1\nG1\tv2\t0.002\t0\nG2\tv3\t0.03\t1\n");
+    RunSettings s;
+    s.DO_BURDEN = 4;
+    s.mapFile = map.path();
+    RunData d;
+    d.N_SNP = 3;
+    {
+        QuietStdout quiet;
+        readMapping(s, d);
+    }
+    EXPECT_EQ(d.EXT_THRESH, 1);
+    EXPECT_EQ(d.maf_flag, 0);
+    ASSERT_NE(d.thresh_index, nullptr);
+    EXPECT_STREQ(d.map_snpID[0], "v2");
+    EXPECT_EQ(d.map_maf[0], 0.002);
+    EXPECT_EQ(d.map_thresh[0], 0);
+    EXPECT_STREQ(d.map_snpID[1], "v1");
+    EXPECT_EQ(d.map_maf[2], 0.03);
+    EXPECT_EQ(d.map_thresh[2], 1);
+    EXPECT_EQ(d.N_GENE, 2);
+    releaseRunData(s, d);
+}
+
+TEST(MappingReader, MoreThanFourColumnsReadAsThree) {
+    TempFile map("G\tv1\t0.01\t1\textra\nG\tv2\t0.02\t0\tmore\n");
+    RunSettings s;
+    s.DO_BURDEN = 2;
+    s.mapFile = map.path();
+    RunData d;
+    d.N_SNP = 2;
+    {
+        QuietStdout quiet;
+        readMapping(s, d);
+    }
+    EXPECT_EQ(d.maf_flag, 0);
+    EXPECT_EQ(d.EXT_THRESH, 0);
+    EXPECT_EQ(d.map_maf[1], 0.02);
+    EXPECT_STREQ(d.map_snpID[1], "v2");
+    EXPECT_EQ(d.N_GENE, 1);
+    releaseRunData(s, d);
+}
+
+TEST(MappingReader, StopsWithTheirMessages) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"G\tv\tNA\n", "fail\nError: line 1 of file '@': the frequency 'NA' is not a number.\n"},
+    };
+    for (const auto& c : cases) {
+        TempFile map(c.first);
+        int status = 0;
+        const std::string out = consoleOf(
+            [&] {
+                RunSettings s;
+                s.DO_BURDEN = 1;
+                s.mapFile = map.path();
+                RunData d;
+                d.N_SNP = 1;
+                readMapping(s, d);
+            },
+            &status);
+        std::string want = c.second;
+        const std::size_t at = want.find('@');
+        if (at != std::string::npos) want.replace(at, 1, map.path());
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(out, "\nMAPPING FILE..........\n" + want + kStopLine);
+    }
+    TempFile map("G\tv\t0.1\tyes\n");
+    int status = 0;
+    const std::string out = consoleOf(
+        [&] {
+            RunSettings s;
+            s.DO_BURDEN = 4;
+            s.mapFile = map.path();
+            RunData d;
+            d.N_SNP = 1;
+            readMapping(s, d);
+        },
+        &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, "\nMAPPING FILE..........\nfail\nError: line 1 of file '" + map.path() +
+                       "': the threshold flag 'yes' is not an integer.\n" + kStopLine);
+}
+
+// ------------------------------------------------------------- summary
+
+TEST(DataSummary, LinesByDesignModeAndMethod) {
+    RunData d;
+    d.N_SNP = 12;
+    d.N_GENE = 3;
+    d.n1 = 40;
+    d.N0 = 100;
+    d.n0 = 60;
+    d.p = 4;
+    int status = 0;
+    std::string out = consoleOf([&] { printDataSummary(RunSettings(), d); }, &status);
+    EXPECT_EQ(out, "\nDATA SUMMARY:\nStudy Design: Trait-dependent sampling\n#SNP = 12\n#SEQ_Subjects = 40\n"
+                   "#NONSEQ_Subjects = 100\n#NONSEQ_Unique_Subjects=60\n#Covariates = 3\n\n");
+    RunSettings cc;
+    cc.TYPE_STUDY = 2;
+    cc.DO_MLE = 0;
+    cc.N_SEC = 2;
+    cc.DO_BURDEN = 4;
+    out = consoleOf([&] { printDataSummary(cc, d); }, &status);
+    EXPECT_EQ(out, "\nDATA SUMMARY:\nStudy Design: Case-control sampling\n#SNP = 12\n#GENE = 3\n#SEC_Traits = 2\n"
+                   "#SEQ_Subjects = 40\n#Covariates = 3\n\n");
+    cc.TYPE_STUDY = 3;
+    out = consoleOf([&] { printDataSummary(cc, d); }, &status);
+    EXPECT_NE(out.find("Study Design: Case-only sampling or random sampling\n"), std::string::npos);
+}

@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "driver/text_input.h"
+#include "run_capture.h"
+
+namespace {
+
+constexpr const char* kOpen = "fail\nError: Cannot open test file '%s'.\n";
+
+FileShape shapeOf(const std::string& bytes) {
+    TempFile f(bytes);
+    return sizeInputFile(f.path(), kOpen);
+}
+
+struct Row {
+    std::string text;
+    long lineno;
+    long long offset;
+};
+
+std::vector<Row> rowsOf(const std::string& bytes, std::size_t block) {
+    TempFile f(bytes);
+    std::FILE* fp = std::fopen(f.path().c_str(), "rb");
+    LineReader reader(fp, f.path(), block);
+    std::vector<Row> rows;
+    std::string_view line;
+    long lineno = 0;
+    long long offset = 0;
+    while (reader.next(line, lineno, offset)) rows.push_back({std::string(line), lineno, offset});
+    std::fclose(fp);
+    return rows;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------- sizing pass
+
+TEST(SizingPass, FinalLineBreakOrNotGivesTheSameRows) {
+    const FileShape with = shapeOf("a\tb\tc\n1\t2\t3\n4\t5\t6\n");
+    const FileShape without = shapeOf("a\tb\tc\n1\t2\t3\n4\t5\t6");
+    EXPECT_EQ(with.rows, 3);
+    EXPECT_EQ(with.tabs, 6);
+    EXPECT_EQ(with.columns, 3);
+    EXPECT_EQ(without.rows, 3);
+    EXPECT_EQ(without.tabs, 6);
+    EXPECT_EQ(without.columns, 3);
+}
+
+TEST(SizingPass, TrailingBlankLinesAreNotRows) {
+    const std::string body = "x\ty\n1\t2\n";
+    for (const std::string& tail : {std::string("\n"), std::string("\n\n\n"), std::string("\t\n"),
+                                    std::string("  \r\n\t"), std::string("\r\n"), std::string(" ")}) {
+        const FileShape s = shapeOf(body + tail);
+        EXPECT_EQ(s.rows, 2) << "tail of " << tail.size() << " characters";
+        EXPECT_EQ(s.tabs, 2);
+        EXPECT_EQ(s.columns, 2);
+    }
+    // Without a final line break the blank tail starts on the last row's line.
+    const FileShape s = shapeOf("x\ty\n1\t2\n\n\n");
+    EXPECT_EQ(s.rows, 2);
+}
+
+TEST(SizingPass, TabsAtTheEndOfTheLastRowStillCount) {
+    // Only whole blank lines are dropped; the tab belongs to the last row.
+    const FileShape s = shapeOf("a\tb\n1\t2\t");
+    EXPECT_EQ(s.rows, 2);
+    EXPECT_EQ(s.tabs, 3);
+    EXPECT_EQ(s.columns, 2);  // 3 / 2 + 1
+}
+
+// Runs the sizing pass in a child process; returns what it printed.
+static std::string sizingStop(const std::string& bytes, std::string* path_out, int* status) {
+    TempFile f(bytes);
+    *path_out = f.path();
+    return runCaptured([&] { sizeInputFile(f.path(), kOpen); }, status);
+}
+
+TEST(SizingPass, BlankLineBeforeTheLastRowStops) {
+    std::string path;
+    int status = 0;
+    const std::string out = sizingStop("a\tb\n1\t2\n\n \n3\t4\n\n", &path, &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, "fail\nError: line 3 of file '" + path +
+                       "' is blank; only the end of a file may hold blank lines.\n" + kStopLine);
+}
+
+TEST(SizingPass, RowWithAFieldMissingStopsNamingItsLine) {
+    // A short last row: 5 tabs over 3 rows would size as 5 / 3 + 1 = 2
+    // columns and shift every field; the row is named instead.
+    std::string path;
+    int status = 0;
+    std::string out = sizingStop("y\tsex\tage\n1.5\t0\t30\n2.5\t1\n", &path, &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, "fail\nError: line 3 of file '" + path + "' has 2 field(s), but line 1 has 3.\n" + kStopLine);
+    // A leading line break shifts the line numbers by one.
+    out = sizingStop("\ny\tsex\n1\t0\n2\t1\t7\n", &path, &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, "fail\nError: line 4 of file '" + path + "' has 3 field(s), but line 2 has 2.\n" + kStopLine);
+}
+
+TEST(SizingPass, FieldsNotSeparatedByTabsStop) {
+    std::string path;
+    int status = 0;
+    const std::string out = sizingStop("y sex\n1 0\n", &path, &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, "fail\nError: line 1 of file '" + path +
+                       "' has 2 field(s) but 1 tab-separated column(s); fields must be separated by single tabs.\n" +
+                       kStopLine);
+}
+
+TEST(SizingPass, FirstCharacterIsNeverCountedAsTabOrLineBreak) {
+    // A leading tab is not counted: one tab between a and b.
+    FileShape s = shapeOf("\ta\tb\n");
+    EXPECT_EQ(s.rows, 1);
+    EXPECT_EQ(s.tabs, 1);
+    EXPECT_EQ(s.columns, 2);
+    // A leading line break does not end an empty first row.
+    s = shapeOf("\na\tb\nc\td\n");
+    EXPECT_EQ(s.rows, 2);
+    EXPECT_EQ(s.tabs, 2);
+    // A one-character file is one row.
+    s = shapeOf("7");
+    EXPECT_EQ(s.rows, 1);
+    EXPECT_EQ(s.columns, 1);
+}
+
+TEST(SizingPass, IntegerDivisionOfTabsByRows) {
+    // A stray tab after one row: 3 tabs over 2 rows, 3 / 2 + 1 = 2 columns.
+    const FileShape s = shapeOf("a\tb\n1\t2\t\n");
+    EXPECT_EQ(s.tabs, 3);
+    EXPECT_EQ(s.columns, 2);
+}
+
+TEST(SizingPass, RowsAcrossManyBlocks) {
+    std::string big;
+    for (int i = 0; i < 300000; ++i) big += "id\t0\t1\t2\n";  // 2.7 MB, beyond one block
+    big += "\n\n";
+    const FileShape s = shapeOf(big);
+    EXPECT_EQ(s.rows, 300000);
+    EXPECT_EQ(s.tabs, 900000);
+    EXPECT_EQ(s.columns, 4);
+}
+
+TEST(SizingPass, FileWithoutRowsStops) {
+    for (const std::string& bytes : {std::string(""), std::string("\n"), std::string("\n\n \t\n")}) {
+        TempFile f(bytes);
+        int status = 0;
+        const std::string out = runCaptured([&] { sizeInputFile(f.path(), kOpen); }, &status);
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(out, "fail\nError: file '" + f.path() + "' has no rows.\n" + kStopLine);
+    }
+}
+
+TEST(SizingPass, MissingFileStopsWithItsOpenMessage) {
+    int status = 0;
+    const std::string out = runCaptured([] { sizeInputFile("/nonexistent/dir/x.txt", kOpen); }, &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, std::string("fail\nError: Cannot open test file '/nonexistent/dir/x.txt'.\n") + kStopLine);
+}
+
+// ------------------------------------------------------------- line reader
+
+TEST(LineReader, RowsLineNumbersAndOffsets) {
+    const std::vector<Row> rows = rowsOf("ab\tc\n\nxyz\nlast", 1 << 16);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0].text, "ab\tc");
+    EXPECT_EQ(rows[0].lineno, 1);
+    EXPECT_EQ(rows[0].offset, 0);
+    EXPECT_EQ(rows[1].text, "");
+    EXPECT_EQ(rows[1].offset, 5);
+    EXPECT_EQ(rows[2].text, "xyz");
+    EXPECT_EQ(rows[2].lineno, 3);
+    EXPECT_EQ(rows[2].offset, 6);
+    EXPECT_EQ(rows[3].text, "last");
+    EXPECT_EQ(rows[3].lineno, 4);
+    EXPECT_EQ(rows[3].offset, 10);
+}
+
+TEST(LineReader, LeadingLineBreakIsNoRow) {
+    const std::vector<Row> rows = rowsOf("\na\nb\n", 64);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].text, "a");
+    EXPECT_EQ(rows[0].lineno, 2);
+    EXPECT_EQ(rows[0].offset, 1);
+    EXPECT_EQ(rows[1].text, "b");
+}
+
+TEST(LineReader, RowsLongerThanTheBlockAndAcrossBlockEdges) {
+    std::string bytes;
+    std::vector<std::string> want;
+    long long offset = 0;
+    std::vector<long long> offsets;
+    for (int i = 0; i < 50; ++i) {
+        std::string line = "r" + std::to_string(i) + std::string(static_cast<std::size_t>(i * 7 % 23), 'x');
+        want.push_back(line);
+        offsets.push_back(offset);
+        bytes += line + "\n";
+        offset += static_cast<long long>(line.size()) + 1;
+    }
+    const std::vector<Row> rows = rowsOf(bytes, 5);  // a 5-byte block forces every case
+    ASSERT_EQ(rows.size(), want.size());
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(rows[i].text, want[i]);
+        EXPECT_EQ(rows[i].lineno, static_cast<long>(i) + 1);
+        EXPECT_EQ(rows[i].offset, offsets[i]);
+    }
+}
+
+// ------------------------------------------------------------- fields
+
+TEST(Fields, SplitAtRunsOfBlanksTabsAndCarriageReturns) {
+    std::vector<std::string_view> f;
+    splitFields("  a\t\tbb \r c\r", f);
+    ASSERT_EQ(f.size(), 3u);
+    EXPECT_EQ(f[0], "a");
+    EXPECT_EQ(f[1], "bb");
+    EXPECT_EQ(f[2], "c");
+    splitFields(" \t ", f);
+    EXPECT_TRUE(f.empty());
+}
+
+TEST(Fields, FieldCountMessagesNameTheFileAndLine) {
+    int status = 0;
+    std::string out = runCaptured([] { checkFieldCount("g.txt", 7, 3, 4, false, 2); }, &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, std::string("fail\nError: line 7 of file 'g.txt' has 3 field(s), but line 2 has 4.\n") + kStopLine);
+    out = runCaptured([] { checkFieldCount("g.txt", 1, 5, 4, true, 1); }, &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, std::string("fail\nError: line 1 of file 'g.txt' has 5 field(s) but 4 tab-separated column(s); "
+                               "fields must be separated by single tabs.\n") +
+                       kStopLine);
+    out = runCaptured([] { checkFieldCount("g.txt", 9, 4, 4, false, 1); }, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(out, "");
+}
+
+TEST(Fields, MissingPhenotypeTokens) {
+    EXPECT_TRUE(isNAField("NA"));
+    EXPECT_TRUE(isNAField("NAN"));
+    EXPECT_TRUE(isNAField("NA_missing"));
+    EXPECT_FALSE(isNAField("nan"));
+    EXPECT_FALSE(isNAField("N/A"));
+    EXPECT_FALSE(isNAField("N"));
+    EXPECT_TRUE(std::isnan(leadingNumber("nan")));
+}
+
+TEST(Fields, LeadingNumberOfTextFields) {
+    EXPECT_EQ(leadingNumber("12.5kg"), 12.5);
+    EXPECT_EQ(leadingNumber("abc"), 0.0);
+    EXPECT_EQ(leadingNumber("-3e2"), -300.0);
+}
+
+TEST(Fields, WholeNumbersAndIntegers) {
+    double v = 0.0;
+    EXPECT_TRUE(wholeNumber("0.25", &v));
+    EXPECT_EQ(v, 0.25);
+    EXPECT_TRUE(wholeNumber("-1e-3", &v));
+    EXPECT_EQ(v, -0.001);
+    EXPECT_FALSE(wholeNumber("1.5x", &v));
+    EXPECT_FALSE(wholeNumber("NA", &v));
+    EXPECT_FALSE(wholeNumber("", &v));
+    int k = 0;
+    EXPECT_TRUE(wholeInteger("42", &k));
+    EXPECT_EQ(k, 42);
+    EXPECT_TRUE(wholeInteger("-7", &k));
+    EXPECT_EQ(k, -7);
+    EXPECT_FALSE(wholeInteger("3.0", &k));
+    EXPECT_FALSE(wholeInteger("99999999999", &k));
+    EXPECT_FALSE(wholeInteger("x", &k));
+}
