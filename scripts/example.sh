@@ -10,4 +10,4 @@ cmake --build build -j "$jobs" --target ventarquillo
 mkdir -p examples/out
 cd examples/out
 ../../build/ventarquillo -pfile_seq ../pheno_seq.txt -pfile_nonseq ../pheno_nonseq.txt -gfile ../geno.txt \
-  -mfile ../mapping.txt -test T5 -ofile T5_results.txt -msglog T5
+  -mfile ../mapping.txt -cov ../cov.txt -nsec 2 -test T5 -ofile T5_results.txt -msglog T5
