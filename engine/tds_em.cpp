@@ -359,8 +359,8 @@ Information louis_information(int n, int n10, int n1, int m, int m1, double s, d
 
     constexpr int kBlock = 16;  // dense records applied together
     double** lblock = dmatrix(0, kBlock - 1, 0, q);
-    double cblock[kBlock];
-    bool ublock[kBlock];
+    double block_count[kBlock];  // c10 of each buffered record
+    bool block_unit[kBlock];     // c10 == 1: the division is left out (exact)
     int nblock = 0;
     std::vector<double> ai(m), bi(m);
     std::vector<int> nonzero;
@@ -368,13 +368,11 @@ Information louis_information(int n, int n10, int n1, int m, int m1, double s, d
     std::vector<int> active;
     active.reserve(m + 1 + n1);
     double* lsparse = dvector(0, q);
+    // Per row a of Q13, the buffered records whose entry a is not zero.
     double la[kBlock];
     double* lrows[kBlock];
-
-    // Counts of the buffered records; per row of Q13 the records whose entry
-    // in that row is zero are left out of cblock/ublock/lrows.
-    double cpristine[kBlock];
-    bool upristine[kBlock];
+    double row_count[kBlock];
+    bool row_unit[kBlock];
     auto flush = [&]() {
         for (int a = 0; a <= q; ++a) {
             int R = 0;
@@ -382,11 +380,11 @@ Information louis_information(int n, int n10, int n1, int m, int m1, double s, d
                 if (lblock[r][a] == 0.0) continue;
                 la[R] = lblock[r][a];
                 lrows[R] = lblock[r];
-                cblock[R] = cpristine[r];
-                ublock[R] = upristine[r];
+                row_count[R] = block_count[r];
+                row_unit[R] = block_unit[r];
                 ++R;
             }
-            if (R > 0) add_record_products(Q1[a], a, q + 1, R, la, lrows, cblock, ublock);
+            if (R > 0) add_record_products(Q1[a], a, q + 1, R, la, lrows, row_count, row_unit);
         }
         nblock = 0;
     };
@@ -447,8 +445,8 @@ Information louis_information(int n, int n10, int n1, int m, int m1, double s, d
             }
         } else {
             for (int j = 0; j < n1; ++j) l[m + 1 + j] = pi[j] / qm[j];
-            cpristine[nblock] = c;
-            upristine[nblock] = (c10[i] == 1);
+            block_count[nblock] = c;
+            block_unit[nblock] = (c10[i] == 1);
             if (++nblock == kBlock) flush();
         }
     }
