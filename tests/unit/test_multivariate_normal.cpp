@@ -65,89 +65,72 @@ long double interval(long double a, long double b) { return ref::cdf(b) - ref::c
 }  // namespace
 
 TEST(Mymvn, DimensionOutsideOneToTwentyTouchesNothing) {
-    for (int n : {0, -3, 21, 60}) {
+    for (int n : {0, 21}) {
         double error = -5;
         int inform = -5;
-        const double value = mymvn(1000, 1e-3, n, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                   &error, &inform);
-        EXPECT_EQ(value, 0.0);
+        EXPECT_EQ(mymvn(1000, 1e-3, n, nullptr, nullptr, nullptr, nullptr, nullptr, &error, &inform),
+                  0.0);
         EXPECT_EQ(error, 1.0);
         EXPECT_EQ(inform, 2);
     }
 }
 
-TEST(Mymvn, AllUnboundedIsCertain) {
-    Problem p(4);
-    p.equicorrelated(0.3);
+TEST(Mymvn, NoneOrOneBoundedVariable) {
+    Problem p(3);
+    p.equicorrelated(0.6);
     p.all_limits(-1, 0, 0);
     double error = -1;
     int inform = -1;
     EXPECT_EQ(p.run(1000, 1e-3, &error, &inform), 1.0);
     EXPECT_EQ(error, 0.0);
     EXPECT_EQ(inform, 0);
-}
-
-TEST(Mymvn, OneBoundedVariableIsTheNormalInterval) {
-    Problem p(3);
-    p.equicorrelated(0.6);
-    p.all_limits(-1, 0, 0);
     // Variable 2 ~ N(1.5, 4): P(0.5 <= X2 <= 5.5) = Phi(2) - Phi(-0.5).
     p.mu[2] = 1.5;
     p.sigma[2][2] = 4.0;
     p.infin[2] = 2;
     p.lower[2] = 0.5;
     p.upper[2] = 5.5;
-    double error = 0;
-    int inform = -1;
-    double value = p.run(1000, 1e-3, &error, &inform);
-    EXPECT_NEAR(value, static_cast<double>(interval(-0.5L, 2.0L)), 2e-16);
+    EXPECT_NEAR(p.run(1000, 1e-3, &error, &inform), static_cast<double>(interval(-0.5L, 2.0L)),
+                2e-16);
     EXPECT_EQ(error, kClosedFormError);
     EXPECT_EQ(inform, 0);
-
-    // Lower limit only, then upper limit only.
+    // Lower limit only; the unused upper limit is not read.
     p.infin[2] = 1;
     p.upper[2] = NAN;
-    value = p.run(1000, 1e-3, &error, &inform);
-    EXPECT_NEAR(value, static_cast<double>(1 - ref::cdf(-0.5L)), 2e-16);
-    p.infin[2] = 0;
-    p.upper[2] = 5.5;
-    p.lower[2] = NAN;
-    value = p.run(1000, 1e-3, &error, &inform);
-    EXPECT_NEAR(value, static_cast<double>(ref::cdf(2.0L)), 2e-16);
+    EXPECT_NEAR(p.run(1000, 1e-3, &error, &inform), static_cast<double>(1 - ref::cdf(-0.5L)),
+                2e-16);
 }
 
 TEST(Mymvn, TwoBoundedVariablesAreTheBivariateRectangle) {
+    // Variables 2 (sd 1.5, mean 1) and 4 (sd 0.5, mean -2) bounded among four;
+    // standardised limits [-0.8, 1.3] and [-1.1, 0.6].
     const double inf = INFINITY;
-    struct Case {
-        int f1, f2;
-        double rho;
-    };
-    const Case cases[] = {{2, 2, 0.4}, {2, 1, -0.7}, {0, 2, 0.95}, {1, 0, 0.2}, {0, 0, -0.3},
-                          {1, 1, 0.99}};
-    for (const Case& c : cases) {
-        // Two bounded variables among four; non-unit variances and means.
+    const double cases[][3] = {{2, 2, 0.4}, {2, 1, -0.7}, {0, 2, 0.95}, {1, 0, 0.2}, {0, 0, -0.3},
+                               {1, 1, 0.99}};
+    for (const auto& c : cases) {
+        const int f1 = static_cast<int>(c[0]), f2 = static_cast<int>(c[1]);
         Problem p(4);
         p.all_limits(-1, 0, 0);
-        p.sigma[2][2] = 2.25;  // sd 1.5
-        p.sigma[4][4] = 0.25;  // sd 0.5
-        p.sigma[4][2] = p.sigma[2][4] = c.rho * 1.5 * 0.5;
-        p.sigma[3][2] = p.sigma[2][3] = 0.3;
-        p.sigma[4][1] = p.sigma[1][4] = -0.2;
+        p.sigma[2][2] = 2.25;
+        p.sigma[4][4] = 0.25;
+        p.sigma[4][2] = c[2] * 1.5 * 0.5;
+        p.sigma[3][2] = 0.3;
+        p.sigma[4][1] = -0.2;
         p.mu[2] = 1.0;
         p.mu[4] = -2.0;
-        p.infin[2] = c.f1;
-        p.infin[4] = c.f2;
-        p.lower[2] = 1.0 + 1.5 * -0.8;  // standardised -0.8
-        p.upper[2] = 1.0 + 1.5 * 1.3;   // standardised 1.3
+        p.infin[2] = f1;
+        p.infin[4] = f2;
+        p.lower[2] = 1.0 + 1.5 * -0.8;
+        p.upper[2] = 1.0 + 1.5 * 1.3;
         p.lower[4] = -2.0 + 0.5 * -1.1;
         p.upper[4] = -2.0 + 0.5 * 0.6;
-        const long double l1 = c.f1 == 0 ? -inf : -0.8, u1 = c.f1 == 1 ? inf : 1.3;
-        const long double l2 = c.f2 == 0 ? -inf : -1.1, u2 = c.f2 == 1 ? inf : 0.6;
+        const long double l1 = f1 == 0 ? -inf : -0.8, u1 = f1 == 1 ? inf : 1.3;
+        const long double l2 = f2 == 0 ? -inf : -1.1, u2 = f2 == 1 ? inf : 0.6;
         double error = 0;
         int inform = -1;
-        const double value = p.run(1000, 1e-3, &error, &inform);
-        EXPECT_NEAR(value, static_cast<double>(ref::rectangle(l1, u1, l2, u2, c.rho)), 5e-15)
-            << c.f1 << c.f2 << " rho=" << c.rho;
+        EXPECT_NEAR(p.run(1000, 1e-3, &error, &inform),
+                    static_cast<double>(ref::rectangle(l1, u1, l2, u2, c[2])), 5e-15)
+            << f1 << f2 << " rho=" << c[2];
         EXPECT_EQ(error, kClosedFormError);
         EXPECT_EQ(inform, 0);
     }
@@ -265,12 +248,11 @@ TEST(Mymvn, EquicorrelatedSymmetricBoxAsInTheMaximumStatistic) {
 
 TEST(Mymvn, ScalingSigmaAndLimitsChangesNothing) {
     const int n = 4;
-    Problem base(n), scaled(n);
+    Problem base(n), scaled(n);  // zero means: the rescaling is exact
     const double rho[4][4] = {{1, 0.3, -0.2, 0.5}, {0.3, 1, 0.4, 0.1}, {-0.2, 0.4, 1, -0.3},
                               {0.5, 0.1, -0.3, 1}};
     const double lo[] = {-1.0, -0.5, -2.0, 0.2}, up[] = {1.2, 2.0, 0.3, 1.9};
     const double sd[] = {2.0, 0.5, 4.0, 0.25};  // powers of two: exact rescaling
-    const double mean[] = {1.0, -3.0, 0.5, 10.0};
     for (int i = 1; i <= n; ++i) {
         base.lower[i] = lo[i - 1];
         base.upper[i] = up[i - 1];
@@ -289,14 +271,6 @@ TEST(Mymvn, ScalingSigmaAndLimitsChangesNothing) {
     EXPECT_EQ(e1, e2);
     EXPECT_EQ(i1, i2);
 
-    // A non-binary scale factor and a shifted mean agree to rounding.
-    for (int i = 1; i <= n; ++i) {
-        scaled.mu[i] = mean[i - 1];
-        scaled.lower[i] = mean[i - 1] + 3.7 * lo[i - 1];
-        scaled.upper[i] = mean[i - 1] + 3.7 * up[i - 1];
-        for (int j = 1; j <= n; ++j) scaled.sigma[i][j] = 3.7 * 3.7 * rho[i - 1][j - 1];
-    }
-    EXPECT_NEAR(scaled.run(5000 * 64, 1e-6, &e2, &i2), v1, 1e-9);
 }
 
 TEST(Mymvn, DuplicatedVariableIsAnIndicator) {
@@ -318,9 +292,9 @@ TEST(Mymvn, DuplicatedVariableIsAnIndicator) {
     EXPECT_NEAR(value, static_cast<double>(ref::rectangle(-0.5L, 1.5L, -1.0L, 1.0L, 0.4L)), 2e-4);
 }
 
-TEST(Mymvn, BudgetBelowOneRuleRunIsRefused) {
+TEST(Mymvn, BudgetTooSmallOrExhausted) {
     // Four bounded variables: the cubature works in three dimensions, where
-    // its rule has 39 points.
+    // its rule has 39 points; a budget below one rule run is refused.
     Problem p(4);
     p.equicorrelated(0.5);
     p.all_limits(2, -1.0, 1.0);
@@ -329,39 +303,14 @@ TEST(Mymvn, BudgetBelowOneRuleRunIsRefused) {
     EXPECT_EQ(p.run(38, 1e-3, &error, &inform), 0.0);
     EXPECT_EQ(inform, 2);
     EXPECT_EQ(error, 1.0);
-    // Exactly one rule run is allowed.
-    const double value = p.run(39, 1e-3, &error, &inform);
+    double value = p.run(39, 1e-3, &error, &inform);
     EXPECT_NE(inform, 2);
     EXPECT_NEAR(value, static_cast<double>(equicorrelated_box(4, 0.5L, -1, 1)), 0.05);
-}
-
-TEST(Mymvn, ExhaustedBudgetReportsOneWithTheEstimate) {
-    Problem p(6);
-    p.equicorrelated(0.5);
-    p.all_limits(2, -2.0, 2.0);
-    double error = 0;
-    int inform = -1;
-    const double value = p.run(2000, 1e-12, &error, &inform);
+    // An unreachable target: status 1, with the estimate and its error.
+    value = p.run(2000, 1e-12, &error, &inform);
     EXPECT_EQ(inform, 1);
     EXPECT_GT(error, 1e-12);
-    EXPECT_NEAR(value, static_cast<double>(equicorrelated_box(6, 0.5L, -2, 2)), 0.01);
-}
-
-TEST(Sadmvn, RelativeTarget) {
-    // Independent variables: the integrand is constant and the relative
-    // target is met at once, however small the probability.
-    int n = 3;
-    double lower[3] = {3.0, 3.5, 2.5}, upper[3] = {0, 0, 0};
-    int infin[3] = {1, 1, 1};
-    double correl[3] = {0, 0, 0};
-    int maxpts = 100000;
-    double abseps = 0, releps = 1e-9, error = 0, value = 0;
-    int inform = -1;
-    sadmvn_(&n, lower, upper, infin, correl, &maxpts, &abseps, &releps, &error, &value, &inform);
-    const long double truth = ref::cdf(-3.0L) * ref::cdf(-3.5L) * ref::cdf(-2.5L);
-    // phi_ is accurate to about 1e-13 relative out there.
-    EXPECT_LT(std::fabs((value - truth) / truth), 1e-12);
-    EXPECT_EQ(inform, 0);
+    EXPECT_NEAR(value, static_cast<double>(equicorrelated_box(4, 0.5L, -1, 1)), 1e-3);
 }
 
 TEST(Ncvsrt, TiesGoToTheLaterVariableAndUnboundedMoveLast) {
@@ -384,64 +333,3 @@ TEST(Ncvsrt, TiesGoToTheLaterVariableAndUnboundedMoveLast) {
     EXPECT_EQ(e, 1.0);
 }
 
-TEST(Ncvsrt, SmallestProbabilityFirst) {
-    // Independent: the variables are taken in increasing probability.
-    int n = 3;
-    double lower[3] = {-2, -0.1, -1}, upper[3] = {2, 0.1, 1};
-    int infin[3] = {2, 2, 2};
-    double correl[3] = {0, 0, 0};
-    double y[3], a[3], b[3], cov[6], d, e;
-    int infi[3], infis;
-    ncvsrt_(&n, lower, upper, correl, infin, y, &infis, a, b, infi, cov, &d, &e);
-    EXPECT_EQ(b[0], 0.1);
-    EXPECT_EQ(b[1], 1.0);
-    EXPECT_EQ(b[2], 2.0);
-    EXPECT_EQ(y[0], 0.0);  // symmetric interval: conditional mean 0
-    for (int k : {0, 2, 5}) EXPECT_EQ(cov[k], 1.0);  // unit diagonal after scaling
-    for (int k : {1, 3, 4}) EXPECT_EQ(cov[k], 0.0);
-}
-
-TEST(Rcswap, MatchesAnExplicitPermutation) {
-    const int n = 5;
-    // Symmetric matrix with distinct entries c(i,j) = 10 i + j for i >= j.
-    auto entry = [](int i, int j) { return i >= j ? 10.0 * i + j : 10.0 * j + i; };
-    for (auto [p, q] : {std::pair{1, 2}, std::pair{2, 4}, std::pair{1, 5}, std::pair{3, 4}}) {
-        double c[15];
-        int k = 0;
-        for (int i = 1; i <= n; ++i)
-            for (int j = 1; j <= i; ++j) c[k++] = entry(i, j);
-        double a[5] = {1, 2, 3, 4, 5}, b[5] = {-1, -2, -3, -4, -5};
-        int flags[5] = {0, 1, 2, -1, 2};
-        int pp = p, qq = q, nn = n;
-        rcswap_(&pp, &qq, a, b, flags, &nn, c);
-
-        auto moved = [&](int i) { return i == p ? q : (i == q ? p : i); };
-        k = 0;
-        for (int i = 1; i <= n; ++i)
-            for (int j = 1; j <= i; ++j, ++k)
-                EXPECT_EQ(c[k], entry(moved(i), moved(j))) << p << q << " " << i << j;
-        EXPECT_EQ(a[p - 1], q);
-        EXPECT_EQ(a[q - 1], p);
-        EXPECT_EQ(b[p - 1], -q);
-        const int original[5] = {0, 1, 2, -1, 2};
-        EXPECT_EQ(flags[p - 1], original[q - 1]);
-        EXPECT_EQ(flags[q - 1], original[p - 1]);
-    }
-}
-
-TEST(Mvnfnc, IndependentIntegrandIsConstantProduct) {
-    int n = 3;
-    double lower[3] = {-1, -0.5, 0.2}, upper[3] = {1, 2.5, 1.4};
-    int infin[3] = {2, 2, 2};
-    double correl[3] = {0, 0, 0};
-    int infis = -1;
-    double d = 0, e = 0;
-    EXPECT_EQ(mvnnit_(&n, correl, lower, upper, infin, &infis, &d, &e), 0.0);
-    EXPECT_EQ(infis, 0);
-    const long double product = interval(-1, 1) * interval(-0.5L, 2.5L) * interval(0.2L, 1.4L);
-    int ndim = 2;
-    for (double u : {0.1, 0.5, 0.93}) {
-        double w[2] = {u, 1 - u / 2};
-        EXPECT_NEAR(mvnfnc_(&ndim, w), static_cast<double>(product), 1e-15);
-    }
-}

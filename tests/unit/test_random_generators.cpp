@@ -28,36 +28,14 @@ TEST(Uni, FollowsTheTwoRecurrencesFromTheStartingState) {
     }
 }
 
-TEST(Uni, StaysInsideTheOpenUnitInterval) {
-    double lo = 1, hi = 0, sum = 0;
-    const int draws = 200000;
-    for (int k = 0; k < draws; ++k) {
-        const double u = uni_();
-        lo = std::min(lo, u);
-        hi = std::max(hi, u);
-        sum += u;
-    }
-    EXPECT_GT(lo, 0.0);
-    EXPECT_LT(hi, 1.0);
-    // Mean 1/2 with standard error sqrt(1/12/draws) = 6.5e-4.
-    EXPECT_NEAR(sum / draws, 0.5, 5 * 6.5e-4);
-}
-
 TEST(Rnor, DistributionIsStandardNormal) {
     const int draws = 400000;
     std::vector<double> z(draws);
-    double sum = 0, sumsq = 0;
     int beyond = 0;
     for (double& v : z) {
         v = rnor_();
-        sum += v;
-        sumsq += v * v;
         if (std::fabs(v) > 2.776994269662875) ++beyond;
     }
-    const double mean = sum / draws;
-    const double var = sumsq / draws - mean * mean;
-    EXPECT_NEAR(mean, 0.0, 5 / std::sqrt(double(draws)));
-    EXPECT_NEAR(var, 1.0, 5 * std::sqrt(2.0 / draws));
 
     // The tail beyond the table: binomial count around 2 Phi(-2.777).
     const double p_tail = static_cast<double>(2 * normal_reference::cdf(-2.776994269662875L));
