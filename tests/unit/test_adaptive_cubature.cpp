@@ -276,6 +276,63 @@ TEST(AdaptiveCubature, HeapKeepsLargestErrorOnTop) {
     // Sift-down: 5 (0.7) rises to slot 1, then 4 (0.5) to slot 2; 2 lands in slot 5.
     const double after[6] = {5, 4, 6, 1, 2, 3};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(heap[i], after[i]) << i;
+
+    // Ties: a new region with an equal error stays below its parent; sifting
+    // down takes the left child of two equal ones.
+    double tied[3] = {0.4, 0.4, 0.4};
+    double h3[3] = {0, 0, 0};
+    for (int r = 1; r <= 3; ++r) trestr_(&r, &r, h3, tied);
+    EXPECT_EQ(h3[0], 1.0);
+    EXPECT_EQ(h3[1], 2.0);
+    EXPECT_EQ(h3[2], 3.0);
+    tied[0] = 0.1;
+    top = 1, n = 3;
+    trestr_(&top, &n, h3, tied);
+    EXPECT_EQ(h3[0], 2.0);
+    EXPECT_EQ(h3[1], 1.0);
+    EXPECT_EQ(h3[2], 3.0);
+}
+
+TEST(AdaptiveCubature, BudgetBoundaryAndMinimumCalls) {
+    // Two dimensions: fresh start 9 + 21 calls; each halving 9 + 2 x 21.
+    std::vector<double> work(8000);
+    g_coef[0] = 1, g_coef[1] = 2;
+    Result r = run(2, 0, 81, exp_sum, 0, 0, work);  // 30 + 51 = 81 fits exactly
+    EXPECT_EQ(r.inform, 1);
+    EXPECT_EQ(r.mincls, 90);
+    EXPECT_EQ(work[7999], 2.0);
+    r = run(2, 0, 80, exp_sum, 0, 0, work);
+    EXPECT_EQ(r.mincls, 39);
+    EXPECT_EQ(work[7999], 1.0);
+
+    // A minimum of 500 calls with a constant integrand (no fourth
+    // differences, so the axes alternate): meshes 2x1, 2x2, 3x2, 3x3, 4x3
+    // after differences costing 9, 18, 36, 54, 81 and 108 calls; 4x3 = 12
+    // regions of 21 points: 306 + 252 = 558 calls.
+    g_calls = 0;
+    r = run(2, 500, 100000, count_only, 1e-10, 0, work);
+    EXPECT_EQ(r.inform, 0);
+    EXPECT_EQ(r.mincls, 558);
+    EXPECT_EQ(g_calls, 558);
+    EXPECT_EQ(work[7999], 12.0);
+    EXPECT_NEAR(r.value, 1.0, 1e-13);
+    const int mx = 883, lowers = 3 * mx;
+    EXPECT_EQ(work[lowers + 2 * 1], 0.25);                  // region 2 starts a quarter along axis 1
+    EXPECT_NEAR(work[lowers + 2 * 4 + 1], 1.0 / 3, 1e-15);  // region 5 a third along axis 2
+    r = run(2, 450, 100000, count_only, 1e-10, 0, work);   // 198 + 252 = 450: still refined
+    EXPECT_EQ(r.mincls, 558);
+
+    // The same with room for one region: the cube carries the 4x3 mesh and
+    // counts as one rule application (327 calls); the next step adds 108
+    // differences and a 5x3 mesh (315): 750 counted, 981 made.
+    std::vector<double> one(smallest_lenwrk(2));
+    g_calls = 0;
+    r = run(2, 500, 100000, count_only, 1e-10, 0, one);
+    EXPECT_EQ(r.inform, 0);
+    EXPECT_EQ(r.mincls, 750);
+    EXPECT_EQ(g_calls, 981);
+    EXPECT_NEAR(r.value, 1.0, 1e-13);
+    EXPECT_EQ(one.back(), 1.0);
 }
 
 TEST(AdaptiveCubature, FreshStartEvaluatesTheWholeCubeOnce) {
@@ -354,6 +411,87 @@ TEST(AdaptiveCubature, ContinuationMatchesOneCallWithTheLargerBudget) {
     EXPECT_EQ(again.mincls, 0);
     EXPECT_EQ(g_calls, 0);
     EXPECT_EQ(again.value, whole.value);
+}
+
+TEST(AdaptiveCubature, ContinuationKeepsTheSplitAxisCycle) {
+    // A constant has no fourth differences, so the split axis cycles; its
+    // error estimate is rounding noise above zero, so a zero target is never met.
+    // Budget 81: the cube is split along axis 2, then the differences of the
+    // next step (axis 1) are paid for and the call stops.
+    std::vector<double> work(8000);
+    const int mx = 883, lowers = 3 * mx, uppers = lowers + 2 * mx;
+    ASSERT_EQ(run(2, 0, 81, count_only, 0, 0, work).inform, 1);
+    ASSERT_EQ(work[7999], 2.0);
+    EXPECT_EQ(work[uppers + 1] - work[lowers + 1], 0.5);
+    // The continuation goes on from axis 1 to axis 2: region 3 is a quarter high.
+    ASSERT_EQ(run(2, -1, 51, count_only, 0, 0, work).inform, 1);
+    ASSERT_EQ(work[7999], 3.0);
+    EXPECT_EQ(work[uppers + 2 * 2 + 1] - work[lowers + 2 * 2 + 1], 0.25);
+    EXPECT_EQ(work[uppers + 2 * 2] - work[lowers + 2 * 2], 1.0);
+}
+
+TEST(AdaptiveCubature, NullRulesAnnihilateLowDegreePolynomials) {
+    // Before orthonormalisation the comparison rules have degrees 5, 5 and 3
+    // and the basic rule 7, so null rules 2 and 3 vanish on every monomial of
+    // degree <= 5 and null rule 4 on degree <= 3, while a degree-6 monomial
+    // is seen by null rule 2.
+    for (int ndim : {1, 2, 3, 6, 12, 14}) {
+        int lenrul = lenrul_of(ndim);
+        std::vector<double> w(4 * lenrul), g(ndim * lenrul), c(ndim, 0.0), h(ndim, 1.0), x(ndim);
+        bsinit_(&ndim, w.data(), &lenrul, g.data());
+        auto null_value = [&](int k) {
+            double s = 0;
+            for (int i = 0; i < lenrul; ++i)
+                s += w[i + (k - 1) * lenrul] * fulsum_(&ndim, c.data(), h.data(), x.data(), &g[i * ndim], monomial);
+            return s;
+        };
+        const std::vector<std::vector<int>> low = {{0}, {2}, {4}, {1, 3}, {2, 2}, {0, 4}, {2, 1, 2}};
+        for (const auto& e : low) {
+            if (static_cast<int>(e.size()) > ndim) continue;
+            std::fill(g_coef, g_coef + ndim, 0.0);
+            int degree = 0;
+            for (size_t i = 0; i < e.size(); ++i) g_coef[i] = e[i], degree += e[i];
+            EXPECT_NEAR(null_value(2), 0.0, 1e-13) << ndim;
+            EXPECT_NEAR(null_value(3), 0.0, 1e-13) << ndim;
+            if (degree <= 3) {
+                EXPECT_NEAR(null_value(4), 0.0, 1e-13) << ndim;
+            }
+        }
+        std::fill(g_coef, g_coef + ndim, 0.0);
+        g_coef[0] = 6;
+        EXPECT_GT(std::fabs(null_value(2)), 1e-3) << ndim;
+    }
+}
+
+TEST(AdaptiveCubature, ErrorFromTheThreeNullRules) {
+    // One-dimensional rule on [0, 1]: nine points, centre 1/2, half-width 1/2.
+    // The error is formed from the null-rule values e2, e3, e4 as in Genz's
+    // ADAPT: r = hypot(e3, e2), q = hypot(e4, e3); r halves when 4r < q and
+    // becomes max(r, q) when 2r > q.
+    int ndim = 1, lenrul = 5;
+    double w[20], g[5], a = 0, b = 1, width = 0.5, centre, z;
+    bsinit_(&ndim, w, &lenrul, g);
+    bool halved = false, raised = false;
+    for (double k : {6.0, 7.0, 8.0, 10.0, 13.0, 20.0, 50.0}) {  // degree 6 and up: no rounding noise
+        g_coef[0] = k;
+        long double e[5] = {0, 0, 0, 0, 0};
+        for (int i = 0; i < lenrul; ++i) {
+            const long double f = std::pow(0.5L + 0.5L * g[i], k) + (g[i] == 0 ? 0 : std::pow(0.5L - 0.5L * g[i], k));
+            for (int j = 1; j <= 4; ++j) e[j] += w[i + (j - 1) * lenrul] * f;
+        }
+        long double r = std::sqrt(e[3] * e[3] + e[2] * e[2]), q = std::sqrt(e[4] * e[4] + e[3] * e[3]);
+        if (4 * r < q) r /= 2, halved = true;
+        if (2 * r > q) {
+            raised = raised || q > r;
+            r = std::max(r, q);
+        }
+        double err, val;
+        basrul_(&ndim, &a, &b, &width, monomial, w, &lenrul, g, &centre, &z, &err, &val);
+        EXPECT_NEAR(err, (double)r, 1e-12 * (double)r + 1e-300) << k;
+        EXPECT_NEAR(val, (double)e[1], 1e-14) << k;
+    }
+    EXPECT_TRUE(halved);
+    EXPECT_TRUE(raised);
 }
 
 TEST(AdaptiveCubature, WorkArrayLayoutHoldsTheRegionStore) {
