@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <numeric>
 #include <vector>
 
@@ -35,7 +36,7 @@ double peak_integral(int n) {
     double p = 1;
     for (int i = 0; i < n; ++i) {
         const double r = std::sqrt(g_coef[i]);
-        p *= std::sqrt(M_PI) / (2 * r) * (std::erf(r * (1 - g_centre[i])) + std::erf(r * g_centre[i]));
+        p *= std::sqrt(std::numbers::pi) / (2 * r) * (std::erf(r * (1 - g_centre[i])) + std::erf(r * g_centre[i]));
     }
     return p;
 }
