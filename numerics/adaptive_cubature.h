@@ -1,0 +1,72 @@
+// Genz's subregion-adaptive cubature (ADAPT) over the unit cube [0, 1]^ndim:
+// a fully symmetric degree-7 basic rule with three orthonormalised null rules
+// for the error estimate, a heap of subregions ordered by error, and fourth
+// differences to choose the axis along which the worst region is split.
+//
+// The routines keep the calling style of the published algorithm: every
+// argument is passed by address, arrays are handed over by a pointer to their
+// first element and described 1-based (element 1 is p[0]), status comes back
+// through inform__, and all locals are function-level statics, so the engine
+// is not re-entrant: one integration at a time.
+#ifndef VENTARQUILLO_NUMERICS_ADAPTIVE_CUBATURE_H
+#define VENTARQUILLO_NUMERICS_ADAPTIVE_CUBATURE_H
+
+// Integrand: called with the address of the dimension and of a point z
+// (ndim doubles, strictly inside the current region); returns f(z).
+using adapt_integrand = double (*)(int* ndim, double* z);
+
+// Integrates functn over [0, 1]^ndim.
+//   ndim >= 1; mincls: least number of calls to spend (negative: continue the
+//   computation held in work, with the same ndim, functn, lenwrk and work);
+//   maxcls: call budget; fabsreq, relreq: absolute and relative error targets;
+//   work[lenwrk]: regions, heap and rule tables, kept between calls.
+// Out: finest (estimate), fabsest (its estimated absolute error), mincls (the
+// calls counted in this call) and inform__:
+//   0  fabsest <= max(fabsreq, relreq*|finest|) and at least mincls calls spent;
+//   1  the next refinement would exceed maxcls (current finest, fabsest given);
+//   2  refused: lenwrk < lenrul*(ndim+4) + 10*ndim + 3, maxcls < rulcls or
+//      mincls > maxcls; mincls is set to rulcls (the number of points of the
+//      basic rule) and nothing else is written, so maxcls = 0 asks for rulcls.
+void adapt_(int* ndim, int* mincls, int* maxcls, adapt_integrand functn,
+            double* fabsreq, double* relreq, int* lenwrk, double* work,
+            double* fabsest, double* finest, int* inform__);
+
+// Builds the basic and null rules: weights w (lenrul by 4, column-major) and
+// generators g (ndim by lenrul, one column per generator class).
+void bsinit_(int* ndim, double* w, int* lenrul, double* g);
+
+// Orthonormalises null rules 2..numnul of w against the basic rule (weights
+// rulpts per class) and divides them by rulcon.
+void rulnrm_(int* lenrul, int* numnul, int* rulpts, double* w, double* rulcon);
+
+// Applies the rules to the region [a, b] cell by cell (cell half-widths width);
+// center and z__ are ndim-long scratch.  Returns the error in rgnert and the
+// value in basest.
+void basrul_(int* ndim, double* a, double* b, double* width,
+             adapt_integrand functn, double* w, int* lenrul, double* g,
+             double* center, double* z__, double* rgnert, double* basest);
+
+// Sum of f over every distinct permutation, with all sign changes of its
+// non-zero entries, of the generator g (length s), centred at center and
+// scaled by hwidth; x is scratch.  g is restored on return.
+double fulsum_(int* s, double* center, double* hwidth, double* x, double* g,
+               adapt_integrand f);
+
+// Fourth differences of functn along each axis, summed over the cells of
+// [a, b]; picks the split axis divaxn (starting from the axis after the
+// previous one) and returns the number of calls in difcls.  z__ and dif are
+// ndim-long scratch.
+void differ_(int* ndim, double* a, double* b, double* width, double* z__,
+             double* dif, adapt_integrand functn, int* divaxn, int* difcls);
+
+// Restores the heap pontrs[1..sbrgns] of region numbers, ordered by the errors
+// rgners (largest on top), after region pointr was inserted or re-evaluated.
+void trestr_(int* pointr, int* sbrgns, double* pontrs, double* rgners);
+
+// Crude Monte Carlo estimate over [0, 1]^ndim from maxpts/2 antithetic pairs
+// of uniform points (uni_), combined by inverse-variance weighting with the
+// previous estimate unless ir < 1; absest is three standard errors.
+void rcrude_(int* ndim, int* maxpts, adapt_integrand functn, double* absest,
+             double* finest, int* ir);
+
+#endif
