@@ -104,6 +104,27 @@ Rows genotypes() {
 }
 const std::vector<double> kQ = {0.85, 0.8, 0.9};
 
+// Residual of v after least squares on the columns of z, in long double.
+Vec residual(const Rows& z, const std::vector<double>& v) {
+    const std::size_t n = v.size(), p = z[0].size();
+    Mat ZZ(p, Vec(p, 0.0L));
+    Vec zv(p, 0.0L), beta(p, 0.0L), e(n);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t a = 0; a < p; ++a) {
+            zv[a] += static_cast<LD>(z[i][a]) * v[i];
+            for (std::size_t b = 0; b < p; ++b) ZZ[a][b] += static_cast<LD>(z[i][a]) * z[i][b];
+        }
+    const Mat inv = inverse(ZZ);
+    for (std::size_t a = 0; a < p; ++a)
+        for (std::size_t b = 0; b < p; ++b) beta[a] += inv[a][b] * zv[b];
+    for (std::size_t i = 0; i < n; ++i) {
+        LD fit = 0.0L;
+        for (std::size_t a = 0; a < p; ++a) fit += beta[a] * z[i][a];
+        e[i] = v[i] - fit;
+    }
+    return e;
+}
+
 // Closed form without non-sequenced records.  The null fit is least squares
 // with s = RSS / n, every point weight 1/n and the point weights separate
 // from the other parameters; profiling the covariate effects and s out of the
@@ -111,34 +132,15 @@ const std::vector<double> kQ = {0.85, 0.8, 0.9};
 //   U_k = S_k'r / s,  cov_kl = S_k'(I - H)S_l / s - 2 (S_k'r)(S_l'r) / (n s^2).
 void closed_form(const std::vector<double>& y, const Rows& z, const Rows& columns, std::vector<double>* U,
                  Rows* cov) {
-    const std::size_t n = y.size(), p = z[0].size(), K = columns.size();
-    Mat ZZ(p, Vec(p, 0.0L));
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t a = 0; a < p; ++a)
-            for (std::size_t b = 0; b < p; ++b) ZZ[a][b] += static_cast<LD>(z[i][a]) * z[i][b];
-    const Mat inv = inverse(ZZ);
-    // Residual of a vector after least squares on z.
-    const auto residual = [&](const std::vector<double>& v) {
-        Vec zv(p, 0.0L), beta(p, 0.0L), e(n);
-        for (std::size_t i = 0; i < n; ++i)
-            for (std::size_t a = 0; a < p; ++a) zv[a] += static_cast<LD>(z[i][a]) * v[i];
-        for (std::size_t a = 0; a < p; ++a)
-            for (std::size_t b = 0; b < p; ++b) beta[a] += inv[a][b] * zv[b];
-        for (std::size_t i = 0; i < n; ++i) {
-            LD fit = 0.0L;
-            for (std::size_t a = 0; a < p; ++a) fit += beta[a] * z[i][a];
-            e[i] = v[i] - fit;
-        }
-        return e;
-    };
-    const Vec r = residual(y);
+    const std::size_t n = y.size(), K = columns.size();
+    const Vec r = residual(z, y);
     LD rss = 0.0L;
     for (LD v : r) rss += v * v;
     const LD s = rss / n;
     std::vector<Vec> e;
     Vec sr(K, 0.0L);
     for (std::size_t k = 0; k < K; ++k) {
-        e.push_back(residual(columns[k]));
+        e.push_back(residual(z, columns[k]));
         for (std::size_t i = 0; i < n; ++i) sr[k] += columns[k][i] * r[i];
     }
     U->assign(K, 0.0);
@@ -209,30 +211,6 @@ TEST(TdsPrimaryBuilders, WithoutNonSequencedRecordsEachFamilyMatchesTheClosedFor
         expect_close(o, U, cov, 1e-10);
         EXPECT_EQ(o.mac, (std::vector<int>{4, 4, 2}));
         EXPECT_EQ(o.mai, (std::vector<int>{3, 3, 2}));
-    }
-    {
-        // Recessive: variant 2 has no homozygote and no missing call, so its
-        // column is all zero and is dropped; the others are counted.
-        Columns c;
-        c.family = Family::Skat;
-        c.MODEL = 3;
-        const Out o = run(data, z, x, kQ, c);
-        const Rows S = by_column({{0, 0}, {0, 0}, {0, 0.04}, {1, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 1}});
-        std::vector<double> U;
-        Rows cov;
-        closed_form(kY, z, S, &U, &cov);
-        EXPECT_EQ(o.n_work, 2);
-        EXPECT_EQ(o.mai, (std::vector<int>{1, 1, 0}));  // homozygous carriers
-        EXPECT_EQ(o.mac, (std::vector<int>{4, 4, 2}));
-        for (int k = 0; k < 2; ++k) {
-            EXPECT_NEAR(o.U[k], U[k], 1e-10 * (1 + std::fabs(U[k])));
-            for (int l = 0; l < 2; ++l) EXPECT_NEAR(o.cov[k][l], cov[k][l], 1e-10 * (1 + std::fabs(cov[k][l])));
-        }
-        EXPECT_EQ(o.U[2], 0.0);
-        for (int k = 0; k < 3; ++k) {
-            EXPECT_EQ(o.cov[2][k], 0.0);
-            EXPECT_EQ(o.cov[k][2], 0.0);
-        }
     }
     {
         // Thresholds 0.1 (variant 1 alone) and 0.2 (all three), additive.
@@ -332,23 +310,10 @@ TEST(TdsPrimaryBuilders, NonPositiveEfficientVarianceIsDroppedOnceAndNanStays) {
     const Rows z = small_covariates();
     // Null residuals r of the trait on z; a column r + 3 has efficient
     // variance r'r/s - 2(r'r)^2/(n s^2) = n - 2n = -n.
-    Mat ZZ(2, Vec(2, 0.0L));
-    Vec zy(2, 0.0L);
-    for (int i = 0; i < 8; ++i)
-        for (int a = 0; a < 2; ++a) {
-            zy[a] += static_cast<LD>(z[i][a]) * kY[i];
-            for (int b = 0; b < 2; ++b) ZZ[a][b] += static_cast<LD>(z[i][a]) * z[i][b];
-        }
-    const Mat inv = inverse(ZZ);
+    const Vec r = residual(z, kY);
     Rows x(8);
-    for (int i = 0; i < 8; ++i) {
-        LD fit = 0.0L;
-        for (int a = 0; a < 2; ++a)
-            for (int b = 0; b < 2; ++b) fit += z[i][a] * inv[a][b] * zy[b];
-        const double r = static_cast<double>(kY[i] - fit);
-        // variants: residual + 3; a usable burden; one called 1 everywhere.
-        x[i] = {r + 3.0, genotypes()[i][0], 1.0};
-    }
+    for (int i = 0; i < 8; ++i)  // residual + 3; a usable burden; 1 everywhere
+        x[i] = {static_cast<double>(r[i]) + 3.0, genotypes()[i][0], 1.0};
     Columns c;
     c.wt = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
     const Out o = run(data, z, x, {0.5, 0.85, 0.5}, c);

@@ -222,7 +222,8 @@ void reference(const SecData& d, const std::vector<double>& S0, const PrimaryFit
     const auto score = [&](int k, const Vec& b) {
         const Vec wb = yw(b);
         LD s = 0.0L;
-        for (int i = 0; i < n2; ++i) s += columns[k][i] * (d.y2[i] - est[0] * wb[i] - est[1] * d.z2[i][0] - est[2] * d.z2[i][1]);
+        for (int i = 0; i < n2; ++i)
+            s += columns[k][i] * (d.y2[i] - est[0] * wb[i] - est[1] * d.z2[i][0] - est[2] * d.z2[i][1]);
         return s / R;
     };
     Mat J(K, Vec(3));
