@@ -1,0 +1,111 @@
+#include "engine/tds_primary_builders.h"
+
+#include "engine/score_columns.h"
+#include "engine/tds_em.h"
+#include "numerics/offset_arrays.h"
+
+namespace {
+
+// Upper index of a 0-based scratch array of n entries (one slot when empty).
+int top(int n) { return n > 0 ? n - 1 : 0; }
+
+// The null fit of the primary trait on the covariates alone.  It depends only
+// on the pooled records and z, not on the gene's genotypes, and is kept as a
+// step of its own for that reason.
+struct PrimaryNullFit {
+    int n1 = 0;
+    int n10 = 0;
+    int p = 0;
+    double* eta = nullptr;      // [p]
+    double sigma11 = 0.0;
+    double* qm = nullptr;       // [n1]
+    double* etaW = nullptr;     // [n1]
+    double** phi = nullptr;     // [n10][n1]
+    int EMconvergeN = 0;
+};
+
+PrimaryNullFit fitPrimaryNull(int n, int n10, int n1, int p, int* c10, double* y10, double** z) {
+    PrimaryNullFit fit;
+    fit.n1 = n1;
+    fit.n10 = n10;
+    fit.p = p;
+    fit.eta = dvector(0, top(p));
+    fit.qm = dvector(0, n1 - 1);
+    fit.etaW = dvector(0, n1 - 1);
+    fit.phi = dmatrix(0, n10 - 1, 0, n1 - 1);
+    EM_quan(n, n10, n1, p, c10, y10, z, fit.eta, &fit.sigma11, fit.qm, fit.etaW, fit.phi, &fit.EMconvergeN);
+    return fit;
+}
+
+void release(PrimaryNullFit& fit) {
+    free_dmatrix(fit.phi, 0, fit.n10 - 1, 0, fit.n1 - 1);
+    free_dvector(fit.etaW, 0, fit.n1 - 1);
+    free_dvector(fit.qm, 0, fit.n1 - 1);
+    free_dvector(fit.eta, 0, top(fit.p));
+    fit.phi = nullptr;
+    fit.etaW = fit.qm = fit.eta = nullptr;
+}
+
+// The body shared by the three builders: null fit; K columns coded into the
+// first K columns of SZ (the covariates behind them) and checked; efficient
+// scores and covariance of all K columns when at least one passed; then the
+// columns with a non-positive variance are dropped as well.
+void primaryScoreSet(const ColumnSource& src, int K, int n, int n10, int n1, int p, int* c10, double* y10,
+                     double** z, int MAI_LB, int* mac_thresh, int* mai_thresh, int* n_work, double* U,
+                     double** cov, int* EMconvergeN) {
+    const ScoreSet set{mac_thresh, mai_thresh, n_work, U, cov};
+
+    PrimaryNullFit fit = fitPrimaryNull(n, n10, n1, p, c10, y10, z);
+    *EMconvergeN = fit.EMconvergeN;
+
+    const int m = K + p;
+    double** SZ = dmatrix(0, n1 - 1, 0, m - 1);
+    for (int i = 0; i < n1; ++i)
+        for (int k = 0; k < p; ++k) SZ[i][K + k] = z[i][k];
+
+    double* S = dvector(0, n1 - 1);
+    int* mac = ivector(0, n1 - 1);
+    int* null_thresh = ivector(0, top(K));
+    *n_work = 0;
+    for (int t = 0; t < K; ++t) {
+        codeColumn(src, t, n1, S, mac);
+        for (int i = 0; i < n1; ++i) SZ[i][t] = S[i];
+        checkColumn(src, t, n1, p, z, MAI_LB, S, mac, set, null_thresh);
+    }
+    clearScores(K, set);
+
+    if (*n_work > 0) {
+        getUCOV_prim(n, n10, n1, m, K, fit.sigma11, fit.phi, fit.eta, fit.etaW, fit.qm, y10, c10, SZ, U, cov);
+        dropNonPositiveVariance(K, null_thresh, set);
+    }
+
+    free_ivector(null_thresh, 0, top(K));
+    free_ivector(mac, 0, n1 - 1);
+    free_dvector(S, 0, n1 - 1);
+    free_dmatrix(SZ, 0, n1 - 1, 0, m - 1);
+    release(fit);
+}
+
+}  // namespace
+
+void EM_prim_VTtest_fixThresh2(int MODEL, int n, int n10, int n1, int p, int N_SNP, int* c10, double* y10,
+                               double** x, double** z, int N_UNIQ, double* thresh, double* maf_hat, double* q,
+                               int MAI_LB, int* mac_thresh, int* mai_thresh, int* n_work, double* U, double** cov,
+                               int* EMconvergeN) {
+    primaryScoreSet(thresholdColumns(MODEL, N_SNP, x, q, thresh, maf_hat), N_UNIQ, n, n10, n1, p, c10, y10, z,
+                    MAI_LB, mac_thresh, mai_thresh, n_work, U, cov, EMconvergeN);
+}
+
+void EM_prim_SKAT(int MODEL, int n, int n10, int n1, int p, int N_SNP, int* c10, double* y10, double** x,
+                  double** z, double* q, int MAI_LB, int* mac_thresh, int* mai_thresh, int* n_work, double* U,
+                  double** cov, int* EMconvergeN) {
+    primaryScoreSet(variantColumns(MODEL, N_SNP, x, q), N_SNP, n, n10, n1, p, c10, y10, z, MAI_LB, mac_thresh,
+                    mai_thresh, n_work, U, cov, EMconvergeN);
+}
+
+void EM_prim_MULTI(int n, int n10, int n1, int p, int N_SNP, int* c10, double* y10, double** x, double** z,
+                   int n_weight, double** wt, double* q, int MAI_LB, int* mac_thresh, int* mai_thresh,
+                   int* n_work, double* U, double** cov, int* EMconvergeN) {
+    primaryScoreSet(weightedColumns(N_SNP, x, q, wt), n_weight, n, n10, n1, p, c10, y10, z, MAI_LB, mac_thresh,
+                    mai_thresh, n_work, U, cov, EMconvergeN);
+}

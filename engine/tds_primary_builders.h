@@ -1,0 +1,40 @@
+// Multi-score builders for the primary trait under trait-dependent sampling,
+// method MLE.  Each builder fits the null model (the covariates z alone) by
+// the semiparametric EM over the pooled records, codes its K score columns,
+// checks each of them, and turns the columns that passed into the efficient
+// score vector and its covariance (Louis' information with the point weights
+// constrained to sum to one).
+//
+// Pooled records: n subjects in all, n10 records (the n1 sequenced subjects
+// first, one record each, then the non-sequenced values with their counts
+// c10), primary-trait values y10.  z is the n1 by p design of the null model
+// (column 0 the intercept); x the n1 by N_SNP genotypes (a value below -0.1
+// is missing and imputed from q[j] = 1 - MAF).
+//
+// Outputs, caller-allocated for K columns: mac_thresh, mai_thresh (every
+// column), *n_work (columns that passed the checks and got a positive
+// variance), U[K] and cov[K][K] (zero for a dropped column), and
+// *EMconvergeN, the iteration count of the null fit.
+#ifndef VENTARQUILLO_ENGINE_TDS_PRIMARY_BUILDERS_H
+#define VENTARQUILLO_ENGINE_TDS_PRIMARY_BUILDERS_H
+
+// VT test: one collapsed burden per threshold t (the variants j with
+// thresh[t] >= maf_hat[j]); K = N_UNIQ; MODEL 2 dominant, 3 recessive,
+// anything else additive.
+void EM_prim_VTtest_fixThresh2(int MODEL, int n, int n10, int n1, int p, int N_SNP, int* c10, double* y10,
+                               double** x, double** z, int N_UNIQ, double* thresh, double* maf_hat, double* q,
+                               int MAI_LB, int* mac_thresh, int* mai_thresh, int* n_work, double* U, double** cov,
+                               int* EMconvergeN);
+
+// VC test: one column per variant; K = N_SNP.
+void EM_prim_SKAT(int MODEL, int n, int n10, int n1, int p, int N_SNP, int* c10, double* y10, double** x,
+                  double** z, double* q, int MAI_LB, int* mac_thresh, int* mai_thresh, int* n_work, double* U,
+                  double** cov, int* EMconvergeN);
+
+// Customized test: one additive burden per weight vector wt[k][0..N_SNP-1];
+// K = n_weight.
+void EM_prim_MULTI(int n, int n10, int n1, int p, int N_SNP, int* c10, double* y10, double** x, double** z,
+                   int n_weight, double** wt, double* q, int MAI_LB, int* mac_thresh, int* mai_thresh,
+                   int* n_work, double* U, double** cov, int* EMconvergeN);
+
+#endif
