@@ -1,13 +1,101 @@
 #include "numerics/linear_algebra.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "numerics/offset_arrays.h"
 
+// Crout's LU decomposition computes every entry as
+//     a[i][j] - a[i][1]*a[1][j] - a[i][2]*a[2][j] - ...
+// subtracting the products one by one in increasing order of the inner index,
+// and scales the entries below the diagonal by the reciprocal pivot once their
+// column is complete.  The routines below perform exactly these operations on
+// every entry, in exactly this order, but arrange the loops so that the
+// innermost loop runs along a row (contiguous memory) and so that a block of
+// rows stays in cache while it is being updated: a right-looking, blocked
+// elimination.  Row exchanges move whole rows together with the partial sums
+// they carry, which is the same as exchanging them before those sums were
+// formed.  The results are therefore bit-for-bit those of the textbook
+// column-by-column loops; only the time differs (a matrix of order 2000 is
+// inverted in seconds instead of minutes).
+
 namespace {
 
-// Crout's method with implicit pivoting.  Returns false (with a and indx
-// untouched) when some row is all zero; *d receives the parity when given.
+// Panel width of the blocked elimination and strip width of the solves.
+constexpr int kPanel = 32;
+constexpr int kStrip = 32;
+
+using v2d = double __attribute__((vector_size(16)));
+
+inline v2d load2(const double* p) {
+    v2d v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void store2(double* p, v2d v) { std::memcpy(p, &v, sizeof v); }
+
+// x[c] = x[c] - s*y[c] for c < len: one product and one subtraction per entry,
+// each rounded, as in the scalar loop.
+inline void subtract_scaled(double* __restrict x, const double* __restrict y, double s, int len) {
+    for (int c = 0; c < len; ++c) x[c] -= s * y[c];
+}
+
+// For k = 0..K-1 in this order: x[c] = x[c] - s[k]*row_at(k)[c], c < len.
+// Sixteen entries of x at a time are kept in registers across all K rows, so
+// each entry still receives its products one by one in increasing k.
+template <class RowAt>
+inline void subtract_rows(double* __restrict x, int len, const double* s, int K, RowAt row_at) {
+    int c = 0;
+    for (; c + 16 <= len; c += 16) {
+        v2d x0 = load2(x + c), x1 = load2(x + c + 2), x2 = load2(x + c + 4), x3 = load2(x + c + 6);
+        v2d x4 = load2(x + c + 8), x5 = load2(x + c + 10), x6 = load2(x + c + 12), x7 = load2(x + c + 14);
+        for (int k = 0; k < K; ++k) {
+            const double* y = row_at(k) + c;
+            const v2d sv = {s[k], s[k]};
+            x0 -= sv * load2(y);
+            x1 -= sv * load2(y + 2);
+            x2 -= sv * load2(y + 4);
+            x3 -= sv * load2(y + 6);
+            x4 -= sv * load2(y + 8);
+            x5 -= sv * load2(y + 10);
+            x6 -= sv * load2(y + 12);
+            x7 -= sv * load2(y + 14);
+        }
+        store2(x + c, x0);
+        store2(x + c + 2, x1);
+        store2(x + c + 4, x2);
+        store2(x + c + 6, x3);
+        store2(x + c + 8, x4);
+        store2(x + c + 10, x5);
+        store2(x + c + 12, x6);
+        store2(x + c + 14, x7);
+    }
+    for (; c + 4 <= len; c += 4) {
+        v2d x0 = load2(x + c), x1 = load2(x + c + 2);
+        for (int k = 0; k < K; ++k) {
+            const double* y = row_at(k) + c;
+            const v2d sv = {s[k], s[k]};
+            x0 -= sv * load2(y);
+            x1 -= sv * load2(y + 2);
+        }
+        store2(x + c, x0);
+        store2(x + c + 2, x1);
+    }
+    for (; c < len; ++c) {
+        double xc = x[c];
+        for (int k = 0; k < K; ++k) xc -= s[k] * row_at(k)[c];
+        x[c] = xc;
+    }
+}
+
+inline void swap_rows(double* r1, double* r2, int len) {
+    for (int k = 0; k < len; ++k) std::swap(r1[k], r2[k]);
+}
+
+// Crout's method with implicit pivoting (blocked, see above).  Returns false
+// (with a and indx untouched) when some row is all zero; *d receives the
+// parity when given.
 bool crout_decompose(double** a, int n, int* indx, double* d) {
     double* vv = dvector(1, n);
     if (d != nullptr) *d = 1.0;
@@ -25,40 +113,49 @@ bool crout_decompose(double** a, int n, int* indx, double* d) {
         vv[i] = 1.0 / big;
     }
 
-    for (int j = 1; j <= n; ++j) {
-        for (int i = 1; i < j; ++i) {
-            double sum = a[i][j];
-            for (int k = 1; k < i; ++k) sum -= a[i][k] * a[k][j];
-            a[i][j] = sum;
-        }
-        double big = 0.0;
-        int imax = j;
-        for (int i = j; i <= n; ++i) {
-            double sum = a[i][j];
-            for (int k = 1; k < j; ++k) sum -= a[i][k] * a[k][j];
-            a[i][j] = sum;
-            const double dum = vv[i] * std::fabs(sum);
-            // ">=": of equal scaled candidates the last row is the pivot.
-            if (dum >= big) {
-                big = dum;
-                imax = i;
+    for (int k0 = 1; k0 <= n; k0 += kPanel) {
+        const int k1 = std::min(n, k0 + kPanel - 1);  // panel columns k0..k1
+
+        // 1. The panel.  On entering column j, every entry of the column has
+        //    received its products of index below j.
+        for (int j = k0; j <= k1; ++j) {
+            double big = 0.0;
+            int imax = j;
+            for (int i = j; i <= n; ++i) {
+                const double dum = vv[i] * std::fabs(a[i][j]);
+                // ">=": of equal scaled candidates the last row is the pivot.
+                if (dum >= big) {
+                    big = dum;
+                    imax = i;
+                }
+            }
+            if (j != imax) {
+                swap_rows(&a[imax][1], &a[j][1], n);
+                if (d != nullptr) *d = -(*d);
+                vv[imax] = vv[j];
+            }
+            indx[j] = imax;
+            if (a[j][j] == 0.0) a[j][j] = TINY;
+            if (j != n) {
+                const double dum = 1.0 / a[j][j];
+                for (int i = j + 1; i <= n; ++i) a[i][j] *= dum;
+            }
+            // Product of index j into the remaining panel columns.
+            if (j < k1) {
+                for (int i = j + 1; i <= n; ++i)
+                    subtract_scaled(&a[i][j + 1], &a[j][j + 1], a[i][j], k1 - j);
             }
         }
-        if (j != imax) {
-            for (int k = 1; k <= n; ++k) {
-                const double dum = a[imax][k];
-                a[imax][k] = a[j][k];
-                a[j][k] = dum;
-            }
-            if (d != nullptr) *d = -(*d);
-            vv[imax] = vv[j];
-        }
-        indx[j] = imax;
-        if (a[j][j] == 0.0) a[j][j] = TINY;
-        if (j != n) {
-            const double dum = 1.0 / a[j][j];
-            for (int i = j + 1; i <= n; ++i) a[i][j] *= dum;
-        }
+        if (k1 == n) break;
+
+        // 2. Rows of the panel right of it: products of index k0..r-1.
+        const int right = n - k1;
+        for (int r = k0 + 1; r <= k1; ++r)
+            subtract_rows(&a[r][k1 + 1], right, &a[r][k0], r - k0, [&](int k) { return &a[k0 + k][k1 + 1]; });
+
+        // 3. Rows below the panel, right of it: products of index k0..k1.
+        for (int i = k1 + 1; i <= n; ++i)
+            subtract_rows(&a[i][k1 + 1], right, &a[i][k0], k1 - k0 + 1, [&](int k) { return &a[k0 + k][k1 + 1]; });
     }
     free_dvector(vv, 1, n);
     return true;
@@ -103,22 +200,61 @@ void lubksb(double** a, int n, int* indx, double* b) {
     }
 }
 
+// The inverse solves A x = e_j with lubksb for every unit vector e_j.  For e_j
+// the permuted right-hand side has its single 1 at position t = where[j], so
+// the forward pass of lubksb starts there: entry i > t of the solution is
+// 0 - a[i][t]*y[t] - ... - a[i][i-1]*y[i-1].  The columns are solved here in
+// strips of kStrip unit vectors, ordered by t, with those operations in that
+// order; the backward pass is lubksb's own.  The result is column for column
+// what lubksb returns.
 void invv(double** fma, int nn) {
     int* indx = ivector(1, nn);
-    double* col = dvector(1, nn);
     double** ipi = dmatrix(1, nn, 1, nn);
 
     ludcmp(fma, nn, indx);
-    for (int j = 1; j <= nn; ++j) {
-        for (int i = 1; i <= nn; ++i) col[i] = 0.0;
-        col[j] = 1.0;
-        lubksb(fma, nn, indx, col);
-        for (int i = 1; i <= nn; ++i) ipi[i][j] = col[i];
+
+    // source[t]: the unit vector whose permuted 1 lands at position t.
+    int* source = ivector(1, nn);
+    for (int t = 1; t <= nn; ++t) source[t] = t;
+    for (int i = 1; i <= nn; ++i) std::swap(source[i], source[indx[i]]);
+
+    const int width = std::min(kStrip, std::max(nn, 1));
+    double* strip = dvector(0, static_cast<long>(nn) * width - 1);
+    for (int t0 = 1; t0 <= nn; t0 += kStrip) {
+        const int w = std::min(kStrip, nn - t0 + 1);
+        // Row i of the strip holds the entries i of the solutions t0..t0+w-1.
+        auto row = [&](int i) { return strip + static_cast<long>(i - 1) * width; };
+
+        // Forward pass: rows above t0 are zero and never read.
+        for (int i = t0; i <= nn; ++i) {
+            double* yi = row(i);
+            for (int c = 0; c < w; ++c) yi[c] = (i == t0 + c) ? 1.0 : 0.0;
+            // Solution t receives the products of index k >= t only: a
+            // triangle first, then every k from t0+w-1 on for all w.
+            const int kfull = std::min(i, t0 + w - 1);
+            for (int k = t0; k < kfull; ++k) subtract_scaled(yi, row(k), fma[i][k], k - t0 + 1);
+            if (kfull < i) subtract_rows(yi, w, &fma[i][kfull], i - kfull, [&](int k) { return row(kfull + k); });
+        }
+        for (int i = 1; i < t0; ++i) std::fill(row(i), row(i) + w, 0.0);
+
+        // Backward pass.
+        for (int i = nn; i >= 1; --i) {
+            double* xi = row(i);
+            if (i < nn) subtract_rows(xi, w, &fma[i][i + 1], nn - i, [&](int k) { return row(i + 1 + k); });
+            const double pivot = fma[i][i];
+            for (int c = 0; c < w; ++c) xi[c] = xi[c] / pivot;
+        }
+
+        for (int i = 1; i <= nn; ++i) {
+            const double* xi = row(i);
+            for (int c = 0; c < w; ++c) ipi[i][source[t0 + c]] = xi[c];
+        }
     }
     for (int i = 1; i <= nn; ++i)
         for (int j = 1; j <= nn; ++j) fma[i][j] = ipi[i][j];
 
+    free_dvector(strip, 0, static_cast<long>(nn) * width - 1);
+    free_ivector(source, 1, nn);
     free_ivector(indx, 1, nn);
-    free_dvector(col, 1, nn);
     free_dmatrix(ipi, 1, nn, 1, nn);
 }

@@ -1,0 +1,40 @@
+// Score tests of one burden vector under trait-dependent sampling, method MLE:
+// for the primary trait by the efficient score of the semiparametric model,
+// for a secondary trait by least squares on the primary residual with a
+// delta-method correction for the estimated primary coefficients.
+#ifndef VENTARQUILLO_ENGINE_SINGLE_BURDEN_MLE_H
+#define VENTARQUILLO_ENGINE_SINGLE_BURDEN_MLE_H
+
+// Primary trait: null fit on z[n1][p] by EM, then the efficient score T1_U of
+// the burden g[n1], its efficient variance T1_V and T1 = T1_U / sqrt(T1_V).
+void scoreTest_MLE_Prim(int n, int n10, int n1, int p, int* c10, double* y10, double* g, double** z,
+                        double* T1_U, double* T1_V, double* T1, int* convergeN1);
+
+// Secondary trait y2 of the first n2 sequenced subjects: the primary fit on
+// (x1, z1) over all records, then least squares of y2 on (primary residual,
+// x2, z2).  Out: the score test (T2_U, T2_V, T2), the burden effect and its
+// corrected standard error, and the EM iteration count of the primary fit.
+void MLE_Sec_v2(int n, int n10, int n1, int n2, int p1, int p2, int* c10, double* y10, double* x1,
+                double** z1, double* y2, double* x2, double** z2, double* T2_U, double* T2_V, double* T2,
+                int* convergeN2, double* beta2_est, double* beta2_se);
+
+// Derivative of the secondary estimates sec_est[p2+2] with respect to one
+// primary coefficient whose design column is input (first n2 entries read);
+// inv_A is the 1-based inverse normal matrix of order p2+2.
+void MLE_Sec_v2_Jacobian(int n2, int p2, double** inv_A, double* sec_est, double* yw, double* y2, double* x2,
+                         double** z2, double* input, double* output);
+
+// As scoreTest_MLE_Prim, with T1_den = sqrt(T1_V) and T1 = T1_num / T1_den;
+// prim_est and prim_cov are neither read nor written.  Not used by the program.
+void EM_quan2_score_Q1(int n, int n10, int n1, int p, int* c10, double* y10, double* g, double** z,
+                       double* prim_est, double** prim_cov, double* T1_num, double* T1_den, double* T1,
+                       int* convergeN);
+
+// Omega = A C A' for the block-diagonal C = diag(prim_cov[0..p1+1], Omega2[0..p2+2])
+// of order p1+p2+5 and the transformation A (filled here, same order) that
+// keeps the primary parameters, picks the secondary entries 1..p2 and forms
+// two products of sec_est_alpha with the primary variance.  Not used by the program.
+void MLE_Sec_v2_getOmega(int p1, int p2, double** prim_cov, double** Omega2, double* prim_est,
+                         double sec_est_alpha, double** Omega, double** A);
+
+#endif

@@ -1,0 +1,637 @@
+#include "engine/tds_em.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "engine/tds_em_detail.h"
+#include "numerics/linear_algebra.h"
+#include "numerics/offset_arrays.h"
+
+// Every sum below is formed in the order in which it is written in the
+// comments (records, points and coefficients by increasing index, products
+// left to right), so that results do not depend on the loop arrangement.
+// Loops are arranged so that the innermost index walks contiguous memory; the
+// only liberty taken is to skip the addition of terms that are exactly zero
+// (a product with a zero membership weight), which leaves every sum unchanged.
+
+namespace {
+
+using v2d = double __attribute__((vector_size(16)));
+
+inline v2d load2(const double* p) {
+    v2d v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void store2(double* p, v2d v) { std::memcpy(p, &v, sizeof v); }
+
+// ---------------------------------------------------------------------------
+// EM
+// ---------------------------------------------------------------------------
+
+// Posterior weights of non-sequenced record i recomputed relative to its
+// largest term, for a record whose plain weights all underflowed to zero.
+// post[j][i] holds c*u_j on return and the new sum is returned; when no term
+// is finite (a degenerate variance) the plain zeros are kept.
+double rescue_underflowed_record(int n1, int i, double y, double c, double two_s, const double* qm,
+                                 const double* etaW, double** post) {
+    double big = -HUGE_VAL;
+    std::vector<double> logw(n1);
+    for (int j = 0; j < n1; ++j) {
+        const double dl = y - etaW[j];
+        logw[j] = std::log(qm[j]) - (dl * dl) / two_s;
+        if (logw[j] > big) big = logw[j];
+    }
+    if (!std::isfinite(big)) return 0.0;
+    double sum = 0.0;
+    for (int j = 0; j < n1; ++j) {
+        const double u = std::exp(logw[j] - big);
+        sum += u;
+        post[j][i] = c * u;
+    }
+    return sum;
+}
+
+}  // namespace
+
+namespace tds_detail {
+
+void em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, double** w, double* eta,
+            double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN, double tolerance,
+            int max_iterations) {
+    const int n0 = n10 - n1;
+    const double* y0 = y10 + n1;  // non-sequenced values
+    const int* c0 = c10 + n1;
+
+    // post[j][i]: weight of non-sequenced record i on point j (phi transposed,
+    // so that every per-point sum runs over contiguous memory).
+    double** post = dmatrix(0, n1 - 1, 0, n0 - 1);
+    double* fm_n0 = dvector(0, n0 - 1);
+    double* qm_0 = dvector(0, n1 - 1);
+    double* eta_0 = dvector(0, d - 1);
+    double* a = dvector(0, n1 - 1);
+    double* b = dvector(0, n1 - 1);
+    double** inv_A = dmatrix(1, d, 1, d);
+    double* B = dvector(1, d);
+
+    // Start values.
+    for (int j = 0; j < n1; ++j) qm[j] = qm_0[j] = 1.0 / n1;
+    for (int i = 0; i < n1; ++i)
+        for (int j = 0; j < n1; ++j) phi[i][j] = (i == j) ? 1.0 : 0.0;
+    long long count = 0;
+    for (int i = 0; i < n10; ++i) count += c10[i];
+    const double C = static_cast<double>(count);
+    double mean = 0.0;
+    for (int i = 0; i < n10; ++i) mean += c10[i] * y10[i];
+    mean = mean / C;
+    double var = 0.0;
+    for (int i = 0; i < n10; ++i) {
+        const double dl = y10[i] - mean;
+        var += c10[i] * (dl * dl);
+    }
+    double s = var / C;
+    double s_0 = s;
+    for (int k = 0; k < d; ++k) eta[k] = eta_0[k] = 0.0;
+    for (int j = 0; j < n1; ++j) {
+        double fit = 0.0;
+        for (int k = 0; k < d; ++k) fit += w[j][k] * eta[k];
+        etaW[j] = fit;
+    }
+    *EMconvergeN = 0;
+    const double dn = n;
+
+    for (int t = 0; t < max_iterations; ++t) {
+        // E-step: fm_n0[i] = sum over points j of qm[j]*exp(-(y_i - etaW[j])^2/(2s)).
+        const double two_s = 2.0 * s;
+        for (int i = 0; i < n0; ++i) fm_n0[i] = 0.0;
+        for (int j = 0; j < n1; ++j) {
+            const double q = qm[j];
+            const double fit = etaW[j];
+            double* pj = post[j];
+            for (int i = 0; i < n0; ++i) {
+                const double dl = y0[i] - fit;
+                const double u = q * std::exp(-(dl * dl) / two_s);
+                fm_n0[i] += u;
+                pj[i] = c0[i] * u;
+            }
+        }
+        for (int i = 0; i < n0; ++i)
+            if (fm_n0[i] == 0.0)
+                fm_n0[i] = rescue_underflowed_record(n1, i, y0[i], c0[i], two_s, qm, etaW, post);
+        for (int j = 0; j < n1; ++j) {
+            double* pj = post[j];
+            for (int i = 0; i < n0; ++i) pj[i] = pj[i] / fm_n0[i];
+        }
+
+        // M-step: a_j = 1 + sum_i phi, b_j = y_j + sum_i phi*y_i, qm = a/n.
+        for (int j = 0; j < n1; ++j) {
+            const double* pj = post[j];
+            double aj = 1.0;
+            double bj = y10[j];
+            for (int i = 0; i < n0; ++i) {
+                aj += pj[i];
+                bj += pj[i] * y0[i];
+            }
+            a[j] = aj;
+            b[j] = bj;
+            qm[j] = aj / dn;
+        }
+        for (int r = 1; r <= d; ++r) {
+            B[r] = 0.0;
+            for (int c = 1; c <= d; ++c) inv_A[r][c] = 0.0;
+        }
+        for (int j = 0; j < n1; ++j) {
+            const double* wj = w[j];
+            for (int r = 0; r < d; ++r) {
+                const double awr = a[j] * wj[r];
+                for (int c = 0; c < d; ++c) inv_A[r + 1][c + 1] += awr * wj[c];
+                B[r + 1] += b[j] * wj[r];
+            }
+        }
+        invv(inv_A, d);
+        for (int r = 0; r < d; ++r) {
+            double e = 0.0;
+            for (int c = 0; c < d; ++c) e += inv_A[r + 1][c + 1] * B[c + 1];
+            eta[r] = e;
+        }
+        double rss = 0.0;
+        for (int j = 0; j < n1; ++j) {
+            double fit = 0.0;
+            for (int k = 0; k < d; ++k) fit += w[j][k] * eta[k];
+            etaW[j] = fit;
+            const double dl = y10[j] - fit;
+            rss += dl * dl;
+            const double* pj = post[j];
+            for (int i = 0; i < n0; ++i) {
+                const double di = y0[i] - fit;
+                rss += pj[i] * (di * di);
+            }
+        }
+        s = rss / dn;
+
+        // Change measure and stopping rule.
+        double diff = std::fabs(s_0 - s);
+        for (int k = 0; k < d; ++k) diff += std::fabs(eta_0[k] - eta[k]);
+        for (int j = 0; j < n1; ++j) diff += std::fabs(qm_0[j] - qm[j]);
+        if (tolerance > diff) {
+            *EMconvergeN = t + 1;
+            break;
+        }
+        for (int k = 0; k < d; ++k) eta_0[k] = eta[k];
+        for (int j = 0; j < n1; ++j) qm_0[j] = qm[j];
+        if (t == max_iterations - 1) {
+            std::printf("\nEM_quan Warning: EM iteration NOT converge!\n");
+            *EMconvergeN = max_iterations;
+            break;
+        }
+        s_0 = s;
+    }
+
+    *sigma11 = s;
+    for (int i = 0; i < n0; ++i) {
+        double* row = phi[n1 + i];
+        for (int j = 0; j < n1; ++j) row[j] = post[j][i];
+    }
+
+    free_dvector(B, 1, d);
+    free_dmatrix(inv_A, 1, d, 1, d);
+    free_dvector(b, 0, n1 - 1);
+    free_dvector(a, 0, n1 - 1);
+    free_dvector(eta_0, 0, d - 1);
+    free_dvector(qm_0, 0, n1 - 1);
+    free_dvector(fm_n0, 0, n0 - 1);
+    free_dmatrix(post, 0, n1 - 1, 0, n0 - 1);
+}
+
+}  // namespace tds_detail
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Louis' observed information
+// ---------------------------------------------------------------------------
+
+// Parameter order: coefficients 0..m-1 (the columns of SZ), sigma11 at m, the
+// point weight of point j at m+1+j; order q+1 with q = m + n1.
+struct Information {
+    int m = 0;
+    int q = 0;
+    double** Q1 = nullptr;  // (q+1) x (q+1), 0-based
+};
+
+// Adds sum over the records r of a block of (l_r[a] * l_r[b]) / c_r to
+// row[b] for b in [b0, len), records in block order, sixteen entries of the
+// row held in registers at a time.  la[r] = l_r[a]; a record whose la is zero
+// contributes exact zeros and is left out by the caller.
+void add_record_products(double* row, int b0, int len, int R, const double* la, double* const* l,
+                         const double* c, const bool* unit) {
+    int b = b0;
+    for (; b + 8 <= len; b += 8) {
+        v2d x0 = load2(row + b), x1 = load2(row + b + 2), x2 = load2(row + b + 4), x3 = load2(row + b + 6);
+        for (int r = 0; r < R; ++r) {
+            const double* lr = l[r] + b;
+            const v2d s = {la[r], la[r]};
+            if (unit[r]) {
+                x0 += s * load2(lr);
+                x1 += s * load2(lr + 2);
+                x2 += s * load2(lr + 4);
+                x3 += s * load2(lr + 6);
+            } else {
+                const v2d cv = {c[r], c[r]};
+                x0 += (s * load2(lr)) / cv;
+                x1 += (s * load2(lr + 2)) / cv;
+                x2 += (s * load2(lr + 4)) / cv;
+                x3 += (s * load2(lr + 6)) / cv;
+            }
+        }
+        store2(row + b, x0);
+        store2(row + b + 2, x1);
+        store2(row + b + 4, x2);
+        store2(row + b + 6, x3);
+    }
+    for (; b < len; ++b) {
+        double x = row[b];
+        for (int r = 0; r < R; ++r) x += unit[r] ? la[r] * l[r][b] : (la[r] * l[r][b]) / c[r];
+        row[b] = x;
+    }
+}
+
+// Louis' information Q1 = Q13 - Q11 - Q12 for the fit (s, phi, eta, etaW, qm)
+// with design SZ[n1][m], the last m - m1 columns being those of eta.  With
+// full_coefficient_variance false, the entries Q11[a][m] are not accumulated
+// and Q12[a][m] has no 0.5*Q11[a][m] term (the information of the full fit).
+// When U is given, U[d] receives the summed record scores of column d < m1.
+Information louis_information(int n, int n10, int n1, int m, int m1, double s, double** phi,
+                              const double* eta, const double* etaW, const double* qm, const double* y10,
+                              const int* c10, double** SZ, bool full_coefficient_variance, double* U) {
+    Information info;
+    info.m = m;
+    info.q = m + n1;
+    const int q = info.q;
+    const double dn = n;
+    const double s2 = s * s;
+    const double s3 = s2 * s;
+    const double s4 = s3 * s;
+
+    // Q11 and Q12 have entries only in rows and columns 0..m, and, in Q12,
+    // between a point weight and a coefficient or sigma11 (P12[j][a] =
+    // Q12[a][m+1+j] for a < m, P12[j][m] = Q12[m][m+1+j]).
+    double** Q11 = dmatrix(0, m, 0, m);
+    double** Q12 = dmatrix(0, m, 0, m);
+    double** P12 = dmatrix(0, n1 - 1, 0, m);
+    for (int a = 0; a <= m; ++a)
+        for (int b = 0; b <= m; ++b) Q11[a][b] = Q12[a][b] = 0.0;
+
+    // Moments r_k(j) = (y_j - etaW_j)^k + sum over non-sequenced i of phi[i][j]*(y_i - etaW_j)^k.
+    std::vector<double> r1(n1), r2(n1), r3(n1), r4(n1);
+    for (int j = 0; j < n1; ++j) {
+        const double dl = y10[j] - etaW[j];
+        const double d2 = dl * dl;
+        const double d3 = d2 * dl;
+        r1[j] = dl;
+        r2[j] = d2;
+        r3[j] = d3;
+        r4[j] = d3 * dl;
+    }
+    for (int i = n1; i < n10; ++i) {
+        const double* pi = phi[i];
+        const double y = y10[i];
+        for (int j = 0; j < n1; ++j) {
+            const double p = pi[j];
+            if (p == 0.0) continue;
+            const double dl = y - etaW[j];
+            const double d2 = dl * dl;
+            const double d3 = d2 * dl;
+            r1[j] += p * dl;
+            r2[j] += p * d2;
+            r3[j] += p * d3;
+            r4[j] += p * (d3 * dl);
+        }
+    }
+    double R2 = 0.0;
+    double R4 = 0.0;
+    const double two_s = 2.0 * s;
+    const double minus_n_over_2s = -dn / two_s;
+    for (int j = 0; j < n1; ++j) {
+        const double* zj = SZ[j];
+        for (int a = 0; a < m; ++a) {
+            const double qa = qm[j] * zj[a];
+            const double ra = r2[j] * zj[a];
+            for (int b = 0; b < m; ++b) {
+                Q11[a][b] += qa * zj[b];
+                Q12[a][b] += ra * zj[b];
+            }
+        }
+        for (int a = 0; a < m; ++a) {
+            if (full_coefficient_variance) Q11[a][m] -= r1[j] * zj[a];
+            Q12[a][m] += r3[j] * zj[a];
+            P12[j][a] = (r1[j] * zj[a]) / (s * qm[j]);
+        }
+        P12[j][m] = minus_n_over_2s + r2[j] / (2.0 * s2 * qm[j]);
+        R2 += r2[j];
+        R4 += r4[j];
+    }
+    for (int a = 0; a < m; ++a) {
+        for (int b = 0; b < m; ++b) {
+            Q11[a][b] = -dn * Q11[a][b] / s;
+            Q12[a][b] = Q12[a][b] / s2;
+        }
+        Q11[a][m] = Q11[a][m] / s2;
+        if (full_coefficient_variance)
+            Q12[a][m] = 0.5 * Q11[a][m] + Q12[a][m] / (2.0 * s3);
+        else
+            Q12[a][m] = Q12[a][m] / (2.0 * s3);
+        Q11[m][a] = Q11[a][m];
+        Q12[m][a] = Q12[a][m];
+    }
+    Q12[m][m] = dn / (4.0 * s2) - R2 / (2.0 * s3) + R4 / (4.0 * s4);
+    Q11[m][m] = -dn / (2.0 * s2);
+
+    // Q13 = sum over records of l_i l_i' / c10[i], upper triangle, in Q1.
+    double** Q1 = dmatrix(0, q, 0, q);
+    info.Q1 = Q1;
+    for (int a = 0; a <= q; ++a) std::fill(Q1[a] + a, Q1[a] + q + 1, 0.0);
+    if (U != nullptr)
+        for (int d = 0; d < m1; ++d) U[d] = 0.0;
+
+    constexpr int kBlock = 16;  // dense records applied together
+    double** lblock = dmatrix(0, kBlock - 1, 0, q);
+    double block_count[kBlock];  // c10 of each buffered record
+    bool block_unit[kBlock];     // c10 == 1: the division is left out (exact)
+    int nblock = 0;
+    std::vector<double> ai(m), bi(m);
+    std::vector<int> nonzero;
+    nonzero.reserve(n1);
+    std::vector<int> active;
+    active.reserve(m + 1 + n1);
+    double* lsparse = dvector(0, q);
+    // Per row a of Q13, the buffered records whose entry a is not zero.
+    double la[kBlock];
+    double* lrows[kBlock];
+    double row_count[kBlock];
+    bool row_unit[kBlock];
+    auto flush = [&]() {
+        for (int a = 0; a <= q; ++a) {
+            int R = 0;
+            for (int r = 0; r < nblock; ++r) {
+                if (lblock[r][a] == 0.0) continue;
+                la[R] = lblock[r][a];
+                lrows[R] = lblock[r];
+                row_count[R] = block_count[r];
+                row_unit[R] = block_unit[r];
+                ++R;
+            }
+            if (R > 0) add_record_products(Q1[a], a, q + 1, R, la, lrows, row_count, row_unit);
+        }
+        nblock = 0;
+    };
+
+    for (int i = 0; i < n10; ++i) {
+        const double* pi = phi[i];
+        const double y = y10[i];
+        const double c = c10[i];
+        nonzero.clear();
+        for (int j = 0; j < n1; ++j)
+            if (pi[j] != 0.0) nonzero.push_back(j);
+
+        // ai = sum_j phi*SZ[j][a], bi = sum_j phi*etaW[j]*SZ[j][a].
+        std::fill(ai.begin(), ai.end(), 0.0);
+        std::fill(bi.begin(), bi.end(), 0.0);
+        for (int j : nonzero) {
+            const double p = pi[j];
+            const double pe = p * etaW[j];
+            const double* zj = SZ[j];
+            for (int a = 0; a < m; ++a) {
+                ai[a] += p * zj[a];
+                bi[a] += pe * zj[a];
+            }
+        }
+        double E = 0.0;
+        double F = 0.0;
+        for (int a = m1; a < m; ++a) {
+            E += eta[a - m1] * ai[a];
+            F += eta[a - m1] * bi[a];
+        }
+        const bool sparse = 4 * static_cast<long>(nonzero.size()) < n1;
+        double* l = sparse ? lsparse : lblock[nblock];
+        for (int a = 0; a < m; ++a) l[a] = (y * ai[a] - bi[a]) / s;
+        l[m] = -c / two_s + (y * y * c - 2.0 * y * E + F) / (2.0 * s2);
+        if (U != nullptr)
+            for (int d = 0; d < m1; ++d) U[d] += l[d];
+
+        if (sparse) {
+            // A record on few points (a sequenced subject): its products
+            // outside the listed entries are zeros and are left out.
+            if (nblock > 0) flush();
+            active.clear();
+            for (int a = 0; a <= m; ++a) active.push_back(a);
+            for (int j : nonzero) {
+                l[m + 1 + j] = pi[j] / qm[j];
+                active.push_back(m + 1 + j);
+            }
+            const bool unit = (c10[i] == 1);
+            for (std::size_t x = 0; x < active.size(); ++x) {
+                const int a = active[x];
+                const double lx = l[a];
+                if (lx == 0.0) continue;
+                double* row = Q1[a];
+                for (std::size_t z = x; z < active.size(); ++z) {
+                    const int b = active[z];
+                    row[b] += unit ? lx * l[b] : (lx * l[b]) / c;
+                }
+            }
+        } else {
+            for (int j = 0; j < n1; ++j) l[m + 1 + j] = pi[j] / qm[j];
+            block_count[nblock] = c;
+            block_unit[nblock] = (c10[i] == 1);
+            if (++nblock == kBlock) flush();
+        }
+    }
+    if (nblock > 0) flush();
+    for (int a = 0; a <= q; ++a)
+        for (int b = a + 1; b <= q; ++b) Q1[b][a] = Q1[a][b];
+
+    // Q1 = Q13 - Q11 - Q12; the point-weight block has no Q11 or Q12 entries.
+    for (int a = 0; a <= m; ++a)
+        for (int b = 0; b <= m; ++b) Q1[a][b] = Q1[a][b] - Q11[a][b] - Q12[a][b];
+    for (int j = 0; j < n1; ++j) {
+        const int col = m + 1 + j;
+        for (int a = 0; a <= m; ++a) {
+            // Q11 has no entry here: Q13 - 0 - Q12 is Q13 - Q12.
+            Q1[a][col] = Q1[a][col] - P12[j][a];
+            Q1[col][a] = Q1[col][a] - P12[j][a];
+        }
+    }
+
+    free_dvector(lsparse, 0, q);
+    free_dmatrix(lblock, 0, kBlock - 1, 0, q);
+    free_dmatrix(P12, 0, n1 - 1, 0, m);
+    free_dmatrix(Q12, 0, m, 0, m);
+    free_dmatrix(Q11, 0, m, 0, m);
+    return info;
+}
+
+// Sum-to-one constraint on the point weights: the rows, then the columns, of
+// points 0..n1-2 minus those of the last point (index q), which is dropped.
+// In place: Q1[0..q-1][0..q-1] becomes the reduced information DQD.
+void reduce_last_point(Information& info) {
+    const int m = info.m;
+    const int q = info.q;
+    double** Q1 = info.Q1;
+    const double* last = Q1[q];
+    for (int r = m + 1; r < q; ++r) {
+        double* row = Q1[r];
+        for (int c = 0; c <= q; ++c) row[c] = row[c] - last[c];
+    }
+    for (int r = 0; r < q; ++r) {
+        double* row = Q1[r];
+        const double t = row[q];
+        for (int c = m + 1; c < q; ++c) row[c] = row[c] - t;
+    }
+}
+
+// acc[d][e] = sum over f, g < nF of (DQD[d][m1+f] * inv[f+1][g+1]) * DT[g][e]
+// for d <= e < m1: one running sum per (d, e), f outer and g inner.  The
+// inverse is read once, row by row; the columns g come in blocks whose DT
+// rows stay in cache, and eight sums at a time are carried in registers.
+void profiled_products(int nF, int m1, double** DQD, double** inv, double** DT, double** acc) {
+    constexpr int kG = 64;
+    for (int d = 0; d < m1; ++d)
+        for (int e = d; e < m1; ++e) acc[d][e] = 0.0;
+    for (int f = 0; f < nF; ++f) {
+        const double* irow = inv[f + 1] + 1;
+        for (int g0 = 0; g0 < nF; g0 += kG) {
+            const int g1 = std::min(nF, g0 + kG);
+            for (int d = 0; d < m1; ++d) {
+                const double rf = DQD[d][m1 + f];
+                double* ad = acc[d];
+                int e0 = d;
+                for (; e0 + 8 <= m1; e0 += 8) {
+                    v2d a0 = load2(ad + e0), a1 = load2(ad + e0 + 2), a2 = load2(ad + e0 + 4),
+                        a3 = load2(ad + e0 + 6);
+                    for (int g = g0; g < g1; ++g) {
+                        const double t = rf * irow[g];
+                        const v2d tv = {t, t};
+                        const double* dt = DT[g] + e0;
+                        a0 += tv * load2(dt);
+                        a1 += tv * load2(dt + 2);
+                        a2 += tv * load2(dt + 4);
+                        a3 += tv * load2(dt + 6);
+                    }
+                    store2(ad + e0, a0);
+                    store2(ad + e0 + 2, a1);
+                    store2(ad + e0 + 4, a2);
+                    store2(ad + e0 + 6, a3);
+                }
+                for (int e = e0; e < m1; ++e) {
+                    double sum = ad[e];
+                    for (int g = g0; g < g1; ++g) sum += (rf * irow[g]) * DT[g][e];
+                    ad[e] = sum;
+                }
+            }
+        }
+    }
+}
+
+void release(Information& info) {
+    free_dmatrix(info.Q1, 0, info.q, 0, info.q);
+    info.Q1 = nullptr;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Public routines
+// ---------------------------------------------------------------------------
+
+void EM_quan(int n, int n10, int n1, int d, int* c10, double* y10, double** w, double* eta,
+             double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN) {
+    tds_detail::em_fit(n, n10, n1, d, c10, y10, w, eta, sigma11, qm, etaW, phi, EMconvergeN,
+                       tds_detail::kTolerance, tds_detail::kMaxIterations);
+}
+
+void getUCOV_prim(int n, int n10, int n1, int m, int m1, double sigma11, double** phi, double* eta,
+                  double* etaW, double* qm, double* y10, int* c10, double** SZ, double* U, double** cov) {
+    Information info =
+        louis_information(n, n10, n1, m, m1, sigma11, phi, eta, etaW, qm, y10, c10, SZ, true, U);
+    reduce_last_point(info);
+    double** DQD = info.Q1;
+    const int q = info.q;
+
+    // Nuisance block F = m1..q-1 (covariates, sigma11, first n1-1 point weights).
+    const int nF = q - m1;
+    double** inv_F22 = dmatrix(1, nF, 1, nF);
+    for (int f = 0; f < nF; ++f)
+        for (int g = 0; g < nF; ++g) inv_F22[f + 1][g + 1] = DQD[m1 + f][m1 + g];
+    invv(inv_F22, nF);
+
+    // cov[d][e] = DQD[d][e] - sum over f, g in F of DQD[d][f]*inv_F22[f][g]*DQD[e][g],
+    // with one running sum per (d, e) (f outer, g inner).
+    double** DT = dmatrix(0, std::max(nF, 1) - 1, 0, std::max(m1, 1) - 1);  // DT[g][e] = DQD[e][m1+g]
+    for (int g = 0; g < nF; ++g)
+        for (int e = 0; e < m1; ++e) DT[g][e] = DQD[e][m1 + g];
+    double** acc = dmatrix(0, std::max(m1, 1) - 1, 0, std::max(m1, 1) - 1);
+    profiled_products(nF, m1, DQD, inv_F22, DT, acc);
+    for (int d = 0; d < m1; ++d)
+        for (int e = d; e < m1; ++e) {
+            cov[d][e] = DQD[d][e] - acc[d][e];
+            cov[e][d] = cov[d][e];
+        }
+    free_dmatrix(acc, 0, std::max(m1, 1) - 1, 0, std::max(m1, 1) - 1);
+
+    free_dmatrix(DT, 0, std::max(nF, 1) - 1, 0, std::max(m1, 1) - 1);
+    free_dmatrix(inv_F22, 1, nF, 1, nF);
+    release(info);
+}
+
+namespace tds_detail {
+
+void em_full_fit(int n, int n10, int n1, int p, const int* c10, const double* y10, const double* g,
+                 double** z, double* prim_est, double** prim_cov, int* convergeN, double tolerance,
+                 int max_iterations) {
+    const int m = p + 1;
+    double** GZ = dmatrix(0, n1 - 1, 0, m - 1);
+    for (int j = 0; j < n1; ++j) {
+        GZ[j][0] = g[j];
+        for (int k = 0; k < p; ++k) GZ[j][k + 1] = z[j][k];
+    }
+    double* eta = dvector(0, m - 1);
+    double* qm = dvector(0, n1 - 1);
+    double* etaW = dvector(0, n1 - 1);
+    double** phi = dmatrix(0, n10 - 1, 0, n1 - 1);
+    double sigma11 = 0.0;
+    em_fit(n, n10, n1, m, c10, y10, GZ, eta, &sigma11, qm, etaW, phi, convergeN, tolerance, max_iterations);
+
+    Information info =
+        louis_information(n, n10, n1, m, 0, sigma11, phi, eta, etaW, qm, y10, c10, GZ, false, nullptr);
+    reduce_last_point(info);
+    const int q = info.q;
+    double** cov = dmatrix(1, q, 1, q);
+    for (int r = 0; r < q; ++r)
+        for (int c = 0; c < q; ++c) cov[r + 1][c + 1] = info.Q1[r][c];
+    release(info);
+    invv(cov, q);
+
+    for (int k = 0; k <= p; ++k) prim_est[k] = eta[k];
+    prim_est[p + 1] = sigma11;
+    for (int r = 0; r <= p + 1; ++r)
+        for (int c = 0; c <= p + 1; ++c) prim_cov[r][c] = cov[r + 1][c + 1];
+
+    free_dmatrix(cov, 1, q, 1, q);
+    free_dmatrix(phi, 0, n10 - 1, 0, n1 - 1);
+    free_dvector(etaW, 0, n1 - 1);
+    free_dvector(qm, 0, n1 - 1);
+    free_dvector(eta, 0, m - 1);
+    free_dmatrix(GZ, 0, n1 - 1, 0, m - 1);
+}
+
+}  // namespace tds_detail
+
+void EM_quan2_time(int n, int n10, int n1, int p, int* c10, double* y10, double* g, double** z,
+                   double* prim_est, double** prim_cov, int* convergeN) {
+    tds_detail::em_full_fit(n, n10, n1, p, c10, y10, g, z, prim_est, prim_cov, convergeN,
+                            tds_detail::kTolerance, tds_detail::kMaxIterations);
+}

@@ -1,0 +1,329 @@
+// The EM and the information are computed with loops rearranged for speed
+// (transposed weights, skipped zero products, symmetric and blocked updates).
+// Written out here in their plain textbook form, with every sum taken in the
+// stated order, they must give the same numbers bit for bit.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "engine/single_burden_mle.h"
+#include "engine/tds_em.h"
+#include "numerics/linear_algebra.h"
+#include "numerics/offset_arrays.h"
+
+namespace {
+
+using Mat = std::vector<std::vector<double>>;
+
+struct Data {
+    int n1 = 0, n10 = 0, n = 0;
+    std::vector<double> y10;
+    std::vector<int> c10;
+    Mat w;  // n1 x d
+};
+
+struct PlainFit {
+    std::vector<double> eta, qm, etaW;
+    Mat phi;
+    double s = 0;
+    int count = 0;
+};
+
+// EM, steps as stated: E-step with points outer and records inner.
+PlainFit plain_em(const Data& D) {
+    const int n1 = D.n1, n10 = D.n10, d = static_cast<int>(D.w[0].size());
+    PlainFit F;
+    F.qm.assign(n1, 1.0 / n1);
+    std::vector<double> qm_0 = F.qm;
+    F.phi.assign(n10, std::vector<double>(n1, 0.0));
+    for (int i = 0; i < n1; ++i) F.phi[i][i] = 1.0;
+    int C = 0;
+    double mean = 0, var = 0;
+    for (int i = 0; i < n10; ++i) C += D.c10[i];
+    for (int i = 0; i < n10; ++i) mean += D.c10[i] * D.y10[i];
+    mean = mean / C;
+    for (int i = 0; i < n10; ++i) var += D.c10[i] * ((D.y10[i] - mean) * (D.y10[i] - mean));
+    double s = var / C, s_0 = s;
+    F.eta.assign(d, 0.0);
+    std::vector<double> eta_0(d, 0.0);
+    F.etaW.assign(n1, 0.0);
+    std::vector<double> fm(n10 - n1);
+    double** A = dmatrix(1, d, 1, d);
+    std::vector<double> B(d + 1);
+    for (int t = 0; t < 2000; ++t) {
+        for (int i = 0; i < n10 - n1; ++i) fm[i] = 0;
+        for (int j = 0; j < n1; ++j)
+            for (int i = 0; i < n10 - n1; ++i) {
+                const double u = F.qm[j] * std::exp(-((D.y10[n1 + i] - F.etaW[j]) * (D.y10[n1 + i] - F.etaW[j])) / (2.0 * s));
+                fm[i] += u;
+                F.phi[n1 + i][j] = D.c10[n1 + i] * u;
+            }
+        for (int i = 0; i < n10 - n1; ++i)
+            for (int j = 0; j < n1; ++j) F.phi[n1 + i][j] = F.phi[n1 + i][j] / fm[i];
+        std::vector<double> a(n1), b(n1);
+        for (int j = 0; j < n1; ++j) {
+            a[j] = 1.0;
+            b[j] = D.y10[j];
+            for (int i = 0; i < n10 - n1; ++i) {
+                a[j] += F.phi[n1 + i][j];
+                b[j] += F.phi[n1 + i][j] * D.y10[n1 + i];
+            }
+            F.qm[j] = a[j] / D.n;
+        }
+        for (int r = 1; r <= d; ++r) {
+            B[r] = 0;
+            for (int c = 1; c <= d; ++c) A[r][c] = 0;
+        }
+        for (int j = 0; j < n1; ++j)
+            for (int r = 0; r < d; ++r) {
+                for (int c = 0; c < d; ++c) A[r + 1][c + 1] += a[j] * D.w[j][r] * D.w[j][c];
+                B[r + 1] += b[j] * D.w[j][r];
+            }
+        invv(A, d);
+        for (int r = 0; r < d; ++r) {
+            F.eta[r] = 0;
+            for (int c = 0; c < d; ++c) F.eta[r] += A[r + 1][c + 1] * B[c + 1];
+        }
+        double rss = 0;
+        for (int j = 0; j < n1; ++j) {
+            F.etaW[j] = 0;
+            for (int k = 0; k < d; ++k) F.etaW[j] += D.w[j][k] * F.eta[k];
+            rss += (D.y10[j] - F.etaW[j]) * (D.y10[j] - F.etaW[j]);
+            for (int i = 0; i < n10 - n1; ++i)
+                rss += F.phi[n1 + i][j] * ((D.y10[n1 + i] - F.etaW[j]) * (D.y10[n1 + i] - F.etaW[j]));
+        }
+        s = rss / D.n;
+        double diff = std::fabs(s_0 - s);
+        for (int k = 0; k < d; ++k) diff += std::fabs(eta_0[k] - F.eta[k]);
+        for (int j = 0; j < n1; ++j) diff += std::fabs(qm_0[j] - F.qm[j]);
+        if (1e-4 > diff) {
+            F.count = t + 1;
+            break;
+        }
+        eta_0 = F.eta;
+        qm_0 = F.qm;
+        if (t == 1999) F.count = 2000;
+        s_0 = s;
+    }
+    F.s = s;
+    free_dmatrix(A, 1, d, 1, d);
+    return F;
+}
+
+// Louis' information, reduced, as dense matrices of order q+1 and q.
+Mat plain_reduced_information(const Data& D, const PlainFit& F, const Mat& SZ, int m1, bool full) {
+    const int n1 = D.n1, n10 = D.n10, m = static_cast<int>(SZ[0].size()), q = m + n1;
+    const double s = F.s, n = D.n;
+    Mat Q11(q + 1, std::vector<double>(q + 1, 0.0)), Q12 = Q11, Q13 = Q11;
+    double R2 = 0, R4 = 0;
+    for (int j = 0; j < n1; ++j) {
+        const double e = D.y10[j] - F.etaW[j];
+        double r1 = e, r2 = e * e, r3 = e * e * e, r4 = e * e * e * e;
+        for (int i = n1; i < n10; ++i) {
+            const double x = D.y10[i] - F.etaW[j];
+            r1 += F.phi[i][j] * x;
+            r2 += F.phi[i][j] * (x * x);
+            r3 += F.phi[i][j] * (x * x * x);
+            r4 += F.phi[i][j] * (x * x * x * x);
+        }
+        for (int a = 0; a < m; ++a)
+            for (int b = 0; b < m; ++b) {
+                Q11[a][b] += F.qm[j] * SZ[j][a] * SZ[j][b];
+                Q12[a][b] += r2 * SZ[j][a] * SZ[j][b];
+            }
+        for (int a = 0; a < m; ++a) {
+            if (full) Q11[a][m] -= r1 * SZ[j][a];
+            Q12[a][m] += r3 * SZ[j][a];
+            Q12[a][m + 1 + j] = Q12[m + 1 + j][a] = r1 * SZ[j][a] / (s * F.qm[j]);
+        }
+        Q12[m][m + 1 + j] = Q12[m + 1 + j][m] = -n / (2 * s) + r2 / (2 * s * s * F.qm[j]);
+        R2 += r2;
+        R4 += r4;
+    }
+    for (int a = 0; a < m; ++a) {
+        for (int b = 0; b < m; ++b) {
+            Q11[a][b] = -n * Q11[a][b] / s;
+            Q12[a][b] = Q12[a][b] / (s * s);
+        }
+        Q11[a][m] = Q11[a][m] / (s * s);
+        Q12[a][m] = full ? 0.5 * Q11[a][m] + Q12[a][m] / (2 * s * s * s) : Q12[a][m] / (2 * s * s * s);
+        Q11[m][a] = Q11[a][m];
+        Q12[m][a] = Q12[a][m];
+    }
+    Q12[m][m] = n / (4 * s * s) - R2 / (2 * s * s * s) + R4 / (4 * s * s * s * s);
+    Q11[m][m] = -n / (2 * s * s);
+    const std::vector<double> eta(F.eta.begin(), F.eta.end());
+    for (int i = 0; i < n10; ++i) {
+        std::vector<double> l(q + 1);
+        double E = 0, Fs = 0;
+        for (int a = 0; a < m; ++a) {
+            double ai = 0, bi = 0;
+            for (int j = 0; j < n1; ++j) {
+                ai += F.phi[i][j] * SZ[j][a];
+                bi += F.phi[i][j] * F.etaW[j] * SZ[j][a];
+            }
+            l[a] = (D.y10[i] * ai - bi) / s;
+            if (a >= m1) {
+                E += eta[a - m1] * ai;
+                Fs += eta[a - m1] * bi;
+            }
+        }
+        const double c = D.c10[i];
+        l[m] = -c / (2 * s) + (D.y10[i] * D.y10[i] * c - 2 * D.y10[i] * E + Fs) / (2 * s * s);
+        for (int j = 0; j < n1; ++j) l[m + 1 + j] = F.phi[i][j] / F.qm[j];
+        for (int a = 0; a <= q; ++a)
+            for (int b = 0; b <= q; ++b) Q13[a][b] += l[a] * l[b] / c;
+    }
+    Mat Q1 = Q13;
+    for (int a = 0; a <= q; ++a)
+        for (int b = 0; b <= q; ++b) Q1[a][b] = Q13[a][b] - Q11[a][b] - Q12[a][b];
+    Mat DQ(q, std::vector<double>(q + 1));
+    for (int r = 0; r < q; ++r)
+        for (int c = 0; c <= q; ++c) DQ[r][c] = r <= m ? Q1[r][c] : Q1[r][c] - Q1[q][c];
+    Mat DQD(q, std::vector<double>(q));
+    for (int r = 0; r < q; ++r)
+        for (int c = 0; c < q; ++c) DQD[r][c] = c <= m ? DQ[r][c] : DQ[r][c] - DQ[r][q];
+    return DQD;
+}
+
+bool same(double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; }
+
+Data make_data(int n1, int n0, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::normal_distribution<double> normal;
+    std::uniform_int_distribution<int> count(1, 4);
+    Data D;
+    D.n1 = n1;
+    for (int j = 0; j < n1; ++j) {
+        // Subject 0 lies far out: its weights from every non-sequenced
+        // record underflow to exact zeros.
+        const double x = j == 0 ? 200.0 : normal(gen);
+        D.w.push_back({1.0, x});
+        D.y10.push_back(0.5 * x + normal(gen));
+        D.c10.push_back(1);
+    }
+    for (int i = 0; i < n0; ++i) {
+        D.y10.push_back(normal(gen) * 1.3);
+        D.c10.push_back(i % 3 == 0 ? 1 : count(gen));
+    }
+    D.y10.back() = 9.0;
+    D.n10 = static_cast<int>(D.y10.size());
+    for (int c : D.c10) D.n += c;
+    return D;
+}
+
+double** dm(const Mat& rows) {
+    double** m = dmatrix(0, rows.size() - 1, 0, rows[0].size() - 1);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        for (std::size_t j = 0; j < rows[0].size(); ++j) m[i][j] = rows[i][j];
+    return m;
+}
+void free_dm(double** m, const Mat& rows) { free_dmatrix(m, 0, rows.size() - 1, 0, rows[0].size() - 1); }
+
+}  // namespace
+
+TEST(TdsEmOrder, FitAndEfficientCovarianceMatchThePlainLoopsBitForBit) {
+    for (auto [n1, n0, K] : {std::tuple{8, 4, 1}, std::tuple{40, 30, 3}, std::tuple{90, 25, 12}}) {
+        const Data D = make_data(n1, n0, 100 + n1);
+        const PlainFit P = plain_em(D);
+
+        double** W = dm(D.w);
+        double** phi = dmatrix(0, D.n10 - 1, 0, n1 - 1);
+        std::vector<double> eta(2), qm(n1), etaW(n1), y = D.y10;
+        std::vector<int> c = D.c10;
+        double s = 0;
+        int count = 0;
+        EM_quan(D.n, D.n10, n1, 2, c.data(), y.data(), W, eta.data(), &s, qm.data(), etaW.data(), phi, &count);
+        ASSERT_EQ(count, P.count);
+        EXPECT_TRUE(same(s, P.s));
+        for (int k = 0; k < 2; ++k) EXPECT_TRUE(same(eta[k], P.eta[k]));
+        int bad = 0;
+        for (int j = 0; j < n1; ++j) {
+            bad += !same(qm[j], P.qm[j]) + !same(etaW[j], P.etaW[j]);
+            for (int i = 0; i < D.n10; ++i) bad += !same(phi[i][j], P.phi[i][j]);
+        }
+        EXPECT_EQ(bad, 0) << "n1=" << n1;
+
+        // K tested columns.
+        Mat SZ(n1);
+        for (int j = 0; j < n1; ++j) {
+            for (int k = 0; k < K; ++k) SZ[j].push_back(((j + 3 * k) % 7 == 0) ? 1.0 : ((j * k) % 11 == 1 ? 2.0 : 0.0));
+            SZ[j].push_back(D.w[j][0]);
+            SZ[j].push_back(D.w[j][1]);
+        }
+        const int m = K + 2, q = m + n1, nF = q - K;
+        const Mat DQD = plain_reduced_information(D, P, SZ, K, true);
+        double** inv = dmatrix(1, nF, 1, nF);
+        for (int f = 0; f < nF; ++f)
+            for (int g = 0; g < nF; ++g) inv[f + 1][g + 1] = DQD[K + f][K + g];
+        invv(inv, nF);
+        double** sz = dm(SZ);
+        double** cov = dmatrix(0, K - 1, 0, K - 1);
+        std::vector<double> U(K);
+        getUCOV_prim(D.n, D.n10, n1, m, K, s, phi, eta.data(), etaW.data(), qm.data(), y.data(), c.data(), sz, U.data(),
+                     cov);
+        for (int d = 0; d < K; ++d)
+            for (int e = d; e < K; ++e) {
+                double sum = 0;
+                for (int f = K; f < q; ++f)
+                    for (int g = K; g < q; ++g) sum += DQD[d][f] * inv[f - K + 1][g - K + 1] * DQD[e][g];
+                EXPECT_TRUE(same(cov[d][e], DQD[d][e] - sum)) << "n1=" << n1 << " " << d << "," << e;
+                EXPECT_TRUE(same(cov[e][d], DQD[d][e] - sum));
+            }
+
+        // The primary score test: T1_V is the one-column case.
+        if (K == 1) {
+            std::vector<double> g(n1);
+            for (int j = 0; j < n1; ++j) g[j] = SZ[j][0];
+            double T1_U = 0, T1_V = 0, T1 = 0;
+            int conv = 0;
+            scoreTest_MLE_Prim(D.n, D.n10, n1, 2, c.data(), y.data(), g.data(), W, &T1_U, &T1_V, &T1, &conv);
+            EXPECT_TRUE(same(T1_V, cov[0][0]));
+            double sum = 0;
+            for (int i = 0; i < D.n10; ++i)
+                for (int j = 0; j < n1; ++j) sum += P.phi[i][j] * (D.y10[i] - P.etaW[j]) * g[j];
+            EXPECT_TRUE(same(T1_U, sum / P.s));
+        }
+        free_dmatrix(cov, 0, K - 1, 0, K - 1);
+        free_dm(sz, SZ);
+        free_dmatrix(inv, 1, nF, 1, nF);
+        free_dmatrix(phi, 0, D.n10 - 1, 0, n1 - 1);
+        free_dm(W, D.w);
+    }
+}
+
+TEST(TdsEmOrder, FullFitMatchesThePlainLoopsBitForBit) {
+    const int n1 = 50, p = 2;
+    const Data base = make_data(n1, 20, 7);
+    Data D = base;
+    std::vector<double> g(n1);
+    for (int j = 0; j < n1; ++j) {
+        g[j] = (j % 6 == 0) ? 1.0 : 0.0;
+        D.w[j] = {g[j], base.w[j][0], base.w[j][1]};
+    }
+    const PlainFit P = plain_em(D);
+    const Mat DQD = plain_reduced_information(D, P, D.w, 0, false);
+    const int q = p + 1 + n1;
+    double** inv = dmatrix(1, q, 1, q);
+    for (int r = 0; r < q; ++r)
+        for (int c = 0; c < q; ++c) inv[r + 1][c + 1] = DQD[r][c];
+    invv(inv, q);
+
+    double** z = dm(base.w);
+    std::vector<double> est(p + 2), y = D.y10;
+    std::vector<int> c = D.c10;
+    double** cov = dmatrix(0, p + 1, 0, p + 1);
+    int count = 0;
+    EM_quan2_time(D.n, D.n10, n1, p, c.data(), y.data(), g.data(), z, est.data(), cov, &count);
+    EXPECT_EQ(count, P.count);
+    for (int k = 0; k <= p; ++k) EXPECT_TRUE(same(est[k], P.eta[k]));
+    EXPECT_TRUE(same(est[p + 1], P.s));
+    for (int a = 0; a <= p + 1; ++a)
+        for (int b = 0; b <= p + 1; ++b) EXPECT_TRUE(same(cov[a][b], inv[a + 1][b + 1])) << a << "," << b;
+    free_dmatrix(cov, 0, p + 1, 0, p + 1);
+    free_dm(z, base.w);
+    free_dmatrix(inv, 1, q, 1, q);
+}
