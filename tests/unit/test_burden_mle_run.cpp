@@ -196,6 +196,35 @@ TEST(BurdenMleRun, DirectModeRowsMatchTheEngineOnTheKeptSubjectsAndTheirRecords)
     EXPECT_NE(run.read("console.txt").find("\n||---- GENE d3 ----||\n"), std::string::npos);
 }
 
+TEST(BurdenMleRun, PrimaryT1AndMbBurdensMatchTheEngine) {
+    RunFolder run(false);
+    run.write("geno.txt",
+              "v1\t0\t1\t0\tNA\t0\t0\t2\t0\n"
+              "v2\t1\t0\t0\t0\t0\t1\t0\t0\n");
+    run.write("mapping.txt", "G\tv2\t0.03\nG\tv1\t0.004\n");
+    const std::vector<int> all = {0, 1, 2, 3, 4, 5, 6, 7};
+    const double g1[8] = {0, 1, 0, NA, 0, 0, 2, 0};
+    const double g2[8] = {1, 0, 0, 0, 0, 1, 0, 0};
+    const double q1 = 1.0 - 3.0 / 14.0;  // v1: 3 minor alleles over 7 calls
+
+    // T1: v1 alone (frequency 0.004); its missing genotype imputed as 2 (1 - q).
+    ASSERT_EQ(run.run("-test T1 -ofile t1.txt -msglog t1"), 0) << run.read("console.txt");
+    std::vector<double> x(8);
+    for (int i = 0; i < 8; ++i) x[i] = 0.0 + 1.0 * (g1[i] == NA ? 2 * (1 - q1) : g1[i]) + 0.0 * g2[i];
+    Expected e = primaryExpected(all, x);
+    EXPECT_EQ(run.read("t1.txt").substr(run.read("t1.txt").find("\nG\t") + 1), "G" + e.block + "\n");
+    EXPECT_EQ(run.read("t1_y_MLE"), "#Samples = 8\nG\t2" + e.log);
+
+    // MB: weights 1 / sqrt(r (1 - r)) with r the mapping frequency.
+    ASSERT_EQ(run.run("-test MB -ofile mb.txt -msglog mb"), 0) << run.read("console.txt");
+    const double w1 = 1 / std::sqrt(0.004 * (1 - 0.004));
+    const double w2 = 1 / std::sqrt(0.03 * (1 - 0.03));
+    for (int i = 0; i < 8; ++i) x[i] = 0.0 + w1 * (g1[i] == NA ? 2 * (1 - q1) : g1[i]) + w2 * g2[i];
+    e = primaryExpected(all, x);
+    EXPECT_EQ(run.read("mb.txt").substr(run.read("mb.txt").find("\nG\t") + 1), "G" + e.block + "\n");
+    EXPECT_EQ(run.read("mb_y_MLE"), "#Samples = 8\nG\t4" + e.log);
+}
+
 TEST(BurdenMleRun, AFullFitThatCannotSettleMarksTheSecondaryBlockNonConvergence) {
     RunFolder run(true);
     // Three kept subjects and four coefficients in the primary fit on
