@@ -158,6 +158,13 @@ void selectColumns(int rows, int p, double** src, const double* flags, double** 
     }
 }
 
+// True when v[0..n-1] holds one value (n >= 1).
+bool constantOver(int n, const double* v) {
+    for (int i = 1; i < n; ++i)
+        if (!(v[i] == v[0])) return false;
+    return n >= 1;
+}
+
 // Results of one method block.
 struct BlockResult {
     double U = 0.0, V = 0.0, T = 0.0;
@@ -289,7 +296,14 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
         writeBlock(out, log, false, r, g);
         closeOutput(log);
 
-        if (pair) {
+        if (pair && constantOver(n2, g.y10)) {
+            // LS-C with a primary trait that is the same for every subject of
+            // the trait (a secondary trait measured in controls only, say):
+            // the extra column repeats the intercept, the design is singular
+            // and there is nothing to fit; the block reads NA, with no record.
+            g.warn += "Singular_covariates,";
+            writeBurdenNABlock(out, g.warn.c_str());
+        } else if (pair) {
             // LS-C: the primary trait as one more covariate.
             log = openForAppend(d.logList[2 * t + 2]);
             writeBurdenLogHead(log, g.geneID.c_str(), MAI);

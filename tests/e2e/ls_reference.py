@@ -332,7 +332,11 @@ def run(case):
             b, lg, warn = block(ls_block(y2, xs, Z2), warn)
             row += b
             logs[log_names[2 * t if pair else t]].append(gene + "\t%d" % mai + lg)
-            if pair:
+            if pair and all(prim[kept[k]] == prim[kept[have[0]]] for k in have):
+                # The primary trait repeats the intercept: no LS-C fit.
+                warn += "Singular_covariates,"
+                row += "\tNA\tNA\tNA\tNA\t%s" % warn
+            elif pair:
                 ZY = [z + [prim[kept[k]]] for z, k in zip(Z2, have)]
                 b, lg, warn = block(ls_block(y2, xs, ZY), warn)
                 row += b
