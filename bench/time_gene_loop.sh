@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Times whole T5 runs through the gene loop on a generated data set of
+# ROWS variants (ten per gene, so ROWS / 10 genes) x SUBJECTS sequenced
+# subjects: least squares, then MLE (with 5 x SUBJECTS non-sequenced values).
+# The start-up alone (direct mode with every row below the call-rate bound)
+# is timed too, so that the loop's share can be read off.
+#   usage: bench/time_gene_loop.sh [BUILD_DIR [ROWS [SUBJECTS]]]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+rows=${2:-20000}
+subjects=${3:-2000}
+data=bench/out/startup_${rows}x${subjects}
+[ -f "$data/geno.txt" ] || python3 bench/gen_genotypes.py "$data" "$rows" "$subjects"
+bin=$(cd "$build" && pwd)/ventarquillo
+cat "$data/geno.txt" > /dev/null  # warm the page cache
+
+run() {
+  local label=$1
+  shift
+  local t0 t1
+  t0=$(date +%s.%N)
+  (cd "$data" && "$bin" "$@" > "run_$label.log")
+  t1=$(date +%s.%N)
+  local rows_out
+  rows_out=$(($(wc -l < "$data/out_$label.txt") - 2))
+  awk -v a="$t0" -v b="$t1" -v l="$label" -v r="$rows_out" \
+    'BEGIN { printf "%-10s %8.3f s   %d result rows\n", l, b - a, r }'
+}
+run startup -method LS -CR 1.01 -ofile out_startup.txt -msglog startup
+run T5_LS -method LS -test T5 -ofile out_T5_LS.txt -msglog T5_LS
+[ "${SKIP_MLE:-0}" = 1 ] || run T5_MLE -test T5 -ofile out_T5_MLE.txt -msglog T5_MLE

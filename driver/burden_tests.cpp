@@ -1,0 +1,364 @@
+#include "driver/burden_tests.h"
+
+#include <cmath>
+#include <climits>
+#include <vector>
+
+#include "driver/output.h"
+#include "driver/transforms.h"
+#include "engine/driver_support.h"
+#include "engine/least_squares.h"
+#include "engine/score_columns.h"
+#include "engine/single_burden_mle.h"
+#include "engine/tds_em.h"
+#include "numerics/gamma_and_stats.h"
+#include "numerics/offset_arrays.h"
+
+namespace {
+
+constexpr double kNotComputed = -999.0;
+constexpr int kEmIterationCap = 2000;
+
+bool finiteStatistic(double t) { return !std::isnan(t) && !std::isinf(t); }
+
+// Integer part of count + g, saturated so that an absurd dosage cannot
+// overflow the conversion.
+int addAlleles(int count, double g) {
+    const double total = static_cast<double>(count) + g;
+    if (!(total < static_cast<double>(INT_MAX))) return INT_MAX;
+    return static_cast<int>(total);
+}
+
+enum class Coding { Additive, Dominant, Recessive };
+
+// The burden of a gene in test mode: the additive weights g.wt, then
+// d.x_all and d.mac_all for every sequenced subject.  Returns false when the
+// coding is additive and the weights sum to exactly 0 (no qualifying
+// variant): the gene then gets no row.
+bool buildBurden(const RunSettings& s, RunData& d, GeneData& g) {
+    const int nsnp = g.N_SNP;
+    const bool mb = s.DO_BURDEN == 3;
+    const double cut = s.DO_BURDEN == 1 ? 0.01 : 0.05;
+    std::vector<char> qualifies(static_cast<std::size_t>(nsnp));
+    for (int j = 0; j < nsnp; ++j) qualifies[j] = mb || g.maf[j] < cut;
+
+    for (int j = 0; j < nsnp; ++j) {
+        if (mb) {
+            if (g.maf[j] < s.MAF_UB) {
+                const double r = d.maf_flag == 1 ? (g.snp_mac[j] + 1) / (2.0 * g.snp_avc[j] + 2) : g.maf[j];
+                g.wt[j] = 1 / std::sqrt(r * (1 - r));
+            } else {
+                g.wt[j] = 0.0;
+            }
+        } else {
+            g.wt[j] = qualifies[j] ? 1.0 : 0.0;
+        }
+    }
+
+    Coding coding = Coding::Additive;
+    if (!mb && s.DO_CMC == 1) coding = Coding::Dominant;
+    else if (!mb && s.DO_REC == 1) coding = Coding::Recessive;
+
+    if (coding == Coding::Additive) {
+        double total = 0.0;
+        for (int j = 0; j < nsnp; ++j) total += g.wt[j];
+        if (total == 0.0) return false;
+    }
+
+    std::vector<double> missing_q;
+    for (int i = 0; i < d.n1; ++i) {
+        const double* row = g.snp[i];
+        int mac = 0;
+        for (int j = 0; j < nsnp; ++j)
+            if (qualifies[j] && row[j] > 0.5) mac = addAlleles(mac, row[j]);
+        d.mac_all[i] = mac;
+
+        double x = 0.0;
+        if (coding == Coding::Dominant) {
+            bool carrier = false;
+            double none = 1.0;  // probability of no minor allele at the missing sites
+            for (int j = 0; j < nsnp; ++j) {
+                if (!qualifies[j]) continue;
+                if (row[j] > 0.5) carrier = true;
+                else if (row[j] < 0.0) none *= g.snp_q[j] * g.snp_q[j];
+            }
+            x = carrier ? 1.0 : 1 - none;
+        } else if (coding == Coding::Recessive) {
+            double carried = 0.0;
+            missing_q.clear();
+            for (int j = 0; j < nsnp; ++j) {
+                if (!qualifies[j]) continue;
+                if (row[j] > 0.5) carried += row[j];
+                else if (row[j] < -0.1) missing_q.push_back(g.snp_q[j]);
+            }
+            if (carried >= 2.0) x = 1.0;
+            else if (missing_q.empty()) x = 0.0;
+            else x = getS_REC_impute(carried, static_cast<int>(missing_q.size()), missing_q.data());
+        } else {
+            for (int j = 0; j < nsnp; ++j) x += g.wt[j] * (row[j] < -0.1 ? 2 * (1 - g.snp_q[j]) : row[j]);
+        }
+        d.x_all[i] = x;
+    }
+    return true;
+}
+
+// The kept subjects (no missing score) of the gene, in subject order, with
+// their primary trait, covariates, burden and minor-allele count.
+struct KeptSubjects {
+    int n = 0;
+    int p = 0;
+    std::vector<int> subject;  // original subject index
+    double* seq_prim2 = nullptr;
+    double** covariates2 = nullptr;
+    double* score2 = nullptr;
+    int* mac2 = nullptr;
+
+    KeptSubjects(const RunData& d, int n1p) : n(n1p), p(d.p) {
+        seq_prim2 = dvector(0, n - 1);
+        covariates2 = dmatrix(0, n - 1, 0, p - 1);
+        score2 = dvector(0, n - 1);
+        mac2 = ivector(0, n - 1);
+        subject.reserve(static_cast<std::size_t>(n));
+        for (int i = 0; i < d.n1; ++i) {
+            if (d.index_NAscore[i] != 0) continue;
+            const int k = static_cast<int>(subject.size());
+            if (k >= n) break;
+            subject.push_back(i);
+            seq_prim2[k] = d.seq_prim[i];
+            for (int c = 0; c < p; ++c) covariates2[k][c] = d.covariates[i][c];
+            score2[k] = d.x_all[i];
+            mac2[k] = d.mac_all[i];
+        }
+    }
+    ~KeptSubjects() {
+        free_dvector(seq_prim2, 0, n - 1);
+        free_dmatrix(covariates2, 0, n - 1, 0, p - 1);
+        free_dvector(score2, 0, n - 1);
+        free_ivector(mac2, 0, n - 1);
+    }
+    KeptSubjects(const KeptSubjects&) = delete;
+    KeptSubjects& operator=(const KeptSubjects&) = delete;
+};
+
+// The tokens of the check, in their order, each when its flag is set.
+bool appendCheckTokens(GeneData& g) {
+    if (g.Low_MAI != 0) g.warn += "Low_MAC,";
+    if (g.singular_score != 0) g.warn += "Singular_score,";
+    if (g.singular_covariates != 0) g.warn += "Singular_covariates,";
+    return g.Low_MAI != 0 || g.singular_score != 0 || g.singular_covariates != 0;
+}
+
+// dst[i] = 1.0, then the columns k = 1..p-1 of src[i] whose flag is above 0.5.
+void selectColumns(int rows, int p, double** src, const double* flags, double** dst) {
+    for (int i = 0; i < rows; ++i) {
+        int c = 0;
+        dst[i][c++] = 1.0;
+        for (int k = 1; k < p; ++k)
+            if (flags[k - 1] > 0.5) dst[i][c++] = src[i][k];
+    }
+}
+
+// True when v[0..n-1] holds one value (n >= 1).
+bool constantOver(int n, const double* v) {
+    for (int i = 1; i < n; ++i)
+        if (!(v[i] == v[0])) return false;
+    return n >= 1;
+}
+
+// Results of one method block.
+struct BlockResult {
+    double U = 0.0, V = 0.0, T = 0.0;
+    double beta_est = 0.0, beta_se = 0.0;
+    double pvalue = kNotComputed;
+    int NCOV = 0;
+};
+
+// Least-squares score test then fit of y on (x, design) over N subjects and
+// D columns; the p-value and the scaling by the residual variance when the
+// statistic is finite.
+void leastSquaresBlock(int N, int D, double* y, double* x, double** design, BlockResult& r) {
+    double errVar = 0.0;
+    scoreLinear_UV(N, D, y, x, design, &r.U, &r.V, &r.T, &errVar);
+    estLinear(N, D, y, x, design, &r.beta_est, &r.beta_se);
+    if (finiteStatistic(r.T)) {
+        r.pvalue = gammq(0.5, r.T * r.T * 0.5);
+        r.U = r.U / errVar;
+        r.V = r.V / (errVar * errVar);
+    }
+}
+
+// The block in the result row and the end of the log record.
+void writeBlock(std::FILE* out, std::FILE* log, bool mle, const BlockResult& r, GeneData& g) {
+    if (mle && r.NCOV == kEmIterationCap) g.warn += "Non-convergence,";
+    if (r.pvalue == kNotComputed) {
+        g.warn += "Undefined_V,";
+        writeBurdenBlockUndefined(out, r.beta_est, r.beta_se, g.warn.c_str());
+        writeBurdenLogUndefined(log);
+    } else {
+        writeBurdenBlock(out, r.U * r.U / r.V, r.pvalue, r.beta_est, r.beta_se, g.warn.c_str());
+        writeBurdenLogScore(log, r.U, r.V);
+    }
+}
+
+void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const KeptSubjects& kept, int MAI0,
+                  std::FILE* out) {
+    const int n1p = g.n1p;
+    const int p1 = d.pv[0];
+    std::FILE* log = openForAppend(d.logList[0]);
+    writeGeneId(log, g.geneID.c_str());
+
+    double* x = dvector(0, n1p - 1);
+    for (int i = 0; i < n1p; ++i) {
+        g.y10[i] = kept.seq_prim2[i];
+        x[i] = kept.score2[i];
+        for (int c = 0; c < d.p; ++c) g.z[i][c] = kept.covariates2[i][c];
+    }
+    selectColumns(n1p, d.p, g.z, d.cov_ind[0], g.z1);
+
+    BlockResult r;
+    if (s.DO_MLE == 1) {
+        EM_quan2_time(g.n, g.n10, n1p, p1, g.c10, g.y10, x, g.z1, d.prim_est, d.prim_cov, &r.NCOV);
+        r.beta_est = d.prim_est[0];
+        r.beta_se = std::sqrt(d.prim_cov[0][0]);
+        scoreTest_MLE_Prim(g.n, g.n10, n1p, p1, g.c10, g.y10, x, g.z1, &r.U, &r.V, &r.T, &r.NCOV);
+        if (finiteStatistic(r.T)) r.pvalue = gammq(0.5, r.T * r.T * 0.5);
+    } else {
+        leastSquaresBlock(n1p, p1, g.y10, x, g.z1, r);
+    }
+    writeBurdenLogCount(log, MAI0);
+    writeBlock(out, log, s.DO_MLE == 1, r, g);
+    closeOutput(log);
+    free_dvector(x, 0, n1p - 1);
+}
+
+// One secondary trait t: the subjects that have it first, its check, then
+// its method blocks (MLE; LS; or LS-M and LS-C).
+void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const KeptSubjects& kept, int MAI0, int t,
+                    double* x, int* mac, std::FILE* out) {
+    const int n1p = g.n1p;
+    const int p = d.p;
+    const bool pair = s.DO_MLE == 0 && s.TYPE_STUDY != 3;
+
+    // Subjects with the trait first, then those without, each in subject order.
+    std::vector<int> order;
+    order.reserve(static_cast<std::size_t>(n1p));
+    for (int k = 0; k < n1p; ++k)
+        if (d.sec[kept.subject[k]][t] != -999.0) order.push_back(k);
+    const int n2 = static_cast<int>(order.size());
+    for (int k = 0; k < n1p; ++k)
+        if (d.sec[kept.subject[k]][t] == -999.0) order.push_back(k);
+
+    double* y2 = dvector(0, n2 - 1);
+    for (int pos = 0; pos < n1p; ++pos) {
+        const int k = order[pos];
+        g.y10[pos] = kept.seq_prim2[k];
+        x[pos] = kept.score2[k];
+        mac[pos] = kept.mac2[k];
+        for (int c = 0; c < p; ++c) g.z[pos][c] = kept.covariates2[k][c];
+        if (pos < n2) y2[pos] = d.sec[kept.subject[k]][t];
+    }
+
+    int MAI = MAI0;
+    if (n2 < n1p) {
+        int MAC = 0;
+        checkWarning2(s.DO_REC, n2, p, s.MAI_LB, mac, x, g.z, &MAC, &MAI, &g.Low_MAI, &g.singular_score,
+                      &g.singular_covariates);
+        if (appendCheckTokens(g)) {
+            if (pair) writeBurdenNAPair(out, g.warn.c_str());
+            else writeBurdenNABlock(out, g.warn.c_str());
+            free_dvector(y2, 0, n2 - 1);
+            return;
+        }
+    }
+
+    transformSecondaryTrait(n2, y2, s.DO_InvNormal, s.DO_Rescale);
+    const int p1 = d.pv[0];
+    const int p2 = d.pv[t + 1];
+    selectColumns(n1p, p, g.z, d.cov_ind[0], g.z1);
+    double** z2 = dmatrix(0, n2 - 1, 0, p2 - 1);
+    selectColumns(n2, p, g.z, d.cov_ind[t + 1], z2);
+
+    if (s.DO_MLE == 1) {
+        std::FILE* log = openForAppend(d.logList[t + 1]);
+        writeBurdenLogHead(log, g.geneID.c_str(), MAI);
+        BlockResult r;
+        MLE_Sec_v2(g.n, g.n10, n1p, n2, p1, p2, g.c10, g.y10, x, g.z1, y2, x, z2, &r.U, &r.V, &r.T, &r.NCOV,
+                   &r.beta_est, &r.beta_se);
+        if (finiteStatistic(r.T)) r.pvalue = gammq(0.5, r.T * r.T * 0.5);
+        writeBlock(out, log, true, r, g);
+        closeOutput(log);
+    } else {
+        // LS (random design) or LS-M: the secondary covariates alone.
+        std::FILE* log = openForAppend(d.logList[pair ? 2 * t + 1 : t + 1]);
+        writeBurdenLogHead(log, g.geneID.c_str(), MAI);
+        BlockResult r;
+        leastSquaresBlock(n2, p2, y2, x, z2, r);
+        writeBlock(out, log, false, r, g);
+        closeOutput(log);
+
+        if (pair && constantOver(n2, g.y10)) {
+            // LS-C with a primary trait that is the same for every subject of
+            // the trait (a secondary trait measured in controls only, say):
+            // the extra column repeats the intercept, the design is singular
+            // and there is nothing to fit; the block reads NA, with no record.
+            g.warn += "Singular_covariates,";
+            writeBurdenNABlock(out, g.warn.c_str());
+        } else if (pair) {
+            // LS-C: the primary trait as one more covariate.
+            log = openForAppend(d.logList[2 * t + 2]);
+            writeBurdenLogHead(log, g.geneID.c_str(), MAI);
+            BlockResult rc;
+            double** zy1 = dmatrix(0, n2 - 1, 0, p2);
+            for (int i = 0; i < n2; ++i) {
+                for (int c = 0; c < p2; ++c) zy1[i][c] = z2[i][c];
+                zy1[i][p2] = g.y10[i];
+            }
+            leastSquaresBlock(n2, p2 + 1, y2, x, zy1, rc);
+            free_dmatrix(zy1, 0, n2 - 1, 0, p2);
+            writeBlock(out, log, false, rc, g);
+            closeOutput(log);
+        }
+    }
+    free_dmatrix(z2, 0, n2 - 1, 0, p2 - 1);
+    free_dvector(y2, 0, n2 - 1);
+}
+
+}  // namespace
+
+void runBurdenTest(const RunSettings& s, RunData& d, GeneData& g) {
+    if (s.DO_BURDEN > 0 && !buildBurden(s, d, g)) return;
+
+    std::FILE* out = openForAppend(s.outFile);
+    writeGeneId(out, g.geneID.c_str());
+
+    const KeptSubjects kept(d, g.n1p);
+    int MAC0 = 0, MAI0 = 0;
+    checkWarning2(s.DO_REC, g.n1p, d.p, s.MAI_LB, kept.mac2, kept.score2, kept.covariates2, &MAC0, &MAI0, &g.Low_MAI,
+                  &g.singular_score, &g.singular_covariates);
+    if (appendCheckTokens(g)) {
+        if (s.N_SEC == 0) {
+            writeBurdenNAPrimary(out, g.warn.c_str());
+        } else {
+            const bool pair = s.DO_MLE == 0 && s.TYPE_STUDY != 3;
+            for (int t = 0; t < s.N_SEC; ++t) {
+                if (pair) writeBurdenNAPair(out, g.warn.c_str());
+                else writeBurdenNABlock(out, g.warn.c_str());
+            }
+            endResultRow(out);
+        }
+        closeOutput(out);
+        return;
+    }
+
+    if (s.N_SEC == 0) {
+        primaryTrait(s, d, g, kept, MAI0, out);
+    } else {
+        double* x = dvector(0, g.n1p - 1);
+        int* mac = ivector(0, g.n1p - 1);
+        for (int t = 0; t < s.N_SEC; ++t) secondaryTrait(s, d, g, kept, MAI0, t, x, mac, out);
+        free_dvector(x, 0, g.n1p - 1);
+        free_ivector(mac, 0, g.n1p - 1);
+    }
+    endResultRow(out);
+    closeOutput(out);
+}
