@@ -57,6 +57,9 @@ double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform);
 // - No eigenvalue >= 0 (for instance a covariance holding NaN): prints "No
 //   Eigenvalue is bigger than 0!!" on standard output, *T_pvalue = -999.0,
 //   *errorInd unchanged.
+// - Some eigenvalue NaN, some >= 0 (NaN confined to a block of the
+//   covariance): *T_pvalue = NaN, *errorInd = 3, as qfc reports a coefficient
+//   that is not finite, rather than a p-value that leaves that block out.
 // - qfc fault 2 (round-off may be significant): its result is usable and
 //   *T_pvalue = 1 - result.
 // - qfc faults 1, 3, 4 and 5 leave no result (qfc reports -1): *T_pvalue is
