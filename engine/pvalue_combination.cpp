@@ -222,11 +222,16 @@ double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform) {
         return false;
     };
 
+    // Stage 3 refines to an absolute 1e-8.  When stage 2 already aimed at
+    // p / 100 <= 1e-8 (a p-value below 1e-6), stage 3 would aim looser than
+    // stage 2 and replace the better estimate with a worse one, so it runs
+    // only when its target is the tighter of the two.
+    double stage2_target = 1.0;
     if (!stage(0.01)) {
         *inform = 1;
-    } else if (p < 0.1 && !stage(p / 100.0)) {
+    } else if (p < 0.1 && !stage(stage2_target = p / 100.0)) {
         *inform = 2;
-    } else if (p < 0.0001 && !stage(1e-8)) {
+    } else if (p < 0.0001 && stage2_target > 1e-8 && !stage(1e-8)) {
         *inform = 3;
     }
 

@@ -263,6 +263,17 @@ TEST(MvnPvalue, StopsAfterTheStageThatThePValueCallsFor) {
     }
 }
 
+// Below 1e-6 the p / 100 target of stage 2 is tighter than the 1e-8 of
+// stage 3: the stage-2 estimate must stand, not a looser stage-3 one.
+TEST(MvnPvalue, TinyPValueKeepsTheTighterStageTwoEstimate) {
+    Corr R(3, 0.5);
+    int inform = 0;
+    const double p = mvn_pvalue(3, 6.0, R.S, &inform);
+    const double want = equicorrelated_max(3, 0.5L, 6.0L);
+    EXPECT_EQ(inform, 0);
+    EXPECT_NEAR(p, want, want * 0.05);
+}
+
 TEST(MvnPvalue, InformIsNeverResetAndMoreThanTwentyFailStageOne) {
     Corr R(2, 0.0);
     int inform = 9;
