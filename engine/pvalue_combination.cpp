@@ -1,0 +1,317 @@
+#include "engine/pvalue_combination.h"
+
+#include <gsl/gsl_eigen.h>
+#include <gsl/gsl_matrix.h>
+#include <gsl/gsl_vector.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "numerics/gamma_and_stats.h"
+#include "numerics/linear_algebra.h"
+#include "numerics/multivariate_normal.h"
+#include "numerics/offset_arrays.h"
+#include "numerics/quadratic_form.h"
+
+namespace {
+
+constexpr double kNotComputed = -999.0;
+
+// Maximum statistic: a correlation this close to 1 makes the later of two
+// components a duplicate of the earlier one.
+constexpr double kDuplicateTolerance = 1e-10;
+
+// mvn_pvalue: integrand budget per component cubed, and the largest budget
+// that a retry may use.
+constexpr long long kBudgetPerCube = 5000;
+constexpr long long kMaxBudget = 1000000000;
+
+// SKAT: eigenvalues at or below this fraction of the mean non-negative
+// eigenvalue are left out; Davies' algorithm settings.
+constexpr double kEigenCut = 100000.0;
+constexpr int kQfcLimit = 1000000000;
+constexpr double kQfcAccuracy = 1e-8;
+
+// Indices of the valid components (0.0 >= V[k][k] does not hold) in
+// valid[0..count-1]; returns the count.  valid needs room for n entries.
+int valid_components(int n, double** V, int* valid) {
+    int count = 0;
+    for (int k = 0; k < n; ++k)
+        if (!(0.0 >= V[k][k])) valid[count++] = k;
+    return count;
+}
+
+// Method 1: the maximum standardized statistic.
+void max_statistic(int n_thresh, double* U, double** V, double* T, double* pvalue, int* inform) {
+    *inform = 0;
+    int* valid = ivector(0, n_thresh - 1);
+    const int nv = valid_components(n_thresh, V, valid);
+    if (nv == 0) {
+        *T = kNotComputed;
+        *pvalue = kNotComputed;
+        free_ivector(valid, 0, n_thresh - 1);
+        return;
+    }
+
+    // The first valid value starts the maximum; a later one replaces it only
+    // when greater, so a NaN never replaces a number.
+    double Tmax = 0.0;
+    for (int a = 0; a < nv; ++a) {
+        const int k = valid[a];
+        const double z = std::fabs(U[k] / std::sqrt(V[k][k]));
+        if (a == 0 || z > Tmax) Tmax = z;
+    }
+    *T = Tmax;
+
+    double** Sigma = dmatrix(1, nv, 1, nv);
+    for (int a = 1; a <= nv; ++a) {
+        const int ka = valid[a - 1];
+        for (int b = 1; b <= nv; ++b) {
+            const int kb = valid[b - 1];
+            Sigma[a][b] = a == b ? 1.0 : V[ka][kb] / std::sqrt(V[ka][ka] * V[kb][kb]);
+        }
+    }
+
+    // Perfectly correlated duplicates: the later one goes.  A row is examined
+    // even when its own component has already gone; a correlation near -1
+    // drops nothing.
+    int* col_index = ivector(1, nv);
+    for (int a = 1; a <= nv; ++a) col_index[a] = 1;
+    for (int a = 1; a < nv; ++a)
+        for (int c = a + 1; c <= nv; ++c)
+            if (std::fabs(Sigma[a][c] - 1.0) < kDuplicateTolerance) col_index[c] = 0;
+    int n_thresh2 = 0;
+    for (int a = 1; a <= nv; ++a) n_thresh2 += col_index[a];
+
+    if (n_thresh2 == nv) {
+        *pvalue = mvn_pvalue(nv, Tmax, Sigma, inform);
+    } else {
+        double** Sigma2 = dmatrix(1, n_thresh2, 1, n_thresh2);
+        int r = 0;
+        for (int a = 1; a <= nv; ++a) {
+            if (!col_index[a]) continue;
+            ++r;
+            int c = 0;
+            for (int b = 1; b <= nv; ++b)
+                if (col_index[b]) Sigma2[r][++c] = Sigma[a][b];
+        }
+        *pvalue = mvn_pvalue(n_thresh2, Tmax, Sigma2, inform);
+        free_dmatrix(Sigma2, 1, n_thresh2, 1, n_thresh2);
+    }
+
+    free_ivector(col_index, 1, nv);
+    free_dmatrix(Sigma, 1, nv, 1, nv);
+    free_ivector(valid, 0, n_thresh - 1);
+}
+
+// Method 2: the variance component over the valid components, in order.
+void variance_component(int n_thresh, double* U, double** V, double* weight, double* T, double* pvalue,
+                        int* inform) {
+    int* valid = ivector(0, n_thresh - 1);
+    const int nv = valid_components(n_thresh, V, valid);
+    if (nv == 0) {
+        *pvalue = kNotComputed;
+        free_ivector(valid, 0, n_thresh - 1);
+        return;
+    }
+    double* U2 = dvector(0, nv - 1);
+    double* weight2 = dvector(0, nv - 1);
+    double** V2 = dmatrix(0, nv - 1, 0, nv - 1);
+    for (int a = 0; a < nv; ++a) {
+        const int ka = valid[a];
+        U2[a] = U[ka];
+        weight2[a] = weight[ka];
+        for (int b = 0; b < nv; ++b) V2[a][b] = V[ka][valid[b]];
+    }
+    SKAT(nv, U2, V2, weight2, T, pvalue, inform);
+    free_dmatrix(V2, 0, nv - 1, 0, nv - 1);
+    free_dvector(weight2, 0, nv - 1);
+    free_dvector(U2, 0, nv - 1);
+    free_ivector(valid, 0, n_thresh - 1);
+}
+
+// Method 0: U' V^-1 U over the valid components, chi-squared on as many
+// degrees of freedom.
+void quadratic_form(int n_thresh, double* U, double** V, double* T, double* pvalue, int* inform) {
+    *inform = 0;
+    int* valid = ivector(0, n_thresh - 1);
+    const int nv = valid_components(n_thresh, V, valid);
+    if (nv == 0) {
+        *T = kNotComputed;
+        *pvalue = kNotComputed;
+        free_ivector(valid, 0, n_thresh - 1);
+        return;
+    }
+    double** Vinv = dmatrix(1, nv, 1, nv);
+    for (int a = 1; a <= nv; ++a)
+        for (int b = 1; b <= nv; ++b) Vinv[a][b] = V[valid[a - 1]][valid[b - 1]];
+    invv(Vinv, nv);
+    double q = 0.0;
+    for (int a = 1; a <= nv; ++a)
+        for (int b = 1; b <= nv; ++b) q += U[valid[a - 1]] * Vinv[a][b] * U[valid[b - 1]];
+    *T = q;
+    if (std::isfinite(q) && q >= 0.0) {
+        *pvalue = gammq(nv / 2.0, q / 2.0);
+    } else {
+        *pvalue = std::numeric_limits<double>::quiet_NaN();
+        *inform = 1;
+    }
+    free_dmatrix(Vinv, 1, nv, 1, nv);
+    free_ivector(valid, 0, n_thresh - 1);
+}
+
+}  // namespace
+
+void DRENNIK_metaPval_v2(int method, int n_thresh, double* U, double** V, double* weight, double* T,
+                         double* pvalue, int* inform) {
+    if (method != 0 && method != 1 && method != 2) return;
+    if (n_thresh < 1) {
+        // Nothing to combine: the same outcome as no valid component.
+        if (method != 2) {
+            *inform = 0;
+            *T = kNotComputed;
+        }
+        *pvalue = kNotComputed;
+        return;
+    }
+    switch (method) {
+        case 0: quadratic_form(n_thresh, U, V, T, pvalue, inform); break;
+        case 1: max_statistic(n_thresh, U, V, T, pvalue, inform); break;
+        case 2: variance_component(n_thresh, U, V, weight, T, pvalue, inform); break;
+    }
+}
+
+double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform) {
+    const int N = N_WT;
+    // 5000 N^3 in 64 bits: past 75 components it no longer fits an int.  mymvn
+    // refuses more than 20 components whatever the budget, so the budget
+    // handed to it is only capped where it would not fit.
+    const long long maxpts = static_cast<long long>(N) * N * kBudgetPerCube * N;
+    const int nalloc = N < 1 ? 1 : N;
+    double* lower = dvector(1, nalloc);
+    double* upper = dvector(1, nalloc);
+    double* mu = dvector(1, nalloc);
+    int* infin = ivector(1, nalloc);
+    for (int k = 1; k <= N; ++k) {
+        lower[k] = -wstat_max;
+        upper[k] = wstat_max;
+        infin[k] = 2;
+        mu[k] = 0.0;
+    }
+
+    double p = 0.0;
+    // One accuracy stage: the budget maxpts, then twice and four times it
+    // while that stays within kMaxBudget.  Every evaluation replaces p.
+    auto stage = [&](double abseps) {
+        long long budget = maxpts;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (attempt > 0) {
+                budget *= 2;
+                if (budget > kMaxBudget) return false;
+            }
+            const int pts = budget > INT_MAX ? INT_MAX : static_cast<int>(budget);
+            double error = 0.0;
+            int info = 0;
+            p = 1.0 - mymvn(pts, abseps, N, lower, upper, infin, mu, Sigma, &error, &info);
+            if (info == 0) return true;
+        }
+        return false;
+    };
+
+    if (!stage(0.01)) {
+        *inform = 1;
+    } else if (p < 0.1 && !stage(p / 100.0)) {
+        *inform = 2;
+    } else if (p < 0.0001 && !stage(1e-8)) {
+        *inform = 3;
+    }
+
+    free_ivector(infin, 1, nalloc);
+    free_dvector(mu, 1, nalloc);
+    free_dvector(upper, 1, nalloc);
+    free_dvector(lower, 1, nalloc);
+    return p;
+}
+
+void SKAT(int m, double* S, double** covS, double* weight, double* T, double* T_pvalue, int* errorInd) {
+    double Q = 0.0;
+    for (int i = 0; i < m; ++i) Q += S[i] * weight[i] * S[i];
+    *T = Q;
+    if (m < 1) {
+        // No component: no eigenvalue either (the eigen-solver refuses order 0).
+        std::printf("No Eigenvalue is bigger than 0!!");
+        *T_pvalue = kNotComputed;
+        return;
+    }
+
+    const long mm = static_cast<long>(m) * m;
+    double* KK = dvector(0, mm - 1);
+    for (int i = 0; i < m; ++i) {
+        const double wi = std::sqrt(weight[i]);
+        for (int j = 0; j < m; ++j) KK[static_cast<long>(i) * m + j] = wi * std::sqrt(weight[j]) * covS[i][j];
+    }
+
+    // Eigenvalues of the weighted covariance, by ascending magnitude; the
+    // solver overwrites KK and the eigenvectors are not used.
+    double* lambda0 = dvector(0, m - 1);
+    gsl_matrix_view view = gsl_matrix_view_array(KK, m, m);
+    gsl_vector* eval = gsl_vector_alloc(m);
+    gsl_matrix* evec = gsl_matrix_alloc(m, m);
+    gsl_eigen_symmv_workspace* work = gsl_eigen_symmv_alloc(m);
+    gsl_eigen_symmv(&view.matrix, eval, evec, work);
+    gsl_eigen_symmv_free(work);
+    gsl_eigen_symmv_sort(eval, evec, GSL_EIGEN_SORT_ABS_ASC);
+    for (int i = 0; i < m; ++i) lambda0[i] = gsl_vector_get(eval, i);
+    gsl_vector_free(eval);
+    gsl_matrix_free(evec);
+    free_dvector(KK, 0, mm - 1);
+
+    double sum = 0.0;
+    int n_nonneg = 0;
+    for (int i = 0; i < m; ++i) {
+        if (lambda0[i] >= 0.0) {
+            sum += lambda0[i];
+            ++n_nonneg;
+        }
+    }
+    if (n_nonneg == 0) {
+        std::printf("No Eigenvalue is bigger than 0!!");
+        *T_pvalue = kNotComputed;
+        free_dvector(lambda0, 0, m - 1);
+        return;
+    }
+    const double cut = sum / n_nonneg / kEigenCut;
+
+    double* lambda = dvector(0, m - 1);
+    double* delta = dvector(0, m - 1);
+    int* h = ivector(0, m - 1);
+    int r = 0;
+    for (int i = 0; i < m; ++i) {
+        if (lambda0[i] > cut) {
+            lambda[r] = lambda0[i];
+            h[r] = 1;
+            delta[r] = 0.0;
+            ++r;
+        }
+    }
+
+    double trace[7] = {0, 0, 0, 0, 0, 0, 0};
+    double sigma = 0.0;
+    int lim = kQfcLimit;
+    double acc = kQfcAccuracy;
+    int ifault = 0;
+    double res = 0.0;
+    qfc(lambda, delta, h, &r, &sigma, &Q, &lim, &acc, trace, &ifault, &res);
+
+    // Faults 1, 3, 4 and 5 leave no distribution value (res is -1).
+    const bool no_result = ifault == 1 || ifault == 3 || ifault == 4 || ifault == 5;
+    *T_pvalue = no_result ? std::numeric_limits<double>::quiet_NaN() : 1.0 - res;
+    *errorInd = ifault;
+
+    free_ivector(h, 0, m - 1);
+    free_dvector(delta, 0, m - 1);
+    free_dvector(lambda, 0, m - 1);
+    free_dvector(lambda0, 0, m - 1);
+}
