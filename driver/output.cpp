@@ -1,5 +1,7 @@
 #include "driver/output.h"
 
+#include <cmath>
+
 #include "engine/stop.h"
 
 namespace {
@@ -153,6 +155,11 @@ void writeMultiBlockFlagged(std::FILE* f, double statistic, double pvalue) {
 }
 
 void writeMultiBlockNull(std::FILE* f) { std::fprintf(f, "\tNA\tNA\tVar_Null"); }
+
+void writeMultiBlockNoPvalue(std::FILE* f, double statistic) {
+    if (std::isfinite(statistic)) std::fprintf(f, "\t%.9E\tNA\tPvalue_Fail", statistic);
+    else std::fprintf(f, "\tNA\tNA\tPvalue_Fail");
+}
 
 void writeBurdenLogCount(std::FILE* f, int mai) { std::fprintf(f, "\t%d", mai); }
 

@@ -56,6 +56,10 @@ void writeMultiBlock(std::FILE* f, double statistic, double pvalue, const char* 
 void writeMultiBlockFlagged(std::FILE* f, double statistic, double pvalue);
 // No usable score column: "\tNA\tNA\tVar_Null".
 void writeMultiBlockNull(std::FILE* f);
+// The combination gave no probability (its p-value is not a number): the
+// statistic, "NA" and "Pvalue_Fail" ("\t%.9E\tNA\tPvalue_Fail"; a statistic
+// that is not finite is written "NA" as well).
+void writeMultiBlockNoPvalue(std::FILE* f, double statistic);
 
 // Single-burden log record, in its pieces: the primary trait writes
 // writeGeneId when it opens the log and writeBurdenLogCount after the test; a
