@@ -224,19 +224,12 @@ const char* testLabel(Family f) {
 }
 
 // The result block of one analysis: the combination of its usable columns
-// into a statistic and a p-value, or "Var_Null" when there is none to
-// combine.
-//
-//   n_work < 1, or above the customized limit of 19  -> NA NA Var_Null
-//   VT with more than 20 usable columns (thresholds  -> console line,
-//     from the mapping file)                            NA NA Var_Null
-//   p-value -999 (no valid component, no non-negative eigenvalue):
-//     inform 0 -> NA NA Var_Null; inform > 0 -> warning, NA NA Pvalue_Fail
-//   p-value not a number (qfc fault 1, 3, 4, 5)      -> warning, stat NA Pvalue_Fail
-//   inform > 0 with a p-value                        -> warning, stat p Pvalue_Fail
-//   otherwise                                        -> stat p warn
-// T and inform are reset before every combination, so that no value of an
-// earlier analysis can stand in a block.
+// into a statistic and a p-value (writeCombinedBlock decides the cells), or
+// "Var_Null" when there is nothing to combine: no usable column, more than
+// 19 for the customized test, or more than the 20 that the multivariate
+// normal integration takes for VT (thresholds from the mapping file; a
+// console line says so).  T and inform are reset before every combination,
+// so that no value of an earlier analysis can stand in a block.
 void writeResultBlock(std::FILE* out, const GeneData& g, const GeneColumns& c, Scores& sc) {
     const int limit = c.family == Family::Customized ? kMaxCustomizedColumns
                       : c.family == Family::VT       ? kMaxIntegratedColumns
@@ -252,26 +245,13 @@ void writeResultBlock(std::FILE* out, const GeneData& g, const GeneColumns& c, S
         writeMultiBlockNull(out);
         return;
     }
-
     const int method = c.family == Family::VC ? 2 : 1;
     double T = std::numeric_limits<double>::quiet_NaN();
     double pvalue = kNotComputed;
     int flag = 0;
     DRENNIK_metaPval_v2(method, c.K, sc.U, sc.cov, c.weight_sq, &T, &pvalue, &flag);
-    const double statistic = method == 1 ? T * T : T;
-
-    const bool noComponent = pvalue == kNotComputed;
-    if (noComponent && flag <= 0) {
-        writeMultiBlockNull(out);
-        return;
-    }
-    const bool noProbability = noComponent || std::isnan(pvalue);
-    if (flag > 0 || noProbability)
-        std::printf("GENE %s Warning: The asymptotic %s p-value may not be accurate.\n", g.geneID.c_str(),
-                    testLabel(c.family));
-    if (noProbability) writeMultiBlockNoPvalue(out, noComponent ? std::numeric_limits<double>::quiet_NaN() : statistic);
-    else if (flag > 0) writeMultiBlockFlagged(out, statistic, pvalue);
-    else writeMultiBlock(out, statistic, pvalue, g.warn.c_str());
+    writeCombinedBlock(out, g.geneID.c_str(), testLabel(c.family), method == 1 ? T * T : T, pvalue, flag,
+                       g.warn.c_str());
 }
 
 // One analysis: the builder, the trait-log record (after the block for
