@@ -33,6 +33,8 @@ constexpr long long kMaxBudget = 1000000000;
 constexpr double kEigenCut = 100000.0;
 constexpr int kQfcLimit = 1000000000;
 constexpr double kQfcAccuracy = 1e-8;
+// qfc's fault code for a coefficient or a point that is not finite.
+constexpr int kNonFiniteFault = 3;
 
 // Indices of the valid components (0.0 >= V[k][k] does not hold) in
 // valid[0..count-1]; returns the count.  valid needs room for n entries.
@@ -281,6 +283,17 @@ void SKAT(int m, double* S, double** covS, double* weight, double* T, double* T_
         *T_pvalue = kNotComputed;
         free_dvector(lambda0, 0, m - 1);
         return;
+    }
+    // A NaN eigenvalue (a covariance holding NaN in a block of its own) would
+    // fall out of the cut below and the p-value would silently ignore it.
+    // Report it as Davies' algorithm reports a coefficient that is not finite.
+    for (int i = 0; i < m; ++i) {
+        if (std::isnan(lambda0[i])) {
+            *T_pvalue = std::numeric_limits<double>::quiet_NaN();
+            *errorInd = kNonFiniteFault;
+            free_dvector(lambda0, 0, m - 1);
+            return;
+        }
     }
     const double cut = sum / n_nonneg / kEigenCut;
 

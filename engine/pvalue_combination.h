@@ -54,14 +54,17 @@ double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform);
 // handed to qfc (accuracy 1e-8, at most 1e9 terms); *errorInd = qfc's fault
 // code.
 //
-// - No eigenvalue >= 0 (for instance a covariance holding NaN): prints "No
+// - No eigenvalue >= 0 (for instance a covariance holding NaN, or m < 1): prints "No
 //   Eigenvalue is bigger than 0!!" on standard output, *T_pvalue = -999.0,
 //   *errorInd unchanged.
+// - Some eigenvalue NaN, some >= 0 (NaN confined to a block of the
+//   covariance): *T_pvalue = NaN, *errorInd = 3, as qfc reports a coefficient
+//   that is not finite, rather than a p-value that leaves that block out.
 // - qfc fault 2 (round-off may be significant): its result is usable and
 //   *T_pvalue = 1 - result.
 // - qfc faults 1, 3, 4 and 5 leave no result (qfc reports -1): *T_pvalue is
 //   then NaN, not 1 - (-1) = 2, and *errorInd carries the fault code, so the
-//   caller flags the p-value as failed and prints no number for it.
+//   caller flags the p-value as failed ("Pvalue_Fail") and writes NA for it.
 void SKAT(int m, double* S, double** covS, double* weight, double* T, double* T_pvalue, int* errorInd);
 
 #endif
