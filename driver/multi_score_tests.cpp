@@ -28,6 +28,11 @@ constexpr int kMaxCustomizedColumns = 19;
 
 enum class Family { VT, VC, Customized };
 
+// The primary trait's null fit under MLE depends only on the pooled records
+// and the design, the same for every gene of a run: the builders keep it, and
+// the inverse of the nuisance block of its information, from gene to gene.
+PrimaryNullCache* primaryNullCache = nullptr;
+
 // The gene's score columns and the arrays that every builder call of the
 // gene fills (K columns).
 struct GeneColumns {
@@ -133,18 +138,21 @@ void callBuilder(const RunSettings& s, const RunData& d, GeneData& g, const Anal
     int* nw = &c.n_work;
     int NCOV = 0;  // the iteration count of the TDS fits is not reported by these tests
     if (!a.secondary && a.mle) {
+        if (primaryNullCache == nullptr) primaryNullCache = newPrimaryNullCache();
+        PrimaryNullCache* cache = primaryNullCache;
         switch (c.family) {
             case Family::VT:
-                EM_prim_VTtest_fixThresh2(M, g.n, g.n10, g.n1p, p1, nsnp, g.c10, g.y10, a.x, g.z1, K, g.thresh,
-                                          g.maf, g.snp_q, s.MAI_LB, mac, mai, nw, sc.U, sc.cov, &NCOV);
+                EM_prim_VTtest_fixThresh2_cached(cache, M, g.n, g.n10, g.n1p, p1, nsnp, g.c10, g.y10, a.x, g.z1, K,
+                                                 g.thresh, g.maf, g.snp_q, s.MAI_LB, mac, mai, nw, sc.U, sc.cov,
+                                                 &NCOV);
                 break;
             case Family::VC:
-                EM_prim_SKAT(M, g.n, g.n10, g.n1p, p1, nsnp, g.c10, g.y10, a.x, g.z1, g.snp_q, s.MAI_LB, mac, mai,
-                             nw, sc.U, sc.cov, &NCOV);
+                EM_prim_SKAT_cached(cache, M, g.n, g.n10, g.n1p, p1, nsnp, g.c10, g.y10, a.x, g.z1, g.snp_q,
+                                    s.MAI_LB, mac, mai, nw, sc.U, sc.cov, &NCOV);
                 break;
             case Family::Customized:
-                EM_prim_MULTI(g.n, g.n10, g.n1p, p1, nsnp, g.c10, g.y10, a.x, g.z1, K, g.customized_wt, g.snp_q,
-                              s.MAI_LB, mac, mai, nw, sc.U, sc.cov, &NCOV);
+                EM_prim_MULTI_cached(cache, g.n, g.n10, g.n1p, p1, nsnp, g.c10, g.y10, a.x, g.z1, K,
+                                     g.customized_wt, g.snp_q, s.MAI_LB, mac, mai, nw, sc.U, sc.cov, &NCOV);
                 break;
         }
     } else if (!a.secondary) {
@@ -385,4 +393,9 @@ void runMultiScoreTests(const RunSettings& s, RunData& d, GeneData& g) {
     endResultRow(out);
     closeOutput(out);
     c.release();
+}
+
+void finishMultiScoreTests() {
+    freePrimaryNullCache(primaryNullCache);
+    primaryNullCache = nullptr;
 }
