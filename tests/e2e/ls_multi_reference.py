@@ -39,13 +39,13 @@ mp.mp.dps = 40
 
 # ------------------------------------------------------------ formatting
 
-def fmt(x, spec, tol_rel=5e-14, tol_abs=0.0):
-    """x formatted with spec; stops when x +- its tolerance prints otherwise."""
+def fmt(x, form, tol_rel=5e-14, tol_abs=0.0):
+    """x formatted with form; stops when x +- its tolerance prints otherwise."""
     v = mp.mpf(x) if not isinstance(x, F) else mp.mpf(x.numerator) / x.denominator
-    out = spec % float(v)
+    out = form % float(v)
     d = abs(v) * tol_rel + tol_abs
-    if spec % float(v - d) != out or spec % float(v + d) != out:
-        raise SystemExit("value %s too close to a rounding boundary of %s; choose other data" % (v, spec))
+    if form % float(v - d) != out or form % float(v + d) != out:
+        raise SystemExit("value %s too close to a rounding boundary of %s; choose other data" % (v, form))
     return out
 
 
