@@ -246,4 +246,5 @@ void testMode(const RunSettings& s, RunData& d) {
 void runGeneLoop(const RunSettings& s, RunData& d) {
     if (s.DO_BURDEN == 0) directMode(s, d);
     else testMode(s, d);
+    if (s.DO_BURDEN >= 4) finishMultiScoreTests();
 }

@@ -1,5 +1,7 @@
 #include "driver/output.h"
 
+#include <cmath>
+
 #include "engine/stop.h"
 
 namespace {
@@ -153,6 +155,28 @@ void writeMultiBlockFlagged(std::FILE* f, double statistic, double pvalue) {
 }
 
 void writeMultiBlockNull(std::FILE* f) { std::fprintf(f, "\tNA\tNA\tVar_Null"); }
+
+void writeMultiBlockNoPvalue(std::FILE* f, double statistic) {
+    if (std::isfinite(statistic)) std::fprintf(f, "\t%.9E\tNA\tPvalue_Fail", statistic);
+    else std::fprintf(f, "\tNA\tNA\tPvalue_Fail");
+}
+
+void writeCombinedBlock(std::FILE* f, const char* geneID, const char* label, double statistic, double pvalue,
+                        int inform, const char* warn) {
+    const bool nothingCombined = pvalue == -999.0;
+    if (nothingCombined && inform <= 0) {
+        writeMultiBlockNull(f);
+        return;
+    }
+    const bool noProbability = nothingCombined || std::isnan(pvalue);
+    if (!noProbability && inform <= 0) {
+        writeMultiBlock(f, statistic, pvalue, warn);
+        return;
+    }
+    std::printf("GENE %s Warning: The asymptotic %s p-value may not be accurate.\n", geneID, label);
+    if (noProbability) writeMultiBlockNoPvalue(f, nothingCombined ? NAN : statistic);
+    else writeMultiBlockFlagged(f, statistic, pvalue);
+}
 
 void writeBurdenLogCount(std::FILE* f, int mai) { std::fprintf(f, "\t%d", mai); }
 

@@ -56,6 +56,23 @@ void writeMultiBlock(std::FILE* f, double statistic, double pvalue, const char* 
 void writeMultiBlockFlagged(std::FILE* f, double statistic, double pvalue);
 // No usable score column: "\tNA\tNA\tVar_Null".
 void writeMultiBlockNull(std::FILE* f);
+// The combination gave no probability (its p-value is not a number): the
+// statistic, "NA" and "Pvalue_Fail" ("\t%.9E\tNA\tPvalue_Fail"; a statistic
+// that is not finite is written "NA" as well).
+void writeMultiBlockNoPvalue(std::FILE* f, double statistic);
+
+// The block of one multi-score analysis from what the p-value combination
+// returned: statistic (T*T of the maximum statistic, T of the variance
+// component), pvalue and inform.  A p-value flagged as inaccurate (inform > 0)
+// or missing altogether also prints on standard output
+// "GENE <geneID> Warning: The asymptotic <label> p-value may not be accurate.\n".
+//   pvalue -999.0 (nothing to combine): inform <= 0 -> "\tNA\tNA\tVar_Null";
+//                                       inform > 0  -> warning, "\tNA\tNA\tPvalue_Fail"
+//   pvalue not a number                -> warning, writeMultiBlockNoPvalue
+//   inform > 0                         -> warning, writeMultiBlockFlagged
+//   otherwise                          -> writeMultiBlock with warn
+void writeCombinedBlock(std::FILE* f, const char* geneID, const char* label, double statistic, double pvalue,
+                        int inform, const char* warn);
 
 // Single-burden log record, in its pieces: the primary trait writes
 // writeGeneId when it opens the log and writeBurdenLogCount after the test; a

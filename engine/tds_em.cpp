@@ -59,6 +59,8 @@ double rescue_underflowed_record(int n1, int i, double y, double c, double two_s
 
 namespace tds_detail {
 
+void report_nonconvergence() { std::printf("\nEM_quan Warning: EM iteration NOT converge!\n"); }
+
 void em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, double** w, double* eta,
             double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN, double tolerance,
             int max_iterations) {
@@ -183,7 +185,7 @@ void em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, do
         for (int k = 0; k < d; ++k) eta_0[k] = eta[k];
         for (int j = 0; j < n1; ++j) qm_0[j] = qm[j];
         if (t == max_iterations - 1) {
-            std::printf("\nEM_quan Warning: EM iteration NOT converge!\n");
+            report_nonconvergence();
             *EMconvergeN = max_iterations;
             break;
         }
@@ -588,6 +590,178 @@ void getUCOV_prim(int n, int n10, int n1, int m, int m1, double sigma11, double*
 }
 
 namespace tds_detail {
+
+double** nuisance_inverse(int n, int n10, int n1, int p, double sigma11, double** phi, double* eta, double* etaW,
+                          double* qm, double* y10, int* c10, double** z) {
+    Information info = louis_information(n, n10, n1, p, 0, sigma11, phi, eta, etaW, qm, y10, c10, z, true, nullptr);
+    reduce_last_point(info);
+    const int nF = info.q;
+    double** inv = dmatrix(1, nF, 1, nF);
+    for (int f = 0; f < nF; ++f)
+        for (int g = 0; g < nF; ++g) inv[f + 1][g + 1] = info.Q1[f][g];
+    invv(inv, nF);
+    release(info);
+    return inv;
+}
+
+// The rows d < m1 of the reduced information of getUCOV_prim, each entry
+// formed by the operations, in the order, that louis_information and
+// reduce_last_point apply to it; the nuisance block is not formed.
+void getUCOV_prim_given_nuisance(int n, int n10, int n1, int m, int m1, double s, double** phi, double* eta,
+                                 double* etaW, double* qm, double* y10, int* c10, double** SZ, double** inv_F22,
+                                 double* U, double** cov) {
+    const int q = m + n1;
+    const double dn = n;
+    const double s2 = s * s;
+    const double s3 = s2 * s;
+    const int rows = std::max(m1, 1);
+
+    std::vector<double> r1(n1), r2(n1), r3(n1);
+    for (int j = 0; j < n1; ++j) {
+        const double dl = y10[j] - etaW[j];
+        const double d2 = dl * dl;
+        r1[j] = dl;
+        r2[j] = d2;
+        r3[j] = d2 * dl;
+    }
+    for (int i = n1; i < n10; ++i) {
+        const double* pi = phi[i];
+        const double y = y10[i];
+        for (int j = 0; j < n1; ++j) {
+            const double p = pi[j];
+            if (p == 0.0) continue;
+            const double dl = y - etaW[j];
+            const double d2 = dl * dl;
+            r1[j] += p * dl;
+            r2[j] += p * d2;
+            r3[j] += p * (d2 * dl);
+        }
+    }
+
+    // Q11 and Q12 rows d < m1 (columns 0..m) and P12[j][d].
+    double** Q11 = dmatrix(0, rows - 1, 0, m);
+    double** Q12 = dmatrix(0, rows - 1, 0, m);
+    double** P12 = dmatrix(0, n1 - 1, 0, rows - 1);
+    for (int d = 0; d < m1; ++d)
+        for (int b = 0; b <= m; ++b) Q11[d][b] = Q12[d][b] = 0.0;
+    for (int j = 0; j < n1; ++j) {
+        const double* zj = SZ[j];
+        for (int d = 0; d < m1; ++d) {
+            const double qa = qm[j] * zj[d];
+            const double ra = r2[j] * zj[d];
+            for (int b = 0; b < m; ++b) {
+                Q11[d][b] += qa * zj[b];
+                Q12[d][b] += ra * zj[b];
+            }
+            Q11[d][m] -= r1[j] * zj[d];
+            Q12[d][m] += r3[j] * zj[d];
+            P12[j][d] = (r1[j] * zj[d]) / (s * qm[j]);
+        }
+    }
+    for (int d = 0; d < m1; ++d) {
+        for (int b = 0; b < m; ++b) {
+            Q11[d][b] = -dn * Q11[d][b] / s;
+            Q12[d][b] = Q12[d][b] / s2;
+        }
+        Q11[d][m] = Q11[d][m] / s2;
+        Q12[d][m] = 0.5 * Q11[d][m] + Q12[d][m] / (2.0 * s3);
+    }
+
+    // Q13 rows d < m1, upper part (columns d..q), records in order.
+    double** R = dmatrix(0, rows - 1, 0, q);
+    for (int d = 0; d < m1; ++d) {
+        std::fill(R[d], R[d] + q + 1, 0.0);
+        U[d] = 0.0;
+    }
+    std::vector<double> ai(m), bi(m), l(q + 1, 0.0);
+    std::vector<int> nonzero;
+    nonzero.reserve(n1);
+    const double two_s = 2.0 * s;
+    for (int i = 0; i < n10; ++i) {
+        const double* pi = phi[i];
+        const double y = y10[i];
+        const double c = c10[i];
+        const bool unit = (c10[i] == 1);
+        nonzero.clear();
+        for (int j = 0; j < n1; ++j)
+            if (pi[j] != 0.0) nonzero.push_back(j);
+        std::fill(ai.begin(), ai.end(), 0.0);
+        std::fill(bi.begin(), bi.end(), 0.0);
+        for (int j : nonzero) {
+            const double p = pi[j];
+            const double pe = p * etaW[j];
+            const double* zj = SZ[j];
+            for (int a = 0; a < m; ++a) {
+                ai[a] += p * zj[a];
+                bi[a] += pe * zj[a];
+            }
+        }
+        double E = 0.0;
+        double F = 0.0;
+        for (int a = m1; a < m; ++a) {
+            E += eta[a - m1] * ai[a];
+            F += eta[a - m1] * bi[a];
+        }
+        for (int a = 0; a < m; ++a) l[a] = (y * ai[a] - bi[a]) / s;
+        l[m] = -c / two_s + (y * y * c - 2.0 * y * E + F) / (2.0 * s2);
+        for (int d = 0; d < m1; ++d) U[d] += l[d];
+
+        const bool sparse = 4 * static_cast<long>(nonzero.size()) < n1;
+        if (sparse) {
+            // Only the coefficients, sigma11 and the listed points take part.
+            for (int j : nonzero) l[m + 1 + j] = pi[j] / qm[j];
+            for (int d = 0; d < m1; ++d) {
+                const double ld = l[d];
+                if (ld == 0.0) continue;
+                double* row = R[d];
+                for (int b = d; b <= m; ++b) row[b] += unit ? ld * l[b] : (ld * l[b]) / c;
+                for (int j : nonzero) {
+                    const int b = m + 1 + j;
+                    row[b] += unit ? ld * l[b] : (ld * l[b]) / c;
+                }
+            }
+            for (int j : nonzero) l[m + 1 + j] = 0.0;
+        } else {
+            for (int j = 0; j < n1; ++j) l[m + 1 + j] = pi[j] / qm[j];
+            for (int d = 0; d < m1; ++d) {
+                const double ld = l[d];
+                if (ld == 0.0) continue;
+                double* row = R[d];
+                for (int b = d; b <= q; ++b) row[b] += unit ? ld * l[b] : (ld * l[b]) / c;
+            }
+            for (int j = 0; j < n1; ++j) l[m + 1 + j] = 0.0;
+        }
+    }
+    for (int d = 0; d < m1; ++d)
+        for (int b = 0; b < d; ++b) R[d][b] = R[b][d];
+
+    // Q1 = Q13 - Q11 - Q12, then the sum-to-one constraint on the columns.
+    for (int d = 0; d < m1; ++d) {
+        double* row = R[d];
+        for (int b = 0; b <= m; ++b) row[b] = row[b] - Q11[d][b] - Q12[d][b];
+        for (int j = 0; j < n1; ++j) row[m + 1 + j] = row[m + 1 + j] - P12[j][d];
+        const double t = row[q];
+        for (int c = m + 1; c < q; ++c) row[c] = row[c] - t;
+    }
+
+    const int nF = q - m1;
+    double** DT = dmatrix(0, std::max(nF, 1) - 1, 0, rows - 1);
+    for (int g = 0; g < nF; ++g)
+        for (int e = 0; e < m1; ++e) DT[g][e] = R[e][m1 + g];
+    double** acc = dmatrix(0, rows - 1, 0, rows - 1);
+    profiled_products(nF, m1, R, inv_F22, DT, acc);
+    for (int d = 0; d < m1; ++d)
+        for (int e = d; e < m1; ++e) {
+            cov[d][e] = R[d][e] - acc[d][e];
+            cov[e][d] = cov[d][e];
+        }
+    free_dmatrix(acc, 0, rows - 1, 0, rows - 1);
+    free_dmatrix(DT, 0, std::max(nF, 1) - 1, 0, rows - 1);
+    free_dmatrix(R, 0, rows - 1, 0, q);
+    free_dmatrix(P12, 0, n1 - 1, 0, rows - 1);
+    free_dmatrix(Q12, 0, rows - 1, 0, m);
+    free_dmatrix(Q11, 0, rows - 1, 0, m);
+}
 
 void em_full_fit(int n, int n10, int n1, int p, const int* c10, const double* y10, const double* g,
                  double** z, double* prim_est, double** prim_cov, int* convergeN, double tolerance,

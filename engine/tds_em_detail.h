@@ -14,6 +14,24 @@ void em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, do
             double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN, double tolerance,
             int max_iterations);
 
+// Prints the EM warning line of a fit stopped at the iteration cap.
+void report_nonconvergence();
+
+// The inverse (1-based, order p + n1) of the nuisance block (covariates,
+// sigma11, the first n1 - 1 point weights) of the reduced information of the
+// null fit (sigma11, phi, eta, etaW, qm) on the design z[n1][p]: the matrix
+// that getUCOV_prim inverts, bit for bit, for any tested columns put in
+// front of z over the same fit.
+double** nuisance_inverse(int n, int n10, int n1, int p, double sigma11, double** phi, double* eta, double* etaW,
+                          double* qm, double* y10, int* c10, double** z);
+
+// getUCOV_prim given that inverse: only the rows of the m1 tested columns of
+// the information are formed, each entry by the same operations in the same
+// order, so U and cov are bit for bit those of getUCOV_prim.
+void getUCOV_prim_given_nuisance(int n, int n10, int n1, int m, int m1, double sigma11, double** phi, double* eta,
+                                 double* etaW, double* qm, double* y10, int* c10, double** SZ, double** inv_F22,
+                                 double* U, double** cov);
+
 void em_full_fit(int n, int n10, int n1, int p, const int* c10, const double* y10, const double* g,
                  double** z, double* prim_est, double** prim_cov, int* convergeN, double tolerance,
                  int max_iterations);

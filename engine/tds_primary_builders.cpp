@@ -1,7 +1,11 @@
 #include "engine/tds_primary_builders.h"
 
+#include <cstring>
+#include <vector>
+
 #include "engine/score_columns.h"
 #include "engine/tds_em.h"
+#include "engine/tds_em_detail.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
@@ -87,6 +91,128 @@ void primaryScoreSet(const ColumnSource& src, int K, int n, int n10, int n1, int
 }
 
 }  // namespace
+
+// The null fit of the cached records and design, and the inverse of the
+// nuisance block of its information.
+struct PrimaryNullCache {
+    bool ready = false;
+    int n = 0, n10 = 0, n1 = 0, p = 0;
+    std::vector<int> c10;
+    std::vector<double> y10, z;  // z row by row
+    PrimaryNullFit fit;
+    double** inv = nullptr;  // 1-based, order p + n1
+    int nF = 0;
+
+    bool holds(int n_, int n10_, int n1_, int p_, const int* c10_, const double* y10_, double** z_) const {
+        if (!ready || n != n_ || n10 != n10_ || n1 != n1_ || p != p_) return false;
+        if (std::memcmp(c10.data(), c10_, sizeof(int) * static_cast<std::size_t>(n10)) != 0) return false;
+        if (std::memcmp(y10.data(), y10_, sizeof(double) * static_cast<std::size_t>(n10)) != 0) return false;
+        for (int i = 0; i < n1; ++i)
+            if (std::memcmp(z.data() + static_cast<std::size_t>(i) * p, z_[i], sizeof(double) * p) != 0) return false;
+        return true;
+    }
+    void clear() {
+        if (!ready) return;
+        release(fit);
+        free_dmatrix(inv, 1, nF, 1, nF);
+        inv = nullptr;
+        ready = false;
+    }
+};
+
+namespace {
+
+// The cached null fit for these records and design: reused when they are
+// the cached ones (the EM warning is then printed again when that fit
+// reached the cap), else fitted (printing the warning itself) and kept.
+void useCache(PrimaryNullCache* cache, int n, int n10, int n1, int p, int* c10, double* y10, double** z) {
+    if (cache->holds(n, n10, n1, p, c10, y10, z)) {
+        if (cache->fit.EMconvergeN == tds_detail::kMaxIterations) tds_detail::report_nonconvergence();
+        return;
+    }
+    cache->clear();
+    cache->n = n;
+    cache->n10 = n10;
+    cache->n1 = n1;
+    cache->p = p;
+    cache->c10.assign(c10, c10 + n10);
+    cache->y10.assign(y10, y10 + n10);
+    cache->z.resize(static_cast<std::size_t>(n1) * p);
+    for (int i = 0; i < n1; ++i)
+        for (int k = 0; k < p; ++k) cache->z[static_cast<std::size_t>(i) * p + k] = z[i][k];
+    cache->fit = fitPrimaryNull(n, n10, n1, p, c10, y10, z);
+    cache->nF = p + n1;
+    cache->inv = tds_detail::nuisance_inverse(n, n10, n1, p, cache->fit.sigma11, cache->fit.phi, cache->fit.eta,
+                                              cache->fit.etaW, cache->fit.qm, y10, c10, z);
+    cache->ready = true;
+}
+
+// primaryScoreSet on the cached null fit: the same columns, checks and drop
+// protocol; only the rows of the tested columns of the information are formed.
+void cachedScoreSet(PrimaryNullCache* cache, const ColumnSource& src, int K, int n, int n10, int n1, int p,
+                    int* c10, double* y10, double** z, int MAI_LB, int* mac_thresh, int* mai_thresh, int* n_work,
+                    double* U, double** cov, int* EMconvergeN) {
+    const ScoreSet set{mac_thresh, mai_thresh, n_work, U, cov};
+    useCache(cache, n, n10, n1, p, c10, y10, z);
+    const PrimaryNullFit& fit = cache->fit;
+    *EMconvergeN = fit.EMconvergeN;
+
+    const int m = K + p;
+    double** SZ = dmatrix(0, n1 - 1, 0, m - 1);
+    for (int i = 0; i < n1; ++i)
+        for (int k = 0; k < p; ++k) SZ[i][K + k] = z[i][k];
+    double* S = dvector(0, n1 - 1);
+    int* mac = ivector(0, n1 - 1);
+    int* null_thresh = ivector(0, top(K));
+    *n_work = 0;
+    for (int t = 0; t < K; ++t) {
+        codeColumn(src, t, n1, S, mac);
+        for (int i = 0; i < n1; ++i) SZ[i][t] = S[i];
+        checkColumn(src, t, n1, p, z, MAI_LB, S, mac, set, null_thresh);
+    }
+    clearScores(K, set);
+    if (*n_work > 0) {
+        tds_detail::getUCOV_prim_given_nuisance(n, n10, n1, m, K, fit.sigma11, fit.phi, fit.eta, fit.etaW, fit.qm,
+                                                y10, c10, SZ, cache->inv, U, cov);
+        dropNonPositiveVariance(K, null_thresh, set);
+    }
+    free_ivector(null_thresh, 0, top(K));
+    free_ivector(mac, 0, n1 - 1);
+    free_dvector(S, 0, n1 - 1);
+    free_dmatrix(SZ, 0, n1 - 1, 0, m - 1);
+}
+
+}  // namespace
+
+PrimaryNullCache* newPrimaryNullCache() { return new PrimaryNullCache; }
+
+void freePrimaryNullCache(PrimaryNullCache* cache) {
+    if (cache == nullptr) return;
+    cache->clear();
+    delete cache;
+}
+
+void EM_prim_VTtest_fixThresh2_cached(PrimaryNullCache* cache, int MODEL, int n, int n10, int n1, int p, int N_SNP,
+                                      int* c10, double* y10, double** x, double** z, int N_UNIQ, double* thresh,
+                                      double* maf_hat, double* q, int MAI_LB, int* mac_thresh, int* mai_thresh,
+                                      int* n_work, double* U, double** cov, int* EMconvergeN) {
+    cachedScoreSet(cache, thresholdColumns(MODEL, N_SNP, x, q, thresh, maf_hat), N_UNIQ, n, n10, n1, p, c10, y10, z,
+                   MAI_LB, mac_thresh, mai_thresh, n_work, U, cov, EMconvergeN);
+}
+
+void EM_prim_SKAT_cached(PrimaryNullCache* cache, int MODEL, int n, int n10, int n1, int p, int N_SNP, int* c10,
+                         double* y10, double** x, double** z, double* q, int MAI_LB, int* mac_thresh,
+                         int* mai_thresh, int* n_work, double* U, double** cov, int* EMconvergeN) {
+    cachedScoreSet(cache, variantColumns(MODEL, N_SNP, x, q), N_SNP, n, n10, n1, p, c10, y10, z, MAI_LB, mac_thresh,
+                   mai_thresh, n_work, U, cov, EMconvergeN);
+}
+
+void EM_prim_MULTI_cached(PrimaryNullCache* cache, int n, int n10, int n1, int p, int N_SNP, int* c10, double* y10,
+                          double** x, double** z, int n_weight, double** wt, double* q, int MAI_LB, int* mac_thresh,
+                          int* mai_thresh, int* n_work, double* U, double** cov, int* EMconvergeN) {
+    cachedScoreSet(cache, weightedColumns(N_SNP, x, q, wt), n_weight, n, n10, n1, p, c10, y10, z, MAI_LB, mac_thresh,
+                   mai_thresh, n_work, U, cov, EMconvergeN);
+}
 
 void EM_prim_VTtest_fixThresh2(int MODEL, int n, int n10, int n1, int p, int N_SNP, int* c10, double* y10,
                                double** x, double** z, int N_UNIQ, double* thresh, double* maf_hat, double* q,

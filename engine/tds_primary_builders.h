@@ -37,4 +37,28 @@ void EM_prim_MULTI(int n, int n10, int n1, int p, int N_SNP, int* c10, double* y
                    int n_weight, double** wt, double* q, int MAI_LB, int* mac_thresh, int* mai_thresh,
                    int* n_work, double* U, double** cov, int* EMconvergeN);
 
+// The same three builders for a run of many genes that share the pooled
+// records and the null design (the primary trait in test mode).  The cache
+// keeps the null fit and the inverse of the nuisance block of its
+// information, both independent of the tested columns; a call whose records
+// or design differ from the cached ones refits and replaces them.  Every
+// output, and the EM warning line of a null fit that reached the iteration
+// cap (printed at every call, as the builders above print it), is bit for
+// bit that of the builders above; only the rows of the tested columns are
+// formed per call.
+struct PrimaryNullCache;
+PrimaryNullCache* newPrimaryNullCache();
+void freePrimaryNullCache(PrimaryNullCache* cache);
+
+void EM_prim_VTtest_fixThresh2_cached(PrimaryNullCache* cache, int MODEL, int n, int n10, int n1, int p, int N_SNP,
+                                      int* c10, double* y10, double** x, double** z, int N_UNIQ, double* thresh,
+                                      double* maf_hat, double* q, int MAI_LB, int* mac_thresh, int* mai_thresh,
+                                      int* n_work, double* U, double** cov, int* EMconvergeN);
+void EM_prim_SKAT_cached(PrimaryNullCache* cache, int MODEL, int n, int n10, int n1, int p, int N_SNP, int* c10,
+                         double* y10, double** x, double** z, double* q, int MAI_LB, int* mac_thresh,
+                         int* mai_thresh, int* n_work, double* U, double** cov, int* EMconvergeN);
+void EM_prim_MULTI_cached(PrimaryNullCache* cache, int n, int n10, int n1, int p, int N_SNP, int* c10, double* y10,
+                          double** x, double** z, int n_weight, double** wt, double* q, int MAI_LB, int* mac_thresh,
+                          int* mai_thresh, int* n_work, double* U, double** cov, int* EMconvergeN);
+
 #endif

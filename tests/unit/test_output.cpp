@@ -183,6 +183,33 @@ TEST(ResultBlocks, MultiScoreShapes) {
     EXPECT_EQ(written([](std::FILE* f) { writeMultiBlockNull(f); }), "\tNA\tNA\tVar_Null");
 }
 
+// Block and console text of one combination outcome.
+std::string combined(double statistic, double pvalue, int inform) {
+    int status = 0;
+    const std::string console = runCaptured(
+        [&] {
+            const std::string block = written([&](std::FILE* f) {
+                writeCombinedBlock(f, "G1", "VC", statistic, pvalue, inform, ".");
+            });
+            std::printf("|%s", block.c_str());
+        },
+        &status);
+    return console;
+}
+
+TEST(ResultBlocks, CombinationOutcomes) {
+    const std::string warning = "GENE G1 Warning: The asymptotic VC p-value may not be accurate.\n";
+    EXPECT_EQ(combined(2.5, 0.25, 0), "|\t2.500000000E+00\t2.5000E-01\t.");
+    // Round-off flagged (qfc fault 2): the numbers as returned.
+    EXPECT_EQ(combined(2.5, 0.25, 2), warning + "|\t2.500000000E+00\t2.5000E-01\tPvalue_Fail");
+    // No distribution value (qfc faults 1, 3, 4, 5): no number for the p-value.
+    EXPECT_EQ(combined(2.5, NAN, 4), warning + "|\t2.500000000E+00\tNA\tPvalue_Fail");
+    EXPECT_EQ(combined(NAN, NAN, 0), warning + "|\tNA\tNA\tPvalue_Fail");
+    // Nothing to combine: never -9.99E+02 in the table.
+    EXPECT_EQ(combined(998001.0, -999.0, 0), "|\tNA\tNA\tVar_Null");
+    EXPECT_EQ(combined(998001.0, -999.0, 1), warning + "|\tNA\tNA\tPvalue_Fail");
+}
+
 // ------------------------------------------------------------- log records
 
 TEST(LogRecords, SingleBurdenPrimaryAndSecondary) {
