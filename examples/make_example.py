@@ -11,6 +11,7 @@ other 3,000 keep only their primary-trait value.
 Files (tab-separated, written next to this script):
   pheno_seq.txt     header, then per sequenced subject: y, sbp, ldl, age, sex, bmi
                     (secondary traits and covariates with a few NA)
+  pheno_seq_primary.txt  the same without sbp and ldl: y, age, sex, bmi
   pheno_nonseq.txt  primary-trait value of each non-sequenced subject, one column
   geno.txt          per variant: identifier, then the minor-allele count of each
                     sequenced subject (0, 1, 2, NA for a failed call)
@@ -83,17 +84,25 @@ def main():
     def maybe_na(text, rate):
         return "NA" if rng.random() < rate else text
 
+    rows = []
     with open(os.path.join(here, "pheno_seq.txt"), "w") as f:
         f.write("y\tsbp\tldl\tage\tsex\tbmi\n")
         for i in sequenced:
-            f.write("\t".join([
+            rows.append([
                 "%.4f" % y[i],
                 maybe_na("%.1f" % sbp[i], MISSING_PHENO),
                 maybe_na("%.2f" % ldl[i], MISSING_PHENO),
                 maybe_na("%d" % age[i], MISSING_COV),
                 maybe_na("%d" % sex[i], MISSING_COV),
                 maybe_na("%.1f" % bmi[i], MISSING_COV),
-            ]) + "\n")
+            ])
+            f.write("\t".join(rows[-1]) + "\n")
+
+    # The same subjects without the secondary traits, for analyses of y itself.
+    with open(os.path.join(here, "pheno_seq_primary.txt"), "w") as f:
+        f.write("y\tage\tsex\tbmi\n")
+        for row in rows:
+            f.write("\t".join([row[0]] + row[3:]) + "\n")
 
     with open(os.path.join(here, "pheno_nonseq.txt"), "w") as f:
         for i in nonsequenced:
