@@ -6,6 +6,7 @@
 #include <gsl/gsl_cdf.h>
 
 #include "engine/driver_support.h"
+#include "engine/stop.h"
 #include "numerics/gamma_and_stats.h"
 #include "numerics/offset_arrays.h"
 
@@ -69,7 +70,22 @@ void distinctValuesWithCounts(int N0, double* nonseq_prim, double* nonseq_prim_u
     *c0 = counts;
 }
 
+namespace {
+
+// The logarithm is defined for positive values only: a zero or negative
+// value would reach the fits as minus infinity or not-a-number.
+void requirePositive(double v) {
+    if (v > 0.0) return;
+    std::printf("fail\nError: option -log needs positive values of the primary trait, not %g.\n", v);
+    kill_VENTARQUILLO();
+}
+
+}  // namespace
+
 void logPrimaryTrait(int n1, double* seq_prim, int DO_MLE, int n0, double* nonseq_prim_unique) {
+    for (int i = 0; i < n1; ++i) requirePositive(seq_prim[i]);
+    if (DO_MLE == 1)
+        for (int k = 0; k < n0; ++k) requirePositive(nonseq_prim_unique[k]);
     for (int i = 0; i < n1; ++i) seq_prim[i] = std::log(seq_prim[i]);
     if (DO_MLE == 1)
         for (int k = 0; k < n0; ++k) nonseq_prim_unique[k] = std::log(nonseq_prim_unique[k]);
