@@ -149,14 +149,23 @@ TEST(DistinctValues, AscendingWithSubjectCounts) {
 
 TEST(Logarithm, SequencedAndUnderMleTheRecords) {
     double seq[] = {std::exp(1.0), 1.0};
-    double rec[] = {std::exp(2.0), 0.0};
+    double rec[] = {std::exp(2.0), std::exp(-1.0)};
     logPrimaryTrait(2, seq, 1, 2, rec);
     EXPECT_DOUBLE_EQ(seq[0], 1.0);
     EXPECT_EQ(seq[1], 0.0);
     EXPECT_DOUBLE_EQ(rec[0], 2.0);
-    EXPECT_TRUE(std::isinf(rec[1]) && rec[1] < 0);  // ln 0 passes on as minus infinity
+    EXPECT_DOUBLE_EQ(rec[1], -1.0);
     double seq2[] = {1.0};
     double rec2[] = {5.0};
     logPrimaryTrait(1, seq2, 0, 1, rec2);
     EXPECT_EQ(rec2[0], 5.0);  // least squares has no records
+}
+
+TEST(LogarithmDeathTest, ValueThatIsNotPositiveStopsTheRun) {
+    double seq[] = {1.0, 2.0};
+    double rec[] = {3.0, 0.0};
+    EXPECT_EXIT(logPrimaryTrait(2, seq, 1, 2, rec), ::testing::ExitedWithCode(1), "");
+    double rec2[] = {0.0};
+    logPrimaryTrait(2, seq, 0, 1, rec2);  // least squares reads no records
+    EXPECT_EQ(seq[1], std::log(2.0));
 }
