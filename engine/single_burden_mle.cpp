@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/tds_em.h"
+#include "engine/tds_em_detail.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
 
@@ -266,6 +267,13 @@ void MLE_Sec_v2_getOmega(int p1, int p2, double** prim_cov, double** Omega2, dou
     A[row_b][first] = 2.0 * sec_est_alpha * prim_est[p1 + 1];
     A[row_b][row_b] = 1.0;
 
+    tds_detail::sandwich_product(N, A, C, Omega);
+    free_dmatrix(C, 0, N - 1, 0, N - 1);
+}
+
+namespace tds_detail {
+
+void sandwich_product(int N, double** A, double** C, double** Omega) {
     double** T = dmatrix(0, N - 1, 0, N - 1);  // A C
     for (int r = 0; r < N; ++r)
         for (int c = 0; c < N; ++c) {
@@ -280,5 +288,6 @@ void MLE_Sec_v2_getOmega(int p1, int p2, double** prim_cov, double** Omega2, dou
             Omega[r][c] = sum;
         }
     free_dmatrix(T, 0, N - 1, 0, N - 1);
-    free_dmatrix(C, 0, N - 1, 0, N - 1);
 }
+
+}  // namespace tds_detail

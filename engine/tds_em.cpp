@@ -224,6 +224,36 @@ struct Information {
     double** Q1 = nullptr;  // (q+1) x (q+1), 0-based
 };
 
+// The points that record i sits on (its nonzero membership weights), and over
+// them ai[a] = sum_j phi*SZ[j][a] and bi[a] = sum_j phi*etaW[j]*SZ[j][a]; E and
+// F are the covariate parts of ai and bi weighted by eta.
+void record_sums(const double* pi, int n1, int m, int m1, double** SZ, const double* etaW, const double* eta,
+                 std::vector<int>& nonzero, std::vector<double>& ai, std::vector<double>& bi, double* E,
+                 double* F) {
+    nonzero.clear();
+    for (int j = 0; j < n1; ++j)
+        if (pi[j] != 0.0) nonzero.push_back(j);
+    std::fill(ai.begin(), ai.end(), 0.0);
+    std::fill(bi.begin(), bi.end(), 0.0);
+    for (int j : nonzero) {
+        const double p = pi[j];
+        const double pe = p * etaW[j];
+        const double* zj = SZ[j];
+        for (int a = 0; a < m; ++a) {
+            ai[a] += p * zj[a];
+            bi[a] += pe * zj[a];
+        }
+    }
+    double e = 0.0;
+    double f = 0.0;
+    for (int a = m1; a < m; ++a) {
+        e += eta[a - m1] * ai[a];
+        f += eta[a - m1] * bi[a];
+    }
+    *E = e;
+    *F = f;
+}
+
 // Adds sum over the records r of a block of (l_r[a] * l_r[b]) / c_r to
 // row[b] for b in [b0, len), records in block order, sixteen entries of the
 // row held in registers at a time.  la[r] = l_r[a]; a record whose la is zero
@@ -395,28 +425,9 @@ Information louis_information(int n, int n10, int n1, int m, int m1, double s, d
         const double* pi = phi[i];
         const double y = y10[i];
         const double c = c10[i];
-        nonzero.clear();
-        for (int j = 0; j < n1; ++j)
-            if (pi[j] != 0.0) nonzero.push_back(j);
-
-        // ai = sum_j phi*SZ[j][a], bi = sum_j phi*etaW[j]*SZ[j][a].
-        std::fill(ai.begin(), ai.end(), 0.0);
-        std::fill(bi.begin(), bi.end(), 0.0);
-        for (int j : nonzero) {
-            const double p = pi[j];
-            const double pe = p * etaW[j];
-            const double* zj = SZ[j];
-            for (int a = 0; a < m; ++a) {
-                ai[a] += p * zj[a];
-                bi[a] += pe * zj[a];
-            }
-        }
         double E = 0.0;
         double F = 0.0;
-        for (int a = m1; a < m; ++a) {
-            E += eta[a - m1] * ai[a];
-            F += eta[a - m1] * bi[a];
-        }
+        record_sums(pi, n1, m, m1, SZ, etaW, eta, nonzero, ai, bi, &E, &F);
         const bool sparse = 4 * static_cast<long>(nonzero.size()) < n1;
         double* l = sparse ? lsparse : lblock[nblock];
         for (int a = 0; a < m; ++a) l[a] = (y * ai[a] - bi[a]) / s;
@@ -682,26 +693,9 @@ void getUCOV_prim_given_nuisance(int n, int n10, int n1, int m, int m1, double s
         const double y = y10[i];
         const double c = c10[i];
         const bool unit = (c10[i] == 1);
-        nonzero.clear();
-        for (int j = 0; j < n1; ++j)
-            if (pi[j] != 0.0) nonzero.push_back(j);
-        std::fill(ai.begin(), ai.end(), 0.0);
-        std::fill(bi.begin(), bi.end(), 0.0);
-        for (int j : nonzero) {
-            const double p = pi[j];
-            const double pe = p * etaW[j];
-            const double* zj = SZ[j];
-            for (int a = 0; a < m; ++a) {
-                ai[a] += p * zj[a];
-                bi[a] += pe * zj[a];
-            }
-        }
         double E = 0.0;
         double F = 0.0;
-        for (int a = m1; a < m; ++a) {
-            E += eta[a - m1] * ai[a];
-            F += eta[a - m1] * bi[a];
-        }
+        record_sums(pi, n1, m, m1, SZ, etaW, eta, nonzero, ai, bi, &E, &F);
         for (int a = 0; a < m; ++a) l[a] = (y * ai[a] - bi[a]) / s;
         l[m] = -c / two_s + (y * y * c - 2.0 * y * E + F) / (2.0 * s2);
         for (int d = 0; d < m1; ++d) U[d] += l[d];

@@ -36,6 +36,10 @@ void em_full_fit(int n, int n10, int n1, int p, const int* c10, const double* y1
                  double** z, double* prim_est, double** prim_cov, int* convergeN, double tolerance,
                  int max_iterations);
 
+// Omega = (A C) A' for N by N matrices: the covariance of the linear map A of
+// an estimate with covariance C, each entry one running sum in index order.
+void sandwich_product(int N, double** A, double** C, double** Omega);
+
 }  // namespace tds_detail
 
 #endif

@@ -2,6 +2,7 @@
 
 #include "engine/score_columns.h"
 #include "engine/tds_em.h"
+#include "engine/tds_em_detail.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
 
@@ -238,20 +239,7 @@ void transformedCovariance(int p, double** prim_cov, double** Omega2, double* pr
     A[2 * p + 4][a0] = 2.0 * alpha * prim_est[p + 1];
     A[2 * p + 4][2 * p + 4] = 1.0;
 
-    double** T = dmatrix(0, N - 1, 0, N - 1);  // A C
-    for (int r = 0; r < N; ++r)
-        for (int c = 0; c < N; ++c) {
-            double sum = 0.0;
-            for (int k = 0; k < N; ++k) sum += A[r][k] * C[k][c];
-            T[r][c] = sum;
-        }
-    for (int r = 0; r < N; ++r)
-        for (int c = 0; c < N; ++c) {
-            double sum = 0.0;
-            for (int k = 0; k < N; ++k) sum += T[r][k] * A[c][k];
-            Omega[r][c] = sum;
-        }
-    free_dmatrix(T, 0, N - 1, 0, N - 1);
+    tds_detail::sandwich_product(N, A, C, Omega);
     free_dmatrix(C, 0, N - 1, 0, N - 1);
 }
 
