@@ -50,6 +50,41 @@ void release(PrimaryNullFit& fit) {
     fit.etaW = fit.qm = fit.eta = nullptr;
 }
 
+// The K score columns coded into the first K columns of SZ, with the
+// covariates z behind them, each checked (n_work counts those that pass).
+struct CheckedColumns {
+    int m = 0;                   // K + p
+    double** SZ = nullptr;       // [n1][m]
+    int* null_thresh = nullptr;  // [K], 1 = dropped
+};
+
+CheckedColumns codeAndCheckColumns(const ColumnSource& src, int K, int n1, int p, double** z, int MAI_LB,
+                                   const ScoreSet& set) {
+    CheckedColumns cols;
+    cols.m = K + p;
+    cols.SZ = dmatrix(0, n1 - 1, 0, cols.m - 1);
+    for (int i = 0; i < n1; ++i)
+        for (int k = 0; k < p; ++k) cols.SZ[i][K + k] = z[i][k];
+    double* S = dvector(0, n1 - 1);
+    int* mac = ivector(0, n1 - 1);
+    cols.null_thresh = ivector(0, top(K));
+    *set.n_work = 0;
+    for (int t = 0; t < K; ++t) {
+        codeColumn(src, t, n1, S, mac);
+        for (int i = 0; i < n1; ++i) cols.SZ[i][t] = S[i];
+        checkColumn(src, t, n1, p, z, MAI_LB, S, mac, set, cols.null_thresh);
+    }
+    clearScores(K, set);
+    free_ivector(mac, 0, n1 - 1);
+    free_dvector(S, 0, n1 - 1);
+    return cols;
+}
+
+void release(CheckedColumns& cols, int K, int n1) {
+    free_ivector(cols.null_thresh, 0, top(K));
+    free_dmatrix(cols.SZ, 0, n1 - 1, 0, cols.m - 1);
+}
+
 // The body shared by the three builders: null fit; K columns coded into the
 // first K columns of SZ (the covariates behind them) and checked; efficient
 // scores and covariance of all K columns when at least one passed; then the
@@ -62,31 +97,17 @@ void primaryScoreSet(const ColumnSource& src, int K, int n, int n10, int n1, int
     PrimaryNullFit fit = fitPrimaryNull(n, n10, n1, p, c10, y10, z);
     *EMconvergeN = fit.EMconvergeN;
 
-    const int m = K + p;
-    double** SZ = dmatrix(0, n1 - 1, 0, m - 1);
-    for (int i = 0; i < n1; ++i)
-        for (int k = 0; k < p; ++k) SZ[i][K + k] = z[i][k];
-
-    double* S = dvector(0, n1 - 1);
-    int* mac = ivector(0, n1 - 1);
-    int* null_thresh = ivector(0, top(K));
-    *n_work = 0;
-    for (int t = 0; t < K; ++t) {
-        codeColumn(src, t, n1, S, mac);
-        for (int i = 0; i < n1; ++i) SZ[i][t] = S[i];
-        checkColumn(src, t, n1, p, z, MAI_LB, S, mac, set, null_thresh);
-    }
-    clearScores(K, set);
+    CheckedColumns cols = codeAndCheckColumns(src, K, n1, p, z, MAI_LB, set);
+    const int m = cols.m;
+    double** SZ = cols.SZ;
+    int* null_thresh = cols.null_thresh;
 
     if (*n_work > 0) {
         getUCOV_prim(n, n10, n1, m, K, fit.sigma11, fit.phi, fit.eta, fit.etaW, fit.qm, y10, c10, SZ, U, cov);
         dropNonPositiveVariance(K, null_thresh, set);
     }
 
-    free_ivector(null_thresh, 0, top(K));
-    free_ivector(mac, 0, n1 - 1);
-    free_dvector(S, 0, n1 - 1);
-    free_dmatrix(SZ, 0, n1 - 1, 0, m - 1);
+    release(cols, K, n1);
     release(fit);
 }
 
@@ -157,29 +178,16 @@ void cachedScoreSet(PrimaryNullCache* cache, const ColumnSource& src, int K, int
     const PrimaryNullFit& fit = cache->fit;
     *EMconvergeN = fit.EMconvergeN;
 
-    const int m = K + p;
-    double** SZ = dmatrix(0, n1 - 1, 0, m - 1);
-    for (int i = 0; i < n1; ++i)
-        for (int k = 0; k < p; ++k) SZ[i][K + k] = z[i][k];
-    double* S = dvector(0, n1 - 1);
-    int* mac = ivector(0, n1 - 1);
-    int* null_thresh = ivector(0, top(K));
-    *n_work = 0;
-    for (int t = 0; t < K; ++t) {
-        codeColumn(src, t, n1, S, mac);
-        for (int i = 0; i < n1; ++i) SZ[i][t] = S[i];
-        checkColumn(src, t, n1, p, z, MAI_LB, S, mac, set, null_thresh);
-    }
-    clearScores(K, set);
+    CheckedColumns cols = codeAndCheckColumns(src, K, n1, p, z, MAI_LB, set);
+    const int m = cols.m;
+    double** SZ = cols.SZ;
+    int* null_thresh = cols.null_thresh;
     if (*n_work > 0) {
         tds_detail::getUCOV_prim_given_nuisance(n, n10, n1, m, K, fit.sigma11, fit.phi, fit.eta, fit.etaW, fit.qm,
                                                 y10, c10, SZ, cache->inv, U, cov);
         dropNonPositiveVariance(K, null_thresh, set);
     }
-    free_ivector(null_thresh, 0, top(K));
-    free_ivector(mac, 0, n1 - 1);
-    free_dvector(S, 0, n1 - 1);
-    free_dmatrix(SZ, 0, n1 - 1, 0, m - 1);
+    release(cols, K, n1);
 }
 
 }  // namespace
