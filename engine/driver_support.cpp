@@ -9,6 +9,7 @@
 #include <numeric>
 
 #include "engine/stop.h"
+#include "numerics/console.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
@@ -279,8 +280,8 @@ void qRank_noTie(long arrayLen, double* Array) {
 // frequencies are q[0..n_miss-1] (Hardy-Weinberg genotype probabilities).
 double getS_REC_impute(double type, int n_miss, double* q) {
     if (!(type == 0.0 || type == 1.0)) {
-        std::printf("Only type=0 or 1 is acceptable\n");
-        std::exit(1);
+        std::fprintf(consoleOut(), "Only type=0 or 1 is acceptable\n");
+        stopRun();
     }
     // P0: no minor allele at any missing site.
     double p0 = 1.0;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "numerics/console.h"
 #include "numerics/gamma_and_stats.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/multivariate_normal.h"
@@ -248,7 +249,7 @@ void SKAT(int m, double* S, double** covS, double* weight, double* T, double* T_
     *T = Q;
     if (m < 1) {
         // No component: no eigenvalue either (the eigen-solver refuses order 0).
-        std::printf("No Eigenvalue is bigger than 0!!");
+        std::fprintf(consoleOut(), "No Eigenvalue is bigger than 0!!");
         *T_pvalue = kNotComputed;
         return;
     }
@@ -284,7 +285,7 @@ void SKAT(int m, double* S, double** covS, double* weight, double* T, double* T_
         }
     }
     if (n_nonneg == 0) {
-        std::printf("No Eigenvalue is bigger than 0!!");
+        std::fprintf(consoleOut(), "No Eigenvalue is bigger than 0!!");
         *T_pvalue = kNotComputed;
         free_dvector(lambda0, 0, m - 1);
         return;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "engine/driver_support.h"
+#include "numerics/console.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
 
@@ -36,8 +37,8 @@ double imputedAdditive(double q) { return 2 * (1 - q); }
 bool acceptableType(double type) { return type == 0.0 || type == 1.0; }
 
 [[noreturn]] void stopOnType() {
-    std::printf("Only type=0 or 1 is acceptable\n");
-    std::exit(1);
+    std::fprintf(consoleOut(), "Only type=0 or 1 is acceptable\n");
+    stopRun();
 }
 
 bool inThreshold(const ColumnSource& src, int k, int j) { return src.thresh[k] >= src.maf_hat[j]; }

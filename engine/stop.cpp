@@ -1,14 +1,15 @@
 #include "engine/stop.h"
 
 #include <cstdio>
-#include <cstdlib>
+
+#include "numerics/console.h"
 
 [[noreturn]] void kill_VENTARQUILLO() {
-    std::printf("\nVENTARQUILLO was stopped due to error(s) listed above.\n\n");
-    std::exit(1);
+    std::fprintf(consoleOut(), "\nVENTARQUILLO was stopped due to error(s) listed above.\n\n");
+    stopRun();
 }
 
 [[noreturn]] void kill_DRENNIK() {
-    std::printf("\nDRENNIK was stopped due to error(s) listed above.\n\n");
-    std::exit(1);
+    std::fprintf(consoleOut(), "\nDRENNIK was stopped due to error(s) listed above.\n\n");
+    stopRun();
 }

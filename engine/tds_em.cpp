@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/tds_em_detail.h"
+#include "numerics/console.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
 
@@ -59,7 +60,7 @@ double rescue_underflowed_record(int n1, int i, double y, double c, double two_s
 
 namespace tds_detail {
 
-void report_nonconvergence() { std::printf("\nEM_quan Warning: EM iteration NOT converge!\n"); }
+void report_nonconvergence() { std::fprintf(consoleOut(), "\nEM_quan Warning: EM iteration NOT converge!\n"); }
 
 void em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, double** w, double* eta,
             double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN, double tolerance,

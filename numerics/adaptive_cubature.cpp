@@ -39,10 +39,13 @@ void rule_size(int ndim, int* lenrul, long long* rulcls) {
 }
 
 // Next distinct permutation of g[1..s] in the order of the published FULSUM:
-// returns false when every permutation has been visited.  lxchng keeps its
-// value from call to call, as the published routine's local did.
+// returns false when every permutation has been visited.  The published
+// routine kept lxchng from call to call, but no call reads a kept value: the
+// first i with g(i-1) > g(i) reads lxchng only when i >= 3, and then the
+// first exchange (l = 1) moves the old g(i-1) > gi to g(1) and sets lxchng
+// = 1 before the read.  So it is a local of each call.
 bool next_distinct_permutation(int s, double* g) {
-    static int lxchng = 1;
+    int lxchng = 1;
     auto G = [g](int k) -> double& { return g[k - 1]; };
     for (int i = 2; i <= s; ++i) {
         if (G(i - 1) > G(i)) {
@@ -136,12 +139,15 @@ void evaluate_region(const WorkLayout& p, int* ndim, int r, int heap_size, adapt
 void adbase_(int* ndim, int* mincls, int* maxcls, adapt_integrand functn, double* fabsreq,
              double* relreq, double* fabsest, double* finest, int* sbrgns, int* mxrgns,
              int* rulcls, int* lenrul, const WorkLayout& p, int* inform) {
-    static long long funcls;  // calls counted so far in this call
-    static long long rgncls;  // calls that evaluating the current region will cost
-    static long long nwrgns;  // regions to create
-    static int divaxn;        // split axis; survives from one call to the next
-    static int difcls;        // calls made by differ_
-    static int top;           // region being worked on
+    // The split axis survives from a call to the continuation calls that
+    // follow it on the same thread (a fresh start resets it), so that each
+    // thread's integrations run as they would alone.
+    static thread_local int divaxn = 0;
+    long long funcls = 0;  // calls counted so far in this call
+    long long rgncls = 0;  // calls that evaluating the current region will cost
+    long long nwrgns = 0;  // regions to create
+    int difcls = 0;        // calls made by differ_
+    int top = 0;           // region being worked on
 
     const int n = *ndim;
     double* lower = p.lower;

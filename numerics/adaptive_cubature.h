@@ -6,8 +6,11 @@
 // The routines keep the calling style of the published algorithm: every
 // argument is passed by address, arrays are handed over by a pointer to their
 // first element and described 1-based (element 1 is p[0]), status comes back
-// through inform__, and all locals are function-level statics, so the engine
-// is not re-entrant: one integration at a time.
+// through inform__.  Everything of an integration lives in the caller's work
+// array, except the split axis, which a continuation call (mincls < 0) takes
+// over from the previous call on the same thread: each thread may run its
+// own integrations, and a continuation must follow its own start on that
+// thread.
 #ifndef VENTARQUILLO_NUMERICS_ADAPTIVE_CUBATURE_H
 #define VENTARQUILLO_NUMERICS_ADAPTIVE_CUBATURE_H
 

@@ -15,8 +15,10 @@ constexpr int kMaxDim = 100;  // size of the point buffer
 
 void rcrude_(int* ndim, int* maxpts, adapt_integrand functn, double* absest, double* finest,
              int* ir) {
-    static double varest;  // inverse variance of the combined estimate so far
-    static double x[kMaxDim];
+    // Inverse variance of the combined estimate so far, kept per thread from
+    // one call to the next.
+    static thread_local double varest = 0;
+    double x[kMaxDim];
     if (*ir < 1) {
         varest = 0;
         *finest = 0;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "numerics/console.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
@@ -26,8 +27,8 @@ constexpr double MAD_FACTOR = 1.4826;
 // The incomplete gamma stops write one line on standard output and end the
 // process; they take no banner and no "pause".
 [[noreturn]] void gamma_stop(const char* message) {
-    std::printf("%s\n", message);
-    std::exit(1);
+    std::fprintf(consoleOut(), "%s\n", message);
+    stopRun();
 }
 
 // Sorts tmp[0..n-1] ascending with exactly the outcome of the classic

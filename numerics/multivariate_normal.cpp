@@ -4,8 +4,9 @@
 //
 // Caller arrays come as a pointer to their first element and are described
 // 1-based; the OneBased accessor below translates.  The prepared problem lives
-// in a function-level static of mvnfnc_0_, shared by its two entries, and is
-// read by every integrand call: nothing is allocated.
+// in a thread-local static of mvnfnc_0_, shared by its two entries, and is
+// read by every integrand call: nothing is allocated, and each thread may run
+// its own evaluation.
 #include "numerics/multivariate_normal.h"
 
 #include <cmath>
@@ -279,9 +280,11 @@ double mymvn(int maxpts, double abseps, int n, double* lower, double* upper, int
 
 void sadmvn_(int* n, double* lower, double* upper, int* infin, double* correl, int* maxpts,
              double* abseps, double* releps, double* error, double* value, int* inform__) {
-    static double work[kWorkLength];
-    static int rulcls, totcls, newcls, maxcls, infis, m;
-    static double oldval, d__, e;
+    // The cubature's work array carries the regions from each call to the
+    // next of this evaluation; every other value is set before it is read.
+    double work[kWorkLength];
+    int rulcls = 0, totcls = 0, newcls = 0, maxcls = 0, infis = 0, m = 0;
+    double oldval = 0, d__ = 0, e = 0;
 
     if (*n > kMaxVariables || *n < 1) {
         *inform__ = 2;
@@ -349,7 +352,10 @@ void sadmvn_(int* n, double* lower, double* upper, int* infin, double* correl, i
 
 double mvnfnc_0_(int n__, int* n, double* w, double* correl, double* lower, double* upper,
                  int* infin, int* infis, double* d__, double* e) {
-    static PreparedProblem problem;
+    // The integrand entry has no argument through which the problem could
+    // reach it, so it is kept per thread: each thread integrates the problem
+    // that it prepared last.
+    static thread_local PreparedProblem problem;
     if (n__ == 1) {
         if (*n < 1 || *n > kMaxStored) {
             // Beyond the capacity of the stored problem: nothing is prepared.
@@ -470,9 +476,10 @@ void rcswap_(int* p, int* q, double* a, double* b, int* infin, int* n, double* c
 }
 
 double uni_() {
-    // State of the two components, oldest first.
-    static std::int32_t x1[3] = {11111111, 22222223, 33333335};
-    static std::int32_t x2[3] = {44444447, 55555559, 66666661};
+    // State of the two components, oldest first; each thread draws its own
+    // sequence from the published seeds.
+    static thread_local std::int32_t x1[3] = {11111111, 22222223, 33333335};
+    static thread_local std::int32_t x2[3] = {44444447, 55555559, 66666661};
 
     // x(k) = (63308 x(k-2) - 183326 x(k-3)) mod m1
     std::int32_t next1 = schrage(63308, x1[1], kModulus1) - schrage(183326, x1[0], kModulus1);

@@ -8,8 +8,9 @@
 // The routines keep the calling style of the published algorithm: arguments
 // by address, arrays handed over by a pointer to their first element and
 // described 1-based (element 1 is p[0]) unless stated otherwise, status in
-// inform, working storage in function-level statics.  Not re-entrant: one
-// evaluation at a time.
+// inform.  The prepared problem, which the integrand reads, is kept per
+// thread and the rest of an evaluation's working storage in locals: each
+// thread may run its own evaluations, one at a time.
 //
 // Limit flags (infin): negative = unbounded, 0 = upper limit only, 1 = lower
 // limit only, 2 = both limits.  A limit that the flag does not use is never

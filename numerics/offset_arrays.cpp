@@ -1,5 +1,7 @@
 #include "numerics/offset_arrays.h"
 
+#include "numerics/console.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -27,13 +29,13 @@ T* allocate_elements(long count) {
 }  // namespace
 
 [[noreturn]] void nrerror(const char* error_text) {
-    std::fprintf(stderr, "Numerical Recipes run-time error...\n");
-    std::fprintf(stderr, "%s\n", error_text);
-    std::fprintf(stderr, "...now exiting to system...\n");
-    std::fflush(stdout);
-    // The outcome of the command and whatever it prints play no part.
-    [[maybe_unused]] int ignored = std::system("pause");
-    std::exit(1);
+    std::FILE* err = consoleErr();
+    std::fprintf(err, "Numerical Recipes run-time error...\n");
+    std::fprintf(err, "%s\n", error_text);
+    std::fprintf(err, "...now exiting to system...\n");
+    // Flushes standard output, runs "pause" and exits with status 1 (in a
+    // gene task, once the text of the earlier genes has been written).
+    stopRun(true);
 }
 
 double* dvector(long nl, long nh) {

@@ -10,7 +10,8 @@
 //
 // The helpers keep the calling style of the published algorithm: they share
 // the working state of the current call through the file-level variables
-// below, and results other than the return value come back through pointers.
+// below (thread-local, so that calls on different threads do not meet), and
+// results other than the return value come back through pointers.
 #include "numerics/quadratic_form.h"
 
 #include <cmath>
@@ -37,23 +38,23 @@ constexpr double kFinduDivisors[] = {2.0, 1.4, 1.2, 1.1};
 // Multipliers of the round-off test (radix 2, 4, 8 or 16 arithmetic).
 constexpr double kRoundOffMultipliers[] = {1.0, 2.0, 4.0, 8.0};
 
-// ---- Working state of the call in progress ----
-double sigsq;        // variance of the normal term, plus the convergence factors taken on
-double lmax;         // largest coefficient (>= 0)
-double lmin;         // smallest coefficient (<= 0)
-double mean;         // mean of Q
-double c;            // point at which the distribution function is evaluated
-double intl;         // running integral
-double ersm;         // running absolute-value sum
-long long count;     // evaluations of the bound functions
-int r;               // number of chi-squared terms
-int lim;             // most integration terms and bound evaluations
-bool ndtsrt;         // th is still to be ordered
-bool fail;           // the last convergence-factor coefficient failed
-int* n;              // degrees of freedom (caller's array)
-double* lb;          // coefficients (caller's array)
-double* nc;          // non-centralities (caller's array)
-int* th;             // indices of the coefficients by decreasing magnitude
+// ---- Working state of the call in progress (one per thread) ----
+thread_local double sigsq;        // variance of the normal term, plus the convergence factors taken on
+thread_local double lmax;         // largest coefficient (>= 0)
+thread_local double lmin;         // smallest coefficient (<= 0)
+thread_local double mean;         // mean of Q
+thread_local double c;            // point at which the distribution function is evaluated
+thread_local double intl;         // running integral
+thread_local double ersm;         // running absolute-value sum
+thread_local long long count;     // evaluations of the bound functions
+thread_local int r;               // number of chi-squared terms
+thread_local int lim;             // most integration terms and bound evaluations
+thread_local bool ndtsrt;         // th is still to be ordered
+thread_local bool fail;           // the last convergence-factor coefficient failed
+thread_local int* n;              // degrees of freedom (caller's array)
+thread_local double* lb;          // coefficients (caller's array)
+thread_local double* nc;          // non-centralities (caller's array)
+thread_local int* th;             // indices of the coefficients by decreasing magnitude
 
 // Thrown by counter() when the evaluation limit is passed; caught in qfc,
 // which turns it into fault 4.

@@ -4,8 +4,9 @@
 // a bound on the truncation error, an optional convergence factor and an
 // auxiliary integration.
 //
-// The routine keeps its working state in file-level storage for the length of
-// one call, so it is not re-entrant: only one call may run at a time.
+// The routine keeps its working state in thread-local file-level storage for
+// the length of one call: calls on different threads do not meet, but a call
+// must not be entered again from within itself.
 #ifndef VENTARQUILLO_NUMERICS_QUADRATIC_FORM_H
 #define VENTARQUILLO_NUMERICS_QUADRATIC_FORM_H
 
