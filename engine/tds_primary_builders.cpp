@@ -1,6 +1,8 @@
 #include "engine/tds_primary_builders.h"
 
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "engine/score_columns.h"
@@ -113,10 +115,12 @@ void primaryScoreSet(const ColumnSource& src, int K, int n, int n10, int n1, int
 
 }  // namespace
 
-// The null fit of the cached records and design, and the inverse of the
-// nuisance block of its information.
-struct PrimaryNullCache {
-    bool ready = false;
+namespace {
+
+// The null fit of one set of records and design, and the inverse of the
+// nuisance block of its information.  Never changed once built, so the genes
+// that run at the same time can read it together.
+struct NullFitEntry {
     int n = 0, n10 = 0, n1 = 0, p = 0;
     std::vector<int> c10;
     std::vector<double> y10, z;  // z row by row
@@ -124,21 +128,32 @@ struct PrimaryNullCache {
     double** inv = nullptr;  // 1-based, order p + n1
     int nF = 0;
 
+    NullFitEntry() = default;
+    NullFitEntry(const NullFitEntry&) = delete;
+    NullFitEntry& operator=(const NullFitEntry&) = delete;
+    ~NullFitEntry() {
+        if (inv == nullptr) return;
+        release(fit);
+        free_dmatrix(inv, 1, nF, 1, nF);
+    }
+
     bool holds(int n_, int n10_, int n1_, int p_, const int* c10_, const double* y10_, double** z_) const {
-        if (!ready || n != n_ || n10 != n10_ || n1 != n1_ || p != p_) return false;
+        if (n != n_ || n10 != n10_ || n1 != n1_ || p != p_) return false;
         if (std::memcmp(c10.data(), c10_, sizeof(int) * static_cast<std::size_t>(n10)) != 0) return false;
         if (std::memcmp(y10.data(), y10_, sizeof(double) * static_cast<std::size_t>(n10)) != 0) return false;
         for (int i = 0; i < n1; ++i)
             if (std::memcmp(z.data() + static_cast<std::size_t>(i) * p, z_[i], sizeof(double) * p) != 0) return false;
         return true;
     }
-    void clear() {
-        if (!ready) return;
-        release(fit);
-        free_dmatrix(inv, 1, nF, 1, nF);
-        inv = nullptr;
-        ready = false;
-    }
+};
+
+}  // namespace
+
+// The entry of the records and design seen last.  The pointer is swapped
+// under the lock; an entry lives as long as a call still uses it.
+struct PrimaryNullCache {
+    std::mutex lock;
+    std::shared_ptr<const NullFitEntry> entry;
 };
 
 namespace {
@@ -146,26 +161,39 @@ namespace {
 // The cached null fit for these records and design: reused when they are
 // the cached ones (the EM warning is then printed again when that fit
 // reached the cap), else fitted (printing the warning itself) and kept.
-void useCache(PrimaryNullCache* cache, int n, int n10, int n1, int p, int* c10, double* y10, double** z) {
-    if (cache->holds(n, n10, n1, p, c10, y10, z)) {
-        if (cache->fit.EMconvergeN == tds_detail::kMaxIterations) tds_detail::report_nonconvergence();
-        return;
+// The fit runs outside the lock; two genes that miss at the same time both
+// fit, with the same result.
+std::shared_ptr<const NullFitEntry> useCache(PrimaryNullCache* cache, int n, int n10, int n1, int p, int* c10,
+                                             double* y10, double** z) {
+    std::shared_ptr<const NullFitEntry> kept;
+    {
+        const std::lock_guard<std::mutex> guard(cache->lock);
+        kept = cache->entry;
     }
-    cache->clear();
-    cache->n = n;
-    cache->n10 = n10;
-    cache->n1 = n1;
-    cache->p = p;
-    cache->c10.assign(c10, c10 + n10);
-    cache->y10.assign(y10, y10 + n10);
-    cache->z.resize(static_cast<std::size_t>(n1) * p);
+    if (kept != nullptr && kept->holds(n, n10, n1, p, c10, y10, z)) {
+        if (kept->fit.EMconvergeN == tds_detail::kMaxIterations) tds_detail::report_nonconvergence();
+        return kept;
+    }
+    auto fresh = std::make_shared<NullFitEntry>();
+    fresh->n = n;
+    fresh->n10 = n10;
+    fresh->n1 = n1;
+    fresh->p = p;
+    fresh->c10.assign(c10, c10 + n10);
+    fresh->y10.assign(y10, y10 + n10);
+    fresh->z.resize(static_cast<std::size_t>(n1) * p);
     for (int i = 0; i < n1; ++i)
-        for (int k = 0; k < p; ++k) cache->z[static_cast<std::size_t>(i) * p + k] = z[i][k];
-    cache->fit = fitPrimaryNull(n, n10, n1, p, c10, y10, z);
-    cache->nF = p + n1;
-    cache->inv = tds_detail::nuisance_inverse(n, n10, n1, p, cache->fit.sigma11, cache->fit.phi, cache->fit.eta,
-                                              cache->fit.etaW, cache->fit.qm, y10, c10, z);
-    cache->ready = true;
+        for (int k = 0; k < p; ++k) fresh->z[static_cast<std::size_t>(i) * p + k] = z[i][k];
+    fresh->fit = fitPrimaryNull(n, n10, n1, p, c10, y10, z);
+    fresh->nF = p + n1;
+    fresh->inv = tds_detail::nuisance_inverse(n, n10, n1, p, fresh->fit.sigma11, fresh->fit.phi, fresh->fit.eta,
+                                              fresh->fit.etaW, fresh->fit.qm, y10, c10, z);
+    std::shared_ptr<const NullFitEntry> built = std::move(fresh);
+    {
+        const std::lock_guard<std::mutex> guard(cache->lock);
+        cache->entry = built;
+    }
+    return built;
 }
 
 // primaryScoreSet on the cached null fit: the same columns, checks and drop
@@ -174,8 +202,8 @@ void cachedScoreSet(PrimaryNullCache* cache, const ColumnSource& src, int K, int
                     int* c10, double* y10, double** z, int MAI_LB, int* mac_thresh, int* mai_thresh, int* n_work,
                     double* U, double** cov, int* EMconvergeN) {
     const ScoreSet set{mac_thresh, mai_thresh, n_work, U, cov};
-    useCache(cache, n, n10, n1, p, c10, y10, z);
-    const PrimaryNullFit& fit = cache->fit;
+    const std::shared_ptr<const NullFitEntry> entry = useCache(cache, n, n10, n1, p, c10, y10, z);
+    const PrimaryNullFit& fit = entry->fit;
     *EMconvergeN = fit.EMconvergeN;
 
     CheckedColumns cols = codeAndCheckColumns(src, K, n1, p, z, MAI_LB, set);
@@ -184,7 +212,7 @@ void cachedScoreSet(PrimaryNullCache* cache, const ColumnSource& src, int K, int
     int* null_thresh = cols.null_thresh;
     if (*n_work > 0) {
         tds_detail::getUCOV_prim_given_nuisance(n, n10, n1, m, K, fit.sigma11, fit.phi, fit.eta, fit.etaW, fit.qm,
-                                                y10, c10, SZ, cache->inv, U, cov);
+                                                y10, c10, SZ, entry->inv, U, cov);
         dropNonPositiveVariance(K, null_thresh, set);
     }
     release(cols, K, n1);
@@ -194,11 +222,7 @@ void cachedScoreSet(PrimaryNullCache* cache, const ColumnSource& src, int K, int
 
 PrimaryNullCache* newPrimaryNullCache() { return new PrimaryNullCache; }
 
-void freePrimaryNullCache(PrimaryNullCache* cache) {
-    if (cache == nullptr) return;
-    cache->clear();
-    delete cache;
-}
+void freePrimaryNullCache(PrimaryNullCache* cache) { delete cache; }
 
 void EM_prim_VTtest_fixThresh2_cached(PrimaryNullCache* cache, int MODEL, int n, int n10, int n1, int p, int N_SNP,
                                       int* c10, double* y10, double** x, double** z, int N_UNIQ, double* thresh,
