@@ -32,10 +32,10 @@ int addAlleles(int count, double g) {
 enum class Coding { Additive, Dominant, Recessive };
 
 // The burden of a gene in test mode: the additive weights g.wt, then
-// d.x_all and d.mac_all for every sequenced subject.  Returns false when the
+// g.x_all and g.mac_all for every sequenced subject.  Returns false when the
 // coding is additive and the weights sum to exactly 0 (no qualifying
 // variant): the gene then gets no row.
-bool buildBurden(const RunSettings& s, RunData& d, GeneData& g) {
+bool buildBurden(const RunSettings& s, const RunData& d, GeneData& g) {
     const int nsnp = g.N_SNP;
     const bool mb = s.DO_BURDEN == 3;
     const double cut = s.DO_BURDEN == 1 ? 0.01 : 0.05;
@@ -71,7 +71,7 @@ bool buildBurden(const RunSettings& s, RunData& d, GeneData& g) {
         int mac = 0;
         for (int j = 0; j < nsnp; ++j)
             if (qualifies[j] && row[j] > 0.5) mac = addAlleles(mac, row[j]);
-        d.mac_all[i] = mac;
+        g.mac_all[i] = mac;
 
         double x = 0.0;
         if (coding == Coding::Dominant) {
@@ -97,7 +97,7 @@ bool buildBurden(const RunSettings& s, RunData& d, GeneData& g) {
         } else {
             for (int j = 0; j < nsnp; ++j) x += g.wt[j] * (row[j] < -0.1 ? 2 * (1 - g.snp_q[j]) : row[j]);
         }
-        d.x_all[i] = x;
+        g.x_all[i] = x;
     }
     return true;
 }
@@ -113,21 +113,21 @@ struct KeptSubjects {
     double* score2 = nullptr;
     int* mac2 = nullptr;
 
-    KeptSubjects(const RunData& d, int n1p) : n(n1p), p(d.p) {
+    KeptSubjects(const RunData& d, const GeneData& g, int n1p) : n(n1p), p(d.p) {
         seq_prim2 = dvector(0, n - 1);
         covariates2 = dmatrix(0, n - 1, 0, p - 1);
         score2 = dvector(0, n - 1);
         mac2 = ivector(0, n - 1);
         subject.reserve(static_cast<std::size_t>(n));
         for (int i = 0; i < d.n1; ++i) {
-            if (d.index_NAscore[i] != 0) continue;
+            if (g.index_NAscore[i] != 0) continue;
             const int k = static_cast<int>(subject.size());
             if (k >= n) break;
             subject.push_back(i);
             seq_prim2[k] = d.seq_prim[i];
             for (int c = 0; c < p; ++c) covariates2[k][c] = d.covariates[i][c];
-            score2[k] = d.x_all[i];
-            mac2[k] = d.mac_all[i];
+            score2[k] = g.x_all[i];
+            mac2[k] = g.mac_all[i];
         }
     }
     ~KeptSubjects() {
@@ -217,9 +217,13 @@ void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const Kep
 
     BlockResult r;
     if (s.DO_MLE == 1) {
-        EM_quan2_time(g.n, g.n10, n1p, p1, g.c10, g.y10, x, g.z1, d.prim_est, d.prim_cov, &r.NCOV);
-        r.beta_est = d.prim_est[0];
-        r.beta_se = std::sqrt(d.prim_cov[0][0]);
+        double* prim_est = dvector(0, p1 + 1);
+        double** prim_cov = dmatrix(0, p1 + 1, 0, p1 + 1);
+        EM_quan2_time(g.n, g.n10, n1p, p1, g.c10, g.y10, x, g.z1, prim_est, prim_cov, &r.NCOV);
+        r.beta_est = prim_est[0];
+        r.beta_se = std::sqrt(prim_cov[0][0]);
+        free_dmatrix(prim_cov, 0, p1 + 1, 0, p1 + 1);
+        free_dvector(prim_est, 0, p1 + 1);
         scoreTest_MLE_Prim(g.n, g.n10, n1p, p1, g.c10, g.y10, x, g.z1, &r.U, &r.V, &r.T, &r.NCOV);
         if (finiteStatistic(r.T)) r.pvalue = gammq(0.5, r.T * r.T * 0.5);
     } else {
@@ -325,13 +329,13 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
 
 }  // namespace
 
-void runBurdenTest(const RunSettings& s, RunData& d, GeneData& g) {
+void runBurdenTest(const RunSettings& s, const RunData& d, GeneData& g) {
     if (s.DO_BURDEN > 0 && !buildBurden(s, d, g)) return;
 
     std::FILE* out = openForAppend(s.outFile);
     writeGeneId(out, g.geneID.c_str());
 
-    const KeptSubjects kept(d, g.n1p);
+    const KeptSubjects kept(d, g, g.n1p);
     int MAC0 = 0, MAI0 = 0;
     checkWarning2(s.DO_REC, g.n1p, d.p, s.MAI_LB, kept.mac2, kept.score2, kept.covariates2, &MAC0, &MAI0, &g.Low_MAI,
                   &g.singular_score, &g.singular_covariates);

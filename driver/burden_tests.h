@@ -10,9 +10,9 @@
 #include "driver/readers.h"
 
 // Runs the test of the gene g prepared by the gene loop.  In test mode it
-// first builds d.x_all and d.mac_all from the gene's variants (an additive
+// first builds g.x_all and g.mac_all from the gene's variants (an additive
 // burden whose weights sum to 0 gives the gene no row); in direct mode they
-// hold the genotype row with d.index_NAscore marking the missing scores.
-void runBurdenTest(const RunSettings& s, RunData& d, GeneData& g);
+// hold the genotype row with g.index_NAscore marking the missing scores.
+void runBurdenTest(const RunSettings& s, const RunData& d, GeneData& g);
 
 #endif

@@ -19,6 +19,12 @@ struct GeneData {
     int singular_score = 0;
     int singular_covariates = 0;
 
+    // Burden (or direct-mode score) and minor-allele count of every
+    // sequenced subject, and the direct-mode flag of a missing score.
+    std::vector<double> x_all;      // [n1]
+    std::vector<int> mac_all;       // [n1]
+    std::vector<int> index_NAscore; // [n1]
+
     // Subjects of the gene's fits: n1p (n1 in test mode, the subjects with a
     // score in direct mode); n = n1p + N0 and n10 = n1p + n0.
     int n1p = 0;

@@ -2,27 +2,74 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "driver/burden_tests.h"
 #include "driver/gene_data.h"
 #include "driver/genotype_rows.h"
 #include "driver/multi_score_tests.h"
+#include "driver/ordered_genes.h"
 #include "driver/weight_file.h"
 #include "engine/stop.h"
+#include "numerics/console.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
 
 constexpr double kMinMappingMaf = 1e-10;
 
-void printGeneLine(const std::string& geneID) { std::printf("\n||---- GENE %s ----||\n", geneID.c_str()); }
+void printGeneLine(const std::string& geneID) {
+    std::fprintf(consoleOut(), "\n||---- GENE %s ----||\n", geneID.c_str());
+}
+
+// What one thread needs besides the gene's own data: the per-row marks of
+// the variant selection (test mode) and a reader of the genotype file
+// (direct mode).
+struct Workspace {
+    std::vector<double> genek_index;  // [genotype rows] frequency the row carries in the gene, 0.0 = not in it
+    std::vector<int> thresh_index;    // [genotype rows] VT threshold flag (four-column mapping file)
+    std::FILE* geno = nullptr;        // direct mode: the genotype file
+    bool own_geno = false;            // geno was opened for this workspace
+    std::unique_ptr<GenotypeRowReader> rows;
+
+    Workspace(const RunData& d, std::FILE* shared_geno) : geno(shared_geno) {
+        if (!d.geno_snpID.empty()) genek_index.assign(d.geno_snpID.size(), 0.0);
+        if (d.EXT_THRESH == 1) thresh_index.assign(d.geno_snpID.size(), 0);
+    }
+    ~Workspace() {
+        rows.reset();
+        if (own_geno && geno != nullptr) std::fclose(geno);
+    }
+    Workspace(const Workspace&) = delete;
+    Workspace& operator=(const Workspace&) = delete;
+
+    // The direct-mode reader, on this workspace's own handle of the file.
+    GenotypeRowReader& directRows(const RunSettings& s) {
+        if (rows == nullptr) {
+            if (geno == nullptr) {
+                geno = std::fopen(s.scoreFile.c_str(), "rb");
+                if (geno == nullptr) {
+                    std::fprintf(consoleOut(), "Cannot open genotype file.\n");
+                    kill_VENTARQUILLO();
+                }
+                own_geno = true;
+            }
+            rows = std::make_unique<GenotypeRowReader>(geno, s.scoreFile);
+        }
+        return *rows;
+    }
+};
 
 // Step 1 of every gene.
-void resetGene(RunData& d, GeneData& g) {
+void resetGene(const RunData& d, GeneData& g) {
     g.warn = ".";
-    for (int i = 0; i < d.n1; ++i) d.index_NAscore[i] = 0;
+    g.index_NAscore.assign(static_cast<std::size_t>(d.n1), 0);
+    g.x_all.assign(static_cast<std::size_t>(d.n1), 0.0);
+    g.mac_all.assign(static_cast<std::size_t>(d.n1), 0);
     g.Low_MAI = g.singular_score = g.singular_covariates = 0;
 }
 
@@ -76,7 +123,7 @@ void releaseVariants(const RunData& d, GeneData& g) {
 }
 
 // The test of the run for a prepared gene, then the release of its records.
-void runTest(const RunSettings& s, RunData& d, GeneData& g) {
+void runTest(const RunSettings& s, const RunData& d, GeneData& g) {
     buildRecords(s, d, g);
     if (s.DO_BURDEN <= 3) runBurdenTest(s, d, g);
     else runMultiScoreTests(s, d, g);
@@ -87,39 +134,58 @@ void runTest(const RunSettings& s, RunData& d, GeneData& g) {
 // Direct mode: every genotype row is a ready-made score.
 // ---------------------------------------------------------------------------
 
-void directMode(const RunSettings& s, RunData& d) {
+void directGene(const RunSettings& s, const RunData& d, Workspace& ws, int k) {
+    // A row below the call-rate bound is passed over without a word.
+    if (d.geno_AVC[k] < d.CRC_LB) return;
     GeneData g;
-    GenotypeRowReader rows(d.fi, s.scoreFile);
-    for (int k = 0; k < d.N_GENE; ++k) {
-        resetGene(d, g);
-        // A row below the call-rate bound is passed over without a word.
-        if (d.geno_AVC[k] < d.CRC_LB) continue;
-        rows.read(d.geno_offset[static_cast<std::size_t>(k)], d.n1, &g.geneID, d.x_all);
-        printGeneLine(g.geneID);
-        g.n1p = d.n1;
-        for (int i = 0; i < d.n1; ++i) {
-            d.mac_all[i] = d.x_all[i] >= 1.0 ? 1 : 0;
-            if (d.x_all[i] == -999.0) {
-                d.mac_all[i] = 0;
-                d.index_NAscore[i] = 1;
-                --g.n1p;
-            }
+    resetGene(d, g);
+    ws.directRows(s).read(d.geno_offset[static_cast<std::size_t>(k)], d.n1, &g.geneID, g.x_all.data());
+    printGeneLine(g.geneID);
+    g.n1p = d.n1;
+    for (int i = 0; i < d.n1; ++i) {
+        g.mac_all[i] = g.x_all[i] >= 1.0 ? 1 : 0;
+        if (g.x_all[i] == -999.0) {
+            g.mac_all[i] = 0;
+            g.index_NAscore[i] = 1;
+            --g.n1p;
         }
-        runTest(s, d, g);
     }
+    runTest(s, d, g);
 }
 
 // ---------------------------------------------------------------------------
 // Test mode: a gene is a run of mapping rows with the same gene identifier.
 // ---------------------------------------------------------------------------
 
+// The mapping rows first..last of one gene.
+struct GeneRows {
+    int first;
+    int last;
+};
+
+// The genes of the sorted mapping file, in order.
+std::vector<GeneRows> mappingGenes(const RunData& d) {
+    std::vector<GeneRows> genes;
+    const int rows = static_cast<int>(d.map_NROW);
+    int map_index = 0;
+    for (int k = 0; k < d.N_GENE && map_index < rows; ++k) {
+        int last = map_index;
+        while (last + 1 < rows && std::strcmp(d.map_geneID[static_cast<std::size_t>(last + 1)],
+                                              d.map_geneID[static_cast<std::size_t>(last)]) == 0)
+            ++last;
+        genes.push_back(GeneRows{map_index, last});
+        map_index = last + 1;
+    }
+    return genes;
+}
+
 // Variant selection of one gene over the mapping rows first..last.  Each
 // mapping row that passes its own filter takes the first genotype row in
 // file order with its identifier that passes the row filter; genek_index of
 // that row receives the frequency (the last mapping row naming a row wins).
 // Returns the selected rows in genotype-file order.
-std::vector<int> selectVariants(const RunSettings& s, RunData& d, const GenotypeIndex& index, int first, int last,
-                                GeneData& g) {
+std::vector<int> selectVariants(const RunSettings& s, const RunData& d, const GenotypeIndex& index, int first,
+                                int last, Workspace& ws, GeneData& g) {
     std::vector<int> touched;
     for (int i = first; i <= last; ++i) {
         const double mmaf = d.maf_flag == 1 ? 0.0 : d.map_maf[i];
@@ -127,15 +193,15 @@ std::vector<int> selectVariants(const RunSettings& s, RunData& d, const Genotype
         for (int row = index.first(d.map_snpID[static_cast<std::size_t>(i)]); row >= 0; row = index.next(row)) {
             if (!(d.geno_AVC[row] >= d.CRC_LB)) continue;
             if (d.EXT_THRESH == 1) {
-                d.genek_index[row] = mmaf;
-                d.thresh_index[row] = d.map_thresh[i];
+                ws.genek_index[row] = mmaf;
+                ws.thresh_index[row] = d.map_thresh[i];
                 if (d.map_thresh[i] != 0) ++g.n_thresh;
             } else if (d.maf_flag == 1) {
                 if (!(d.geno_MAC[row] >= 1.0) || d.geno_singular[row] != 0 || !(d.geno_maf[row] <= s.MAF_UB)) continue;
-                d.genek_index[row] = d.geno_maf[row];
+                ws.genek_index[row] = d.geno_maf[row];
             } else {
                 if (!(d.geno_MAC[row] >= 1.0) || d.geno_singular[row] != 0) continue;
-                d.genek_index[row] = mmaf;
+                ws.genek_index[row] = mmaf;
             }
             touched.push_back(row);
             break;
@@ -145,12 +211,13 @@ std::vector<int> selectVariants(const RunSettings& s, RunData& d, const Genotype
     touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
     std::vector<int> selected;
     for (int row : touched)
-        if (d.genek_index[row] != 0.0) selected.push_back(row);
+        if (ws.genek_index[row] != 0.0) selected.push_back(row);
     return selected;
 }
 
 // Allocates the variant arrays of the gene and reads its selected rows.
-void readVariants(const RunSettings& s, RunData& d, const std::vector<int>& selected, GeneData& g) {
+void readVariants(const RunSettings& s, const RunData& d, const std::vector<int>& selected, const Workspace& ws,
+                  GeneData& g) {
     const int m = static_cast<int>(selected.size());
     const int n1 = d.n1;
     g.N_SNP = m;
@@ -173,7 +240,7 @@ void readVariants(const RunSettings& s, RunData& d, const std::vector<int>& sele
 
     std::FILE* f = std::fopen(s.scoreFile.c_str(), "rb");
     if (f == nullptr) {
-        std::printf("Cannot open genotype file.\n");
+        std::fprintf(consoleOut(), "Cannot open genotype file.\n");
         kill_VENTARQUILLO();
     }
     GenotypeRowReader rows(f, s.scoreFile);
@@ -185,13 +252,13 @@ void readVariants(const RunSettings& s, RunData& d, const std::vector<int>& sele
         const int row = selected[static_cast<std::size_t>(j)];
         rows.read(d.geno_offset[static_cast<std::size_t>(row)], n1, &g.snpID[static_cast<std::size_t>(j)], &g.snp[0][j],
                   stride);
-        g.maf[j] = d.genek_index[row];
+        g.maf[j] = ws.genek_index[row];
         g.snp_q[j] = 1.0 - d.geno_maf[row];
         g.snp_mac[j] = d.geno_MAC[row];
         g.snp_avc[j] = static_cast<int>(d.geno_AVC[row]);
         g.snp_het[j] = d.geno_HET[row];
         g.snp_alt[j] = d.geno_ALT[row];
-        if (d.EXT_THRESH == 1 && d.thresh_index[row] == 1 && next_thresh < g.thresh_len)
+        if (d.EXT_THRESH == 1 && ws.thresh_index[row] == 1 && next_thresh < g.thresh_len)
             g.thresh[next_thresh++] = g.maf[j];
     }
     std::fclose(f);
@@ -202,49 +269,57 @@ void readVariants(const RunSettings& s, RunData& d, const std::vector<int>& sele
             for (int i = 0; i < n1; ++i) g.snp[i][j] = 0.0;
 }
 
-void testMode(const RunSettings& s, RunData& d) {
-    const GenotypeIndex index(d.geno_snpID);
-    const int rows = static_cast<int>(d.map_NROW);
+void mappingGene(const RunSettings& s, const RunData& d, const GenotypeIndex& index, const GeneRows& rows,
+                 Workspace& ws) {
     GeneData g;
-    int map_index = 0;
-    for (int k = 0; k < d.N_GENE && map_index < rows; ++k) {
-        resetGene(d, g);
-        g.n_thresh = 0;
-        g.geneID = d.map_geneID[static_cast<std::size_t>(map_index)];
-        printGeneLine(g.geneID);
+    resetGene(d, g);
+    g.n_thresh = 0;
+    g.geneID = d.map_geneID[static_cast<std::size_t>(rows.first)];
+    printGeneLine(g.geneID);
 
-        // The gene's mapping rows: map_index .. last.
-        int last = map_index;
-        while (last + 1 < rows && std::strcmp(d.map_geneID[static_cast<std::size_t>(last + 1)],
-                                              d.map_geneID[static_cast<std::size_t>(last)]) == 0)
-            ++last;
-        const int first = map_index;
-        map_index = last + 1;
-
-        const std::vector<int> selected = selectVariants(s, d, index, first, last, g);
-        if (selected.empty()) {
-            std::printf("*********** Skip ***********\n");
-        } else {
-            readVariants(s, d, selected, g);
-            if (s.DO_BURDEN == 6) readGeneWeights(s.wfile, g);
-            g.n1p = d.n1;
-            runTest(s, d, g);
-            releaseVariants(d, g);
-        }
-
-        // Only the rows this gene touched can carry a frequency or a flag.
-        for (int i = first; i <= last; ++i)
-            for (int row = index.first(d.map_snpID[static_cast<std::size_t>(i)]); row >= 0; row = index.next(row)) {
-                d.genek_index[row] = 0.0;
-                if (d.thresh_index != nullptr) d.thresh_index[row] = 0;
-            }
+    const std::vector<int> selected = selectVariants(s, d, index, rows.first, rows.last, ws, g);
+    if (selected.empty()) {
+        std::fprintf(consoleOut(), "*********** Skip ***********\n");
+    } else {
+        readVariants(s, d, selected, ws, g);
+        if (s.DO_BURDEN == 6) readGeneWeights(s.wfile, g);
+        g.n1p = d.n1;
+        runTest(s, d, g);
+        releaseVariants(d, g);
     }
+
+    // Only the rows this gene touched can carry a frequency or a flag.
+    for (int i = rows.first; i <= rows.last; ++i)
+        for (int row = index.first(d.map_snpID[static_cast<std::size_t>(i)]); row >= 0; row = index.next(row)) {
+            ws.genek_index[row] = 0.0;
+            if (!ws.thresh_index.empty()) ws.thresh_index[row] = 0;
+        }
 }
+
+// ---------------------------------------------------------------------------
+// The genes of a run, on one thread or on several.
+// ---------------------------------------------------------------------------
 
 }  // namespace
 
 void runGeneLoop(const RunSettings& s, RunData& d) {
-    if (s.DO_BURDEN == 0) directMode(s, d);
-    else testMode(s, d);
+    if (s.DO_BURDEN >= 4) prepareMultiScoreTests();
+    std::unique_ptr<GenotypeIndex> index;
+    std::vector<GeneRows> genes;
+    if (s.DO_BURDEN > 0) {
+        index = std::make_unique<GenotypeIndex>(d.geno_snpID);
+        genes = mappingGenes(d);
+    }
+    const int count = s.DO_BURDEN == 0 ? d.N_GENE : static_cast<int>(genes.size());
+    const int threads = std::max(1, std::min(geneThreads(), count));
+    // One workspace per thread; on one thread it reads the genotype file
+    // that start-up opened for direct mode.
+    std::vector<std::unique_ptr<Workspace>> workspaces;
+    for (int w = 0; w < threads; ++w) workspaces.push_back(std::make_unique<Workspace>(d, threads == 1 ? d.fi : nullptr));
+    runGenesInOrder(count, threads, [&](int worker, int k) {
+        Workspace& ws = *workspaces[static_cast<std::size_t>(worker)];
+        if (s.DO_BURDEN == 0) directGene(s, d, ws, k);
+        else mappingGene(s, d, *index, genes[static_cast<std::size_t>(k)], ws);
+    });
     if (s.DO_BURDEN >= 4) finishMultiScoreTests();
 }

@@ -122,12 +122,10 @@ void readGenotypes(const RunSettings& s, RunData& d) {
     d.geno_HET = ivector(0, nsnp - 1);
     d.geno_ALT = ivector(0, nsnp - 1);
     if (test_mode) {
-        d.genek_index = dvector(0, nsnp - 1);
         d.geno_maf = dvector(0, nsnp - 1);
         d.geno_singular = ivector(0, nsnp - 1);
         d.geno_MAC = dvector(0, nsnp - 1);
         d.geno_snpID.assign(static_cast<std::size_t>(nsnp), std::string());
-        for (int k = 0; k < nsnp; ++k) d.genek_index[k] = 0.0;
     }
     d.geno_offset.assign(static_cast<std::size_t>(nsnp), 0);
 

@@ -5,6 +5,7 @@
 #include "driver/genotype_reader.h"
 #include "driver/text_input.h"
 #include "engine/stop.h"
+#include "numerics/console.h"
 
 GenotypeIndex::GenotypeIndex(const std::vector<std::string>& snpIDs) : next_(snpIDs.size(), -1) {
     first_.reserve(snpIDs.size());
@@ -32,7 +33,8 @@ GenotypeRowReader::~GenotypeRowReader() { std::free(line_); }
 
 void GenotypeRowReader::read(long long offset, int n1, std::string* id, double* values, long stride) {
     const auto changed = [this]() {
-        std::printf("fail\nError: genotype file '%s' changed while the analysis was running.\n", name_.c_str());
+        std::fprintf(consoleOut(), "fail\nError: genotype file '%s' changed while the analysis was running.\n",
+                     name_.c_str());
         kill_VENTARQUILLO();
     };
     if (fseeko(f_, static_cast<off_t>(offset), SEEK_SET) != 0) changed();

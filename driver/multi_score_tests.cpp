@@ -15,6 +15,7 @@
 #include "engine/tds_primary_builders.h"
 #include "engine/tds_secondary_builders.h"
 #include "engine/vt_thresholds.h"
+#include "numerics/console.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
@@ -31,6 +32,7 @@ enum class Family { VT, VC, Customized };
 // The primary trait's null fit under MLE depends only on the pooled records
 // and the design, the same for every gene of a run: the builders keep it, and
 // the inverse of the nuisance block of its information, from gene to gene.
+// One cache serves the genes of every thread.
 PrimaryNullCache* primaryNullCache = nullptr;
 
 // The gene's score columns and the arrays that every builder call of the
@@ -138,7 +140,6 @@ void callBuilder(const RunSettings& s, const RunData& d, GeneData& g, const Anal
     int* nw = &c.n_work;
     int NCOV = 0;  // the iteration count of the TDS fits is not reported by these tests
     if (!a.secondary && a.mle) {
-        if (primaryNullCache == nullptr) primaryNullCache = newPrimaryNullCache();
         PrimaryNullCache* cache = primaryNullCache;
         switch (c.family) {
             case Family::VT:
@@ -248,8 +249,9 @@ void writeResultBlock(std::FILE* out, const GeneData& g, const GeneColumns& c, S
     }
     if (c.n_work > limit) {
         if (c.family == Family::VT)
-            std::printf("GENE %s Warning: %d usable VT thresholds exceed the limit of %d; no p-value is computed.\n",
-                        g.geneID.c_str(), c.n_work, kMaxIntegratedColumns);
+            std::fprintf(consoleOut(),
+                         "GENE %s Warning: %d usable VT thresholds exceed the limit of %d; no p-value is computed.\n",
+                         g.geneID.c_str(), c.n_work, kMaxIntegratedColumns);
         writeMultiBlockNull(out);
         return;
     }
@@ -375,7 +377,7 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, GeneCol
 
 }  // namespace
 
-void runMultiScoreTests(const RunSettings& s, RunData& d, GeneData& g) {
+void runMultiScoreTests(const RunSettings& s, const RunData& d, GeneData& g) {
     GeneColumns c;
     if (!setUpColumns(s, d, g, c)) return;
 
@@ -393,6 +395,10 @@ void runMultiScoreTests(const RunSettings& s, RunData& d, GeneData& g) {
     endResultRow(out);
     closeOutput(out);
     c.release();
+}
+
+void prepareMultiScoreTests() {
+    if (primaryNullCache == nullptr) primaryNullCache = newPrimaryNullCache();
 }
 
 void finishMultiScoreTests() {

@@ -6,12 +6,18 @@
 #include "driver/options.h"
 #include "driver/readers.h"
 
-// Runs the VT, VC or customized test (s.DO_BURDEN 4, 5 or 6) of the gene g
-// prepared by the gene loop, and writes its row and log records.
-void runMultiScoreTests(const RunSettings& s, RunData& d, GeneData& g);
+// Sets up what the tests keep from gene to gene (the primary trait's null
+// fit under MLE, shared by the genes of every thread); called once before
+// the first gene.
+void prepareMultiScoreTests();
 
-// Releases what the tests keep from gene to gene (the primary trait's null
-// fit under MLE); called once after the last gene.
+// Runs the VT, VC or customized test (s.DO_BURDEN 4, 5 or 6) of the gene g
+// prepared by the gene loop, and writes its row and log records.  Genes may
+// run on several threads at once.
+void runMultiScoreTests(const RunSettings& s, const RunData& d, GeneData& g);
+
+// Releases what the tests keep from gene to gene; called once after the last
+// gene.
 void finishMultiScoreTests();
 
 #endif

@@ -2,7 +2,9 @@
 
 #include <cmath>
 
+#include "driver/gene_output.h"
 #include "engine/stop.h"
+#include "numerics/console.h"
 
 namespace {
 
@@ -10,7 +12,7 @@ namespace {
 constexpr std::size_t kMaxLogName = 1023;
 
 [[noreturn]] void stopCannotCreate() {
-    std::printf("Cannot create output file.\n");
+    std::fprintf(consoleOut(), "Cannot create output file.\n");
     kill_VENTARQUILLO();
 }
 
@@ -118,12 +120,17 @@ void createTraitLogs(const RunSettings& s, RunData& d) {
 }
 
 std::FILE* openForAppend(const std::string& name) {
+    // A gene analysed on a worker thread collects its files in memory.
+    if (GeneOutput* gene = GeneOutput::current()) return gene->openFile(name);
     std::FILE* f = std::fopen(name.c_str(), "a");
     if (f == nullptr) stopCannotCreate();
     return f;
 }
 
-void closeOutput(std::FILE* f) { std::fclose(f); }
+void closeOutput(std::FILE* f) {
+    if (GeneOutput* gene = GeneOutput::current(); gene != nullptr && gene->closeFile(f)) return;
+    std::fclose(f);
+}
 
 void writeGeneId(std::FILE* f, const char* geneID) { std::fprintf(f, "%s", geneID); }
 
@@ -173,7 +180,7 @@ void writeCombinedBlock(std::FILE* f, const char* geneID, const char* label, dou
         writeMultiBlock(f, statistic, pvalue, warn);
         return;
     }
-    std::printf("GENE %s Warning: The asymptotic %s p-value may not be accurate.\n", geneID, label);
+    std::fprintf(consoleOut(), "GENE %s Warning: The asymptotic %s p-value may not be accurate.\n", geneID, label);
     if (noProbability) writeMultiBlockNoPvalue(f, nothingCombined ? NAN : statistic);
     else writeMultiBlockFlagged(f, statistic, pvalue);
 }

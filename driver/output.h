@@ -26,7 +26,8 @@ void writeResultHeader(const RunSettings& s, const RunData& d);
 void createTraitLogs(const RunSettings& s, RunData& d);
 
 // Opens a result table or trait log for appending; on failure writes
-// "Cannot create output file." and stops the run.
+// "Cannot create output file." and stops the run.  On a thread with an
+// installed GeneOutput the file is one of that gene's, written out later.
 std::FILE* openForAppend(const std::string& name);
 void closeOutput(std::FILE* f);
 

@@ -236,7 +236,6 @@ void readMapping(const RunSettings& s, RunData& d) {
                          "requested.");
         d.EXT_THRESH = 1;
         d.maf_flag = 0;
-        d.thresh_index = ivector(0, d.N_SNP - 1);
     } else {
         d.maf_flag = 0;
         d.EXT_THRESH = 0;
@@ -301,17 +300,6 @@ void printDataSummary(const RunSettings& s, const RunData& d) {
 }
 
 void allocateGeneArrays(const RunSettings& s, RunData& d) {
-    d.x_all = dvector(0, d.n1 - 1);
-    d.mac_all = ivector(0, d.n1 - 1);
-    d.index_NAscore = ivector(0, d.n1 - 1);
-    for (int i = 0; i < d.n1; ++i) {
-        d.x_all[i] = 0.0;
-        d.mac_all[i] = 0;
-        d.index_NAscore[i] = 0;
-    }
-    d.prim_est = dvector(0, d.p + 1);
-    d.prim_cov = dmatrix(0, d.p + 1, 0, d.p + 1);
-    if (s.DO_BURDEN == 6) d.buffer_weight = dvector(0, 100);
     if (s.DO_BURDEN == 0) {
         d.fi = std::fopen(s.scoreFile.c_str(), "rb");
         if (d.fi == nullptr) stopWithLine("Cannot open genotype file.");
@@ -335,15 +323,7 @@ void releaseRunData(const RunSettings& s, RunData& d) {
     if (d.geno_MAC) free_dvector(d.geno_MAC, 0, d.N_SNP - 1);
     if (d.geno_maf) free_dvector(d.geno_maf, 0, d.N_SNP - 1);
     if (d.geno_singular) free_ivector(d.geno_singular, 0, d.N_SNP - 1);
-    if (d.genek_index) free_dvector(d.genek_index, 0, d.N_SNP - 1);
     if (d.map_maf) free_dvector(d.map_maf, 0, d.map_NROW - 1);
     if (d.map_thresh) free_ivector(d.map_thresh, 0, static_cast<int>(d.map_NROW) - 1);
-    if (d.thresh_index) free_ivector(d.thresh_index, 0, d.N_SNP - 1);
-    if (d.x_all) free_dvector(d.x_all, 0, d.n1 - 1);
-    if (d.mac_all) free_ivector(d.mac_all, 0, d.n1 - 1);
-    if (d.index_NAscore) free_ivector(d.index_NAscore, 0, d.n1 - 1);
-    if (d.prim_est) free_dvector(d.prim_est, 0, d.p + 1);
-    if (d.prim_cov) free_dmatrix(d.prim_cov, 0, d.p + 1, 0, d.p + 1);
-    if (d.buffer_weight) free_dvector(d.buffer_weight, 0, 100);
     d = RunData();
 }

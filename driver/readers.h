@@ -58,7 +58,6 @@ struct RunData {
     int* geno_singular = nullptr; // [N_SNP] 1 when all called values are equal (test mode)
     std::vector<std::string> geno_snpID;  // [N_SNP] row identifiers (test mode)
     std::vector<long long> geno_offset;   // [N_SNP] byte offset of each row in the genotype file
-    double* genek_index = nullptr;        // [N_SNP] per-gene frequency (test mode)
 
     // Mapping (test mode), sorted by gene identifier.  The identifier
     // pointers point into map_text.
@@ -66,15 +65,6 @@ struct RunData {
     std::vector<char> map_text;
     double* map_maf = nullptr;    // [map_NROW] (three or more columns)
     int* map_thresh = nullptr;    // [map_NROW] (four columns)
-    int* thresh_index = nullptr;  // [N_SNP] (four columns)
-
-    // Per-gene arrays, allocated after the "START SCORE TEST" line.
-    double* x_all = nullptr;        // [n1]
-    int* mac_all = nullptr;         // [n1]
-    int* index_NAscore = nullptr;   // [n1]
-    double* prim_est = nullptr;     // [p+2]
-    double** prim_cov = nullptr;    // [p+2][p+2]
-    double* buffer_weight = nullptr;  // [101], customized test only
 
     // Direct mode: the genotype file, open for the gene loop.
     std::FILE* fi = nullptr;
@@ -92,10 +82,9 @@ void readMapping(const RunSettings& s, RunData& d);
 // "DATA SUMMARY:" with the design and the counts.
 void printDataSummary(const RunSettings& s, const RunData& d);
 
-// After the "START SCORE TEST" line: x_all, mac_all, index_NAscore, prim_est,
-// prim_cov and, for the customized test, buffer_weight; in direct mode the
-// genotype file is opened for the gene loop ("Cannot open genotype file."
-// and the stop on failure).
+// After the "START SCORE TEST" line: in direct mode the genotype file is
+// opened for the gene loop ("Cannot open genotype file." and the stop on
+// failure).  The per-gene arrays belong to the gene loop.
 void allocateGeneArrays(const RunSettings& s, RunData& d);
 
 // Closes the direct-mode genotype file and releases every array.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/stop.h"
+#include "numerics/console.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
@@ -27,7 +28,7 @@ bool readToken(std::FILE* f, std::string& token) {
 }
 
 [[noreturn]] void stopDifferentCount() {
-    std::printf("fail\nError: The number of weights can not be different between SNPs within one gene.\n");
+    std::fprintf(consoleOut(), "fail\nError: The number of weights can not be different between SNPs within one gene.\n");
     kill_VENTARQUILLO();
 }
 
@@ -58,9 +59,10 @@ void readWeights(std::FILE* f, const std::string& wfile, const std::string& gene
         char* end = nullptr;
         const double w = std::strtod(field.c_str(), &end);
         if (field.empty() || *end != '\0') {
-            std::printf("fail\nError: weight file '%s': the weights of variant '%s' in gene '%s' hold '%s', which is "
-                        "not a number.\n",
-                        wfile.c_str(), variant.c_str(), gene.c_str(), field.c_str());
+            std::fprintf(consoleOut(),
+                         "fail\nError: weight file '%s': the weights of variant '%s' in gene '%s' hold '%s', which is "
+                         "not a number.\n",
+                         wfile.c_str(), variant.c_str(), gene.c_str(), field.c_str());
             kill_VENTARQUILLO();
         }
         take(w);
@@ -80,7 +82,7 @@ int skipLine(std::FILE* fi) {
 void readGeneWeights(const std::string& wfile, GeneData& g) {
     std::FILE* f = std::fopen(wfile.c_str(), "r");
     if (f == nullptr) {
-        std::printf("fail\nError: Cannot open weight file '%s'.\n", wfile.c_str());
+        std::fprintf(consoleOut(), "fail\nError: Cannot open weight file '%s'.\n", wfile.c_str());
         kill_VENTARQUILLO();
     }
     g.n_weight = 0;

@@ -121,7 +121,6 @@ TEST(GenotypeReader, CountsPerRowInTestMode) {
     EXPECT_EQ(d.geno_offset[1], 12);
     EXPECT_EQ(d.geno_offset[2], 48);
     EXPECT_EQ(d.geno_offset[3], 68);
-    for (int k = 0; k < 4; ++k) EXPECT_EQ(d.genek_index[k], 0.0);
     RunSettings s;
     s.DO_BURDEN = 1;
     releaseRunData(s, d);

@@ -346,7 +346,6 @@ TEST(MappingReader, FrequenciesAndThresholdsTravelWithTheirRows) {
     }
     EXPECT_EQ(d.EXT_THRESH, 1);
     EXPECT_EQ(d.maf_flag, 0);
-    ASSERT_NE(d.thresh_index, nullptr);
     EXPECT_STREQ(d.map_snpID[0], "v2");
     EXPECT_EQ(d.map_maf[0], 0.002);
     EXPECT_EQ(d.map_thresh[0], 0);
