@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
 # Runs the program once for an end-to-end case folder and compares what it did.
+#   run_case.sh PROGRAM CASE_DIR [THREADS]
+# THREADS (default 1) is the number of threads that analyse genes
+# (OMP_NUM_THREADS); every output must be the same for any number.
 #
 # A case folder holds:
 #   args      the command-line arguments, one per line ("@DATA@" stands for
@@ -14,6 +17,7 @@
 set -u
 bin=$1
 case_dir=$2
+threads=${3:-1}
 data_dir=$(cd "$(dirname "$0")" && pwd)/data
 
 work=$(mktemp -d)
@@ -27,7 +31,7 @@ if [ -f "$case_dir/args" ]; then
   done < "$case_dir/args"
 fi
 
-(cd "$work" && "$bin" "${args[@]}" > "$work/.stdout" 2> "$work/.stderr")
+(cd "$work" && OMP_NUM_THREADS=$threads "$bin" "${args[@]}" > "$work/.stdout" 2> "$work/.stderr")
 status=$?
 
 fail=0

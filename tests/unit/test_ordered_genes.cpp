@@ -1,0 +1,172 @@
+// Genes on several threads: whatever the number of threads, the console text
+// (standard output and standard error apart), the files and the exit status
+// are those of the genes run one after the other, also when a gene stops the
+// run through the driver's stop, the toolkit's fatal path or a result file
+// that cannot be opened.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "driver/ordered_genes.h"
+#include "driver/output.h"
+#include "engine/stop.h"
+#include "numerics/console.h"
+#include "numerics/offset_arrays.h"
+#include "run_capture.h"
+
+namespace {
+
+struct Outcome {
+    std::string out, err, table, log;
+    int status = 0;
+};
+
+// One run of `count` genes on `threads` threads in a child process, in a
+// fresh folder; gene k calls gene(k).
+template <typename Gene>
+Outcome runGenes(int count, int threads, Gene gene) {
+    char dir[] = "/tmp/vq_genes_XXXXXX";
+    const std::string folder = mkdtemp(dir);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(folder.c_str()) != 0) _exit(98);
+        if (std::freopen("out.txt", "w", stdout) == nullptr || std::freopen("err.txt", "w", stderr) == nullptr)
+            _exit(99);
+        runGenesInOrder(count, threads, [&](int, int k) { gene(k); });
+        std::fflush(stdout);
+        std::exit(0);
+    }
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    Outcome o;
+    o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    o.out = fileText(folder + "/out.txt");
+    o.err = fileText(folder + "/err.txt");
+    o.table = fileText(folder + "/table.txt");
+    o.log = fileText(folder + "/log.txt");
+    std::system(("rm -rf '" + folder + "'").c_str());
+    return o;
+}
+
+bool endsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+void expectSame(const Outcome& a, const Outcome& b) {
+    EXPECT_EQ(a.status, b.status);
+    EXPECT_EQ(a.out, b.out);
+    EXPECT_EQ(a.err, b.err);
+    EXPECT_EQ(a.table, b.table);
+    EXPECT_EQ(a.log, b.log);
+}
+
+// A gene that writes console lines on both streams, a table row and a log
+// record in pieces, with later genes finishing first (the early genes take
+// longest).
+void ordinaryGene(int k, int count) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2 * (count - k)));
+    std::fprintf(consoleOut(), "\n||---- GENE g%d ----||\n", k);
+    std::FILE* table = openForAppend("table.txt");
+    std::fprintf(table, "g%d", k);
+    std::FILE* log = openForAppend("log.txt");
+    std::fprintf(log, "g%d\t%d\n", k, k * k);
+    if (k % 3 == 1) std::fprintf(consoleErr(), "note %d\n", k);
+    std::fprintf(table, "\t%d", k + 1);
+    closeOutput(log);
+    if (k % 2 == 0) std::fprintf(consoleOut(), "GENE g%d Warning: even\n", k);
+    std::fprintf(table, "\n");
+    closeOutput(table);
+}
+
+TEST(OrderedGenes, EveryOutputIsThatOfOneThread) {
+    constexpr int kCount = 40;
+    const Outcome one = runGenes(kCount, 1, [](int k) { ordinaryGene(k, kCount); });
+    ASSERT_EQ(one.status, 0);
+    // Spot checks of the order itself, written out by hand.
+    EXPECT_EQ(one.out.substr(0, 48), "\n||---- GENE g0 ----||\nGENE g0 Warning: even\n\n||");
+    EXPECT_EQ(one.err.substr(0, 16), "note 1\nnote 4\nno");
+    EXPECT_EQ(one.table.substr(0, 18), "g0\t1\ng1\t2\ng2\t3\ng3\t");
+    EXPECT_EQ(one.log.substr(0, 15), "g0\t0\ng1\t1\ng2\t4\n");
+    for (int threads : {2, 3, 8}) {
+        SCOPED_TRACE(threads);
+        expectSame(runGenes(kCount, threads, [](int k) { ordinaryGene(k, kCount); }), one);
+    }
+}
+
+// Gene 5 stops after part of its row, in one of three ways; genes after it,
+// already analysed on other threads, leave no trace.
+void stoppingGene(int k, int how) {
+    if (k != 5) {
+        ordinaryGene(k, 12);
+        return;
+    }
+    std::fprintf(consoleOut(), "\n||---- GENE g5 ----||\n");
+    std::FILE* table = openForAppend("table.txt");
+    std::fprintf(table, "g5\tpartial");
+    if (how == 0) {
+        std::fprintf(consoleOut(), "fail\nError: something in gene 5.\n");
+        kill_VENTARQUILLO();
+    }
+    if (how == 1) nrerror("Sigmatrix in ludcmp");
+    openForAppend("no_such_folder/log.txt");
+}
+
+TEST(OrderedGenes, AStopInTheLoopEndsTheRunAsOnOneThread) {
+    for (int how : {0, 1, 2}) {
+        SCOPED_TRACE(how);
+        const Outcome one = runGenes(12, 1, [how](int k) { stoppingGene(k, how); });
+        EXPECT_EQ(one.status, 1);
+        EXPECT_TRUE(endsWith(one.table, "\ng4\t5\ng5\tpartial")) << one.table;
+        EXPECT_EQ(one.out.find("GENE g6"), std::string::npos);
+        if (how == 0) {
+            EXPECT_TRUE(endsWith(one.out, "\n||---- GENE g5 ----||\nfail\nError: something in gene 5.\n\nVENTARQUILLO was "
+                                          "stopped due to error(s) listed above.\n\n"))
+                << one.out;
+        } else if (how == 1) {
+            // The notes of genes 1 and 4, the three lines of the fatal path,
+            // and wherever it lands, what the command "pause" printed.
+            EXPECT_NE(one.err.find("note 1\nnote 4\nNumerical Recipes run-time error...\nSigmatrix in ludcmp\n"
+                                   "...now exiting to system...\n"),
+                      std::string::npos)
+                << one.err;
+            EXPECT_TRUE(endsWith(one.out, "\n||---- GENE g5 ----||\n")) << one.out;
+        } else {
+            EXPECT_TRUE(endsWith(one.out, "GENE g5 ----||\nCannot create output file.\n\nVENTARQUILLO was stopped due to "
+                                          "error(s) listed above.\n\n"))
+                << one.out;
+        }
+        for (int threads : {2, 4, 8}) {
+            SCOPED_TRACE(threads);
+            expectSame(runGenes(12, threads, [how](int k) { stoppingGene(k, how); }), one);
+        }
+    }
+}
+
+TEST(OrderedGenes, ThreadsFollowOmpNumThreads) {
+    const char* saved = std::getenv("OMP_NUM_THREADS");
+    const std::string keep = saved != nullptr ? saved : "";
+    setenv("OMP_NUM_THREADS", "3", 1);
+    EXPECT_EQ(geneThreads(), 3);
+    setenv("OMP_NUM_THREADS", "2,4", 1);
+    EXPECT_EQ(geneThreads(), 2);
+    unsetenv("OMP_NUM_THREADS");
+    const int cores = geneThreads();
+    EXPECT_GE(cores, 1);
+    setenv("OMP_NUM_THREADS", "0", 1);
+    EXPECT_EQ(geneThreads(), cores);
+    setenv("OMP_NUM_THREADS", "many", 1);
+    EXPECT_EQ(geneThreads(), cores);
+    if (saved != nullptr) setenv("OMP_NUM_THREADS", keep.c_str(), 1);
+    else unsetenv("OMP_NUM_THREADS");
+}
+
+}  // namespace
