@@ -315,7 +315,8 @@ void runGeneLoop(const RunSettings& s, RunData& d) {
     // One workspace per thread; on one thread it reads the genotype file
     // that start-up opened for direct mode.
     std::vector<std::unique_ptr<Workspace>> workspaces;
-    for (int w = 0; w < threads; ++w) workspaces.push_back(std::make_unique<Workspace>(d, threads == 1 ? d.fi : nullptr));
+    for (int w = 0; w < threads; ++w)
+        workspaces.push_back(std::make_unique<Workspace>(d, threads == 1 ? d.fi : nullptr));
     runGenesInOrder(count, threads, [&](int worker, int k) {
         Workspace& ws = *workspaces[static_cast<std::size_t>(worker)];
         if (s.DO_BURDEN == 0) directGene(s, d, ws, k);

@@ -34,10 +34,10 @@ public:
         : analyse_(analyse), count_(count), threads_(threads), window_(4 * threads), slots_(window_) {}
 
     void run() {
-        active_ = threads_;
-        for (int w = 0; w < threads_; ++w) workers_.emplace_back([this, w] { work(w); });
         current_ = this;
         setStopHook(&OrderedGeneRun::quiesceCurrent);
+        active_ = threads_;
+        for (int w = 0; w < threads_; ++w) workers_.emplace_back([this, w] { work(w); });
         for (int k = 0; k < count_; ++k) {
             Slot& slot = slots_[static_cast<std::size_t>(k % window_)];
             {

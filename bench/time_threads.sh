@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Times MLE runs on one thread and on THREADS threads (OMP_NUM_THREADS) and
+# checks that both give the same bytes (console text with its clock lines
+# masked, result table, trait logs):
+#   - the example's direct MLE run (examples/, 318 rows, n1 = 400);
+#   - T5, VT and VC of the primary trait by MLE on the first GENES genes of
+#     the generated data set of bench/gen_genotypes.py (ROWS variants, ten per
+#     gene, x SUBJECTS sequenced subjects, 5 x SUBJECTS non-sequenced values).
+#   usage: bench/time_threads.sh [BUILD_DIR [THREADS [GENES [ROWS [SUBJECTS]]]]]
+# SKIP_EXAMPLE=1 or ONLY="T5 VC" narrow the runs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+threads=${2:-8}
+genes=${3:-32}
+rows=${4:-20000}
+subjects=${5:-2000}
+bin=$(cd "$build" && pwd)/ventarquillo
+data=bench/out/startup_${rows}x${subjects}
+[ -f "$data/geno.txt" ] || python3 bench/gen_genotypes.py "$data" "$rows" "$subjects"
+cat "$data/geno.txt" > /dev/null  # warm the page cache
+work=bench/out/threads_${genes}_of_${rows}x${subjects}
+mkdir -p "$work"
+first=$(cut -f1 "$data/mapping.txt" | awk '!seen[$1]++' | head -n "$genes")
+awk 'NR == FNR { keep[$1]; next } $1 in keep' <(printf '%s\n' "$first") "$data/mapping.txt" > "$work/mapping.txt"
+
+clock='[A-Z][a-z][a-z] [A-Z][a-z][a-z] [ 0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9] [0-9][0-9][0-9][0-9]'
+
+# run DIR LABEL NTHREADS ARGS...: prints the seconds taken.
+run() {
+  local dir=$1 label=$2 n=$3
+  shift 3
+  mkdir -p "$dir/$label.t$n"
+  local t0 t1
+  t0=$(date +%s.%N)
+  (cd "$dir/$label.t$n" && OMP_NUM_THREADS=$n "$bin" "$@" > console.txt)
+  t1=$(date +%s.%N)
+  sed -E -i "s/$clock/<TIME>/" "$dir/$label.t$n/console.txt"
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f", b - a }'
+}
+
+compare() {
+  local dir=$1 label=$2 args
+  shift 2
+  local one many same=identical
+  one=$(run "$dir" "$label" 1 "$@")
+  many=$(run "$dir" "$label" "$threads" "$@")
+  diff -r "$dir/$label.t1" "$dir/$label.t$threads" > /dev/null || same=DIFFERENT
+  awk -v l="$label" -v a="$one" -v b="$many" -v n="$threads" -v s="$same" \
+    'BEGIN { printf "%-14s 1 thread %8.2f s   %d threads %8.2f s   x%.2f   outputs %s\n", l, a, n, b, a / b, s }'
+}
+
+if [ "${SKIP_EXAMPLE:-0}" != 1 ]; then
+  ex=$(pwd)/examples
+  compare bench/out/threads_example direct_MLE -pfile_seq "$ex/pheno_seq_primary.txt" \
+    -pfile_nonseq "$ex/pheno_nonseq.txt" -gfile "$ex/geno.txt" -ofile out.txt -msglog direct
+fi
+d=$(pwd)/$data
+for test in ${ONLY:-T5 VT VC}; do
+  compare "$work" "${test}_MLE" -pfile_seq "$d/pheno_seq.txt" -pfile_nonseq "$d/pheno_nonseq.txt" \
+    -gfile "$d/geno.txt" -mfile "$(pwd)/$work/mapping.txt" -test "$test" -ofile out.txt -msglog "$test"
+done
