@@ -21,7 +21,7 @@ data=bench/out/startup_${rows}x${subjects}
 cat "$data/geno.txt" > /dev/null  # warm the page cache
 work=bench/out/threads_${genes}_of_${rows}x${subjects}
 mkdir -p "$work"
-first=$(cut -f1 "$data/mapping.txt" | awk '!seen[$1]++' | head -n "$genes")
+first=$(awk -v n="$genes" '!seen[$1]++ { print $1; if (++c == n) exit }' "$data/mapping.txt")
 awk 'NR == FNR { keep[$1]; next } $1 in keep' <(printf '%s\n' "$first") "$data/mapping.txt" > "$work/mapping.txt"
 
 clock='[A-Z][a-z][a-z] [A-Z][a-z][a-z] [ 0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9] [0-9][0-9][0-9][0-9]'

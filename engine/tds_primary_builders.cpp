@@ -1,5 +1,6 @@
 #include "engine/tds_primary_builders.h"
 
+#include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -8,6 +9,7 @@
 #include "engine/score_columns.h"
 #include "engine/tds_em.h"
 #include "engine/tds_em_detail.h"
+#include "numerics/console.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
@@ -117,24 +119,17 @@ void primaryScoreSet(const ColumnSource& src, int K, int n, int n10, int n1, int
 
 namespace {
 
-// The null fit of one set of records and design, and the inverse of the
-// nuisance block of its information.  Never changed once built, so the genes
-// that run at the same time can read it together.
-struct NullFitEntry {
+// The records and design of a null fit.
+struct NullFitKey {
     int n = 0, n10 = 0, n1 = 0, p = 0;
     std::vector<int> c10;
     std::vector<double> y10, z;  // z row by row
-    PrimaryNullFit fit;
-    double** inv = nullptr;  // 1-based, order p + n1
-    int nF = 0;
 
-    NullFitEntry() = default;
-    NullFitEntry(const NullFitEntry&) = delete;
-    NullFitEntry& operator=(const NullFitEntry&) = delete;
-    ~NullFitEntry() {
-        if (inv == nullptr) return;
-        release(fit);
-        free_dmatrix(inv, 1, nF, 1, nF);
+    NullFitKey(int n_, int n10_, int n1_, int p_, const int* c10_, const double* y10_, double** z_)
+        : n(n_), n10(n10_), n1(n1_), p(p_), c10(c10_, c10_ + n10_), y10(y10_, y10_ + n10_),
+          z(static_cast<std::size_t>(n1_) * p_) {
+        for (int i = 0; i < n1; ++i)
+            for (int k = 0; k < p; ++k) z[static_cast<std::size_t>(i) * p + k] = z_[i][k];
     }
 
     bool holds(int n_, int n10_, int n1_, int p_, const int* c10_, const double* y10_, double** z_) const {
@@ -147,52 +142,93 @@ struct NullFitEntry {
     }
 };
 
+// The null fit of one set of records and design, and the inverse of the
+// nuisance block of its information.  Never changed once built, so the genes
+// that run at the same time can read it together.
+struct NullFitEntry {
+    std::shared_ptr<const NullFitKey> key;
+    PrimaryNullFit fit;
+    double** inv = nullptr;  // 1-based, order p + n1
+    int nF = 0;
+
+    NullFitEntry() = default;
+    NullFitEntry(const NullFitEntry&) = delete;
+    NullFitEntry& operator=(const NullFitEntry&) = delete;
+    ~NullFitEntry() {
+        if (inv == nullptr) return;
+        release(fit);
+        free_dmatrix(inv, 1, nF, 1, nF);
+    }
+};
+
 }  // namespace
 
-// The entry of the records and design seen last.  The pointer is swapped
-// under the lock; an entry lives as long as a call still uses it.
+// The entry of the records and design seen last, and the records of a fit
+// under way.  Both pointers change only under the lock; an entry lives as
+// long as a call still uses it.
 struct PrimaryNullCache {
     std::mutex lock;
+    std::condition_variable changed;
     std::shared_ptr<const NullFitEntry> entry;
+    std::shared_ptr<const NullFitKey> pending;
 };
 
 namespace {
 
+// A fit under way that will not be finished (its gene stopped): the genes
+// waiting for it fit for themselves.
+struct PendingFit {
+    PrimaryNullCache* cache;
+    std::shared_ptr<const NullFitKey> key;
+
+    void withdraw() {
+        {
+            const std::lock_guard<std::mutex> guard(cache->lock);
+            if (cache->pending == key) cache->pending.reset();
+        }
+        cache->changed.notify_all();
+    }
+    static void release(void* self) { static_cast<PendingFit*>(self)->withdraw(); }
+};
+
 // The cached null fit for these records and design: reused when they are
 // the cached ones (the EM warning is then printed again when that fit
-// reached the cap), else fitted (printing the warning itself) and kept.
-// The fit runs outside the lock; two genes that miss at the same time both
-// fit, with the same result.
+// reached the cap), else fitted (printing the warning itself) and kept.  A
+// call whose records are being fitted by another thread waits for that fit
+// instead of repeating it.
 std::shared_ptr<const NullFitEntry> useCache(PrimaryNullCache* cache, int n, int n10, int n1, int p, int* c10,
                                              double* y10, double** z) {
-    std::shared_ptr<const NullFitEntry> kept;
-    {
-        const std::lock_guard<std::mutex> guard(cache->lock);
-        kept = cache->entry;
+    std::unique_lock<std::mutex> lock(cache->lock);
+    for (;;) {
+        const std::shared_ptr<const NullFitEntry> kept = cache->entry;
+        if (kept != nullptr && kept->key->holds(n, n10, n1, p, c10, y10, z)) {
+            lock.unlock();
+            if (kept->fit.EMconvergeN == tds_detail::kMaxIterations) tds_detail::report_nonconvergence();
+            return kept;
+        }
+        if (cache->pending == nullptr || !cache->pending->holds(n, n10, n1, p, c10, y10, z)) break;
+        cache->changed.wait(lock);
     }
-    if (kept != nullptr && kept->holds(n, n10, n1, p, c10, y10, z)) {
-        if (kept->fit.EMconvergeN == tds_detail::kMaxIterations) tds_detail::report_nonconvergence();
-        return kept;
-    }
+    PendingFit pending{cache, std::make_shared<const NullFitKey>(n, n10, n1, p, c10, y10, z)};
+    cache->pending = pending.key;
+    lock.unlock();
+
     auto fresh = std::make_shared<NullFitEntry>();
-    fresh->n = n;
-    fresh->n10 = n10;
-    fresh->n1 = n1;
-    fresh->p = p;
-    fresh->c10.assign(c10, c10 + n10);
-    fresh->y10.assign(y10, y10 + n10);
-    fresh->z.resize(static_cast<std::size_t>(n1) * p);
-    for (int i = 0; i < n1; ++i)
-        for (int k = 0; k < p; ++k) fresh->z[static_cast<std::size_t>(i) * p + k] = z[i][k];
-    fresh->fit = fitPrimaryNull(n, n10, n1, p, c10, y10, z);
-    fresh->nF = p + n1;
-    fresh->inv = tds_detail::nuisance_inverse(n, n10, n1, p, fresh->fit.sigma11, fresh->fit.phi, fresh->fit.eta,
-                                              fresh->fit.etaW, fresh->fit.qm, y10, c10, z);
+    {
+        const StopRelease release(&PendingFit::release, &pending);
+        fresh->key = pending.key;
+        fresh->fit = fitPrimaryNull(n, n10, n1, p, c10, y10, z);
+        fresh->nF = p + n1;
+        fresh->inv = tds_detail::nuisance_inverse(n, n10, n1, p, fresh->fit.sigma11, fresh->fit.phi, fresh->fit.eta,
+                                                  fresh->fit.etaW, fresh->fit.qm, y10, c10, z);
+    }
     std::shared_ptr<const NullFitEntry> built = std::move(fresh);
     {
         const std::lock_guard<std::mutex> guard(cache->lock);
         cache->entry = built;
+        if (cache->pending == pending.key) cache->pending.reset();
     }
+    cache->changed.notify_all();
     return built;
 }
 

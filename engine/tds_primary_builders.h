@@ -46,7 +46,8 @@ void EM_prim_MULTI(int n, int n10, int n1, int p, int N_SNP, int* c10, double* y
 // cap (printed at every call, as the builders above print it), is bit for
 // bit that of the builders above; only the rows of the tested columns are
 // formed per call.  Calls on several threads may share one cache: the kept
-// fit is never changed, only replaced.
+// fit is never changed, only replaced, and a call whose records another
+// thread is fitting waits for that fit.
 struct PrimaryNullCache;
 PrimaryNullCache* newPrimaryNullCache();
 void freePrimaryNullCache(PrimaryNullCache* cache);

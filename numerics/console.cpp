@@ -5,6 +5,7 @@
 namespace {
 
 thread_local GeneConsole* gene_console = nullptr;
+thread_local StopRelease* newest_release = nullptr;
 void (*stop_hook)() = nullptr;
 
 }  // namespace
@@ -28,8 +29,19 @@ void endProcessAfterStop(bool pause) {
     std::exit(1);
 }
 
+StopRelease::StopRelease(void (*release)(void*), void* context)
+    : release_(release), context_(context), previous_(newest_release) {
+    newest_release = this;
+}
+
+StopRelease::~StopRelease() { newest_release = previous_; }
+
 void stopRun(bool pause) {
-    if (gene_console != nullptr) gene_console->stop(pause);
+    if (gene_console != nullptr) {
+        for (StopRelease* r = newest_release; r != nullptr; r = r->previous_) r->release_(r->context_);
+        newest_release = nullptr;
+        gene_console->stop(pause);
+    }
     if (stop_hook != nullptr) stop_hook();
     endProcessAfterStop(pause);
 }

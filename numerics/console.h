@@ -49,4 +49,22 @@ void setStopHook(void (*hook)());
 // The end of a stop, for the gene loop: optionally "pause", then exit 1.
 [[noreturn]] void endProcessAfterStop(bool pause);
 
+// While alive, `release` is registered on the calling thread: when a stop
+// inside a gene task hands over to the gene loop, the thread is kept where it
+// stopped, so it first runs the releases registered on it (newest first),
+// for instance to wake threads that wait for work it had taken on.
+class StopRelease {
+public:
+    StopRelease(void (*release)(void*), void* context);
+    ~StopRelease();
+    StopRelease(const StopRelease&) = delete;
+    StopRelease& operator=(const StopRelease&) = delete;
+
+private:
+    void (*release_)(void*);
+    void* context_;
+    StopRelease* previous_;
+    friend void stopRun(bool);
+};
+
 #endif

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -148,6 +150,49 @@ TEST(OrderedGenes, AStopInTheLoopEndsTheRunAsOnOneThread) {
             SCOPED_TRACE(threads);
             expectSame(runGenes(12, threads, [how](int k) { stoppingGene(k, how); }), one);
         }
+    }
+}
+
+// Gene 2 takes on work that gene 3 waits for, then stops; the release it
+// registered lets gene 3 go on, so the run ends instead of hanging (on one
+// thread gene 3 never starts).
+struct SharedWork {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool taken = false, withdrawn = false;
+    static void withdraw(void* self) {
+        auto* w = static_cast<SharedWork*>(self);
+        {
+            const std::lock_guard<std::mutex> guard(w->lock);
+            w->withdrawn = true;
+        }
+        w->changed.notify_all();
+    }
+};
+
+TEST(OrderedGenes, AStoppedGeneReleasesTheGenesWaitingForIt) {
+    for (int threads : {1, 4}) {
+        SCOPED_TRACE(threads);
+        SharedWork work;
+        const Outcome o = runGenes(6, threads, [&work](int k) {
+            std::fprintf(consoleOut(), "gene %d\n", k);
+            if (k == 2) {
+                const StopRelease release(&SharedWork::withdraw, &work);
+                {
+                    const std::lock_guard<std::mutex> guard(work.lock);
+                    work.taken = true;
+                }
+                work.changed.notify_all();
+                std::fprintf(consoleOut(), "fail\n");
+                kill_VENTARQUILLO();
+            }
+            if (k == 3) {
+                std::unique_lock<std::mutex> lock(work.lock);
+                work.changed.wait(lock, [&work] { return work.taken && work.withdrawn; });
+            }
+        });
+        EXPECT_EQ(o.status, 1);
+        EXPECT_EQ(o.out, "gene 0\ngene 1\ngene 2\nfail\n\nVENTARQUILLO was stopped due to error(s) listed above.\n\n");
     }
 }
 

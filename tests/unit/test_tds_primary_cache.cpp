@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/tds_primary_builders.h"
@@ -64,8 +65,9 @@ struct Out {
 
 enum class Family { Vt, Skat, Multi };
 
-// One builder call, cached (cache != nullptr) or not.
-Out call(PrimaryNullCache* cache, Family f, Records& d, const Rows& x, int MODEL) {
+// One builder call, cached (cache != nullptr) or not; capture: take what it
+// prints on standard output (one thread at a time only).
+Out call(PrimaryNullCache* cache, Family f, Records& d, const Rows& x, int MODEL, bool capture = true) {
     const int n1 = d.n1, n10 = static_cast<int>(d.y10.size()), nsnp = static_cast<int>(x[0].size()), p = 2;
     std::vector<double> q(nsnp), maf(nsnp), thresh;
     for (int j = 0; j < nsnp; ++j) {
@@ -85,7 +87,7 @@ Out call(PrimaryNullCache* cache, Family f, Records& d, const Rows& x, int MODEL
     o.mac.assign(K, 0);
     o.mai.assign(K, 0);
     const int n = d.n();
-    testing::internal::CaptureStdout();
+    if (capture) testing::internal::CaptureStdout();
     if (f == Family::Vt && cache)
         EM_prim_VTtest_fixThresh2_cached(cache, MODEL, n, n10, n1, p, nsnp, d.c10.data(), d.y10.data(), X, Z, K,
                                          thresh.data(), maf.data(), q.data(), 1, o.mac.data(), o.mai.data(),
@@ -106,7 +108,7 @@ Out call(PrimaryNullCache* cache, Family f, Records& d, const Rows& x, int MODEL
     else
         EM_prim_MULTI(n, n10, n1, p, nsnp, d.c10.data(), d.y10.data(), X, Z, K, W, q.data(), 1, o.mac.data(),
                       o.mai.data(), &o.n_work, o.U.data(), cov, &o.count);
-    o.printed = testing::internal::GetCapturedStdout();
+    if (capture) o.printed = testing::internal::GetCapturedStdout();
     for (int k = 0; k < K; ++k)
         for (int l = 0; l < K; ++l) o.cov.push_back(cov[k][l]);
     free_dmatrix(cov, 0, K - 1, 0, K - 1);
@@ -157,6 +159,35 @@ TEST(TdsPrimaryCache, EveryFamilyAndGeneMatchesTheBuildersThatFitThemselves) {
         nonzero += plain.n_work;
     }
     EXPECT_GT(nonzero, 10);  // the comparison covered real scores
+    freePrimaryNullCache(cache);
+}
+
+TEST(TdsPrimaryCache, ThreadsSharingOneCacheGetTheResultsOfOneThread) {
+    // Two sets of records in turn on eight threads: calls that meet a fit
+    // under way for their records wait for it, others fit and replace.
+    Lcg r{11};
+    Records d[2] = {makeRecords(r, 30, 20, 0.2), makeRecords(r, 30, 20, 0.6)};
+    constexpr int kGenes = 24;
+    std::vector<Rows> x;
+    std::vector<Out> plain;
+    for (int gene = 0; gene < kGenes; ++gene) {
+        x.push_back(genotypes(r, 30, 1 + gene % 4));
+        plain.push_back(call(nullptr, Family::Skat, d[gene % 2], x.back(), 1, false));
+    }
+    PrimaryNullCache* cache = newPrimaryNullCache();
+    std::vector<Out> cached(kGenes);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&, t] {
+            Records own[2] = {d[0], d[1]};
+            for (int gene = t; gene < kGenes; gene += 8)
+                cached[gene] = call(cache, Family::Skat, own[gene % 2], x[gene], 1, false);
+        });
+    for (std::thread& t : threads) t.join();
+    for (int gene = 0; gene < kGenes; ++gene) {
+        SCOPED_TRACE(gene);
+        expectSame(cached[gene], plain[gene]);
+    }
     freePrimaryNullCache(cache);
 }
 
