@@ -6,6 +6,9 @@
 #   - T5, VT and VC of the primary trait by MLE on the first GENES genes of
 #     the generated data set of bench/gen_genotypes.py (ROWS variants, ten per
 #     gene, x SUBJECTS sequenced subjects, 5 x SUBJECTS non-sequenced values).
+# For the generated data a run of the first gene alone on one thread gives
+# the part of a run that does not grow with the genes (start-up, the one null
+# fit of VT and VC); "per gene" is the speed-up of the rest.
 #   usage: bench/time_threads.sh [BUILD_DIR [THREADS [GENES [ROWS [SUBJECTS]]]]]
 # SKIP_EXAMPLE=1 or ONLY="T5 VC" narrow the runs.
 set -euo pipefail
@@ -23,6 +26,7 @@ work=bench/out/threads_${genes}_of_${rows}x${subjects}
 mkdir -p "$work"
 first=$(awk -v n="$genes" '!seen[$1]++ { print $1; if (++c == n) exit }' "$data/mapping.txt")
 awk 'NR == FNR { keep[$1]; next } $1 in keep' <(printf '%s\n' "$first") "$data/mapping.txt" > "$work/mapping.txt"
+awk 'NR == 1 { g = $1 } $1 == g' "$work/mapping.txt" > "$work/mapping_first.txt"
 
 clock='[A-Z][a-z][a-z] [A-Z][a-z][a-z] [ 0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9] [0-9][0-9][0-9][0-9]'
 
@@ -39,24 +43,30 @@ run() {
   awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f", b - a }'
 }
 
+# compare DIR LABEL FIXED ARGS...: FIXED is the seconds of the part that
+# does not grow with the genes (0 when not measured).
 compare() {
-  local dir=$1 label=$2 args
-  shift 2
+  local dir=$1 label=$2 fixed=$3
+  shift 3
   local one many same=identical
   one=$(run "$dir" "$label" 1 "$@")
   many=$(run "$dir" "$label" "$threads" "$@")
   diff -r "$dir/$label.t1" "$dir/$label.t$threads" > /dev/null || same=DIFFERENT
-  awk -v l="$label" -v a="$one" -v b="$many" -v n="$threads" -v s="$same" \
-    'BEGIN { printf "%-14s 1 thread %8.2f s   %d threads %8.2f s   x%.2f   outputs %s\n", l, a, n, b, a / b, s }'
+  awk -v l="$label" -v a="$one" -v b="$many" -v n="$threads" -v s="$same" -v f="$fixed" \
+    'BEGIN { printf "%-14s 1 thread %8.2f s   %d threads %8.2f s   x%.2f", l, a, n, b, a / b
+             if (f > 0) printf "   (one gene %.2f s; per gene x%.2f)", f, (a - f) / (b - f)
+             printf "   outputs %s\n", s }'
 }
 
 if [ "${SKIP_EXAMPLE:-0}" != 1 ]; then
   ex=$(pwd)/examples
-  compare bench/out/threads_example direct_MLE -pfile_seq "$ex/pheno_seq_primary.txt" \
+  compare bench/out/threads_example direct_MLE 0 -pfile_seq "$ex/pheno_seq_primary.txt" \
     -pfile_nonseq "$ex/pheno_nonseq.txt" -gfile "$ex/geno.txt" -ofile out.txt -msglog direct
 fi
 d=$(pwd)/$data
 for test in ${ONLY:-T5 VT VC}; do
-  compare "$work" "${test}_MLE" -pfile_seq "$d/pheno_seq.txt" -pfile_nonseq "$d/pheno_nonseq.txt" \
-    -gfile "$d/geno.txt" -mfile "$(pwd)/$work/mapping.txt" -test "$test" -ofile out.txt -msglog "$test"
+  args=(-pfile_seq "$d/pheno_seq.txt" -pfile_nonseq "$d/pheno_nonseq.txt" -gfile "$d/geno.txt" -test "$test"
+    -ofile out.txt -msglog "$test")
+  fixed=$(run "$work" "${test}_first" 1 "${args[@]}" -mfile "$(pwd)/$work/mapping_first.txt")
+  compare "$work" "${test}_MLE" "$fixed" "${args[@]}" -mfile "$(pwd)/$work/mapping.txt"
 done
