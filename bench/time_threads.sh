@@ -6,9 +6,10 @@
 #   - T5, VT and VC of the primary trait by MLE on the first GENES genes of
 #     the generated data set of bench/gen_genotypes.py (ROWS variants, ten per
 #     gene, x SUBJECTS sequenced subjects, 5 x SUBJECTS non-sequenced values).
-# For the generated data a run of the first gene alone on one thread gives
-# the part of a run that does not grow with the genes (start-up, the one null
-# fit of VT and VC); "per gene" is the speed-up of the rest.
+# For the generated data a run of the first gene alone on one thread gives,
+# with the one-thread run of all GENES genes, the time of one gene and the
+# part of a run that does not grow with the genes (start-up, the one null fit
+# of VT and VC); "per gene" is the speed-up of the rest.
 #   usage: bench/time_threads.sh [BUILD_DIR [THREADS [GENES [ROWS [SUBJECTS]]]]]
 # SKIP_EXAMPLE=1 or ONLY="T5 VC" narrow the runs.
 set -euo pipefail
@@ -43,8 +44,8 @@ run() {
   awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f", b - a }'
 }
 
-# compare DIR LABEL FIXED ARGS...: FIXED is the seconds of the part that
-# does not grow with the genes (0 when not measured).
+# compare DIR LABEL FIRST ARGS...: FIRST is the seconds of a one-thread run
+# of the first gene alone (0 when not measured).
 compare() {
   local dir=$1 label=$2 fixed=$3
   shift 3
@@ -52,9 +53,12 @@ compare() {
   one=$(run "$dir" "$label" 1 "$@")
   many=$(run "$dir" "$label" "$threads" "$@")
   diff -r "$dir/$label.t1" "$dir/$label.t$threads" > /dev/null || same=DIFFERENT
-  awk -v l="$label" -v a="$one" -v b="$many" -v n="$threads" -v s="$same" -v f="$fixed" \
+  awk -v l="$label" -v a="$one" -v b="$many" -v n="$threads" -v s="$same" -v f1="$fixed" -v g="$genes" \
     'BEGIN { printf "%-14s 1 thread %8.2f s   %d threads %8.2f s   x%.2f", l, a, n, b, a / b
-             if (f > 0) printf "   (one gene %.2f s; per gene x%.2f)", f, (a - f) / (b - f)
+             if (f1 > 0) {
+               per = (a - f1) / (g - 1); f = f1 - per
+               printf "   (fixed %.2f s, %.3f s per gene; per gene x%.2f)", f, per, (a - f) / (b - f)
+             }
              printf "   outputs %s\n", s }'
 }
 
