@@ -8,6 +8,7 @@
 #include "numerics/multivariate_normal.h"
 #include "numerics/normal_max_tail.h"
 #include "numerics/offset_arrays.h"
+#include "equicorrelation.h"
 #include "normal_reference.h"
 
 namespace ref = normal_reference;
@@ -29,19 +30,6 @@ struct Scores {
     void combine(int method, double* T, double* p, int* inform) {
         DRENNIK_metaPval_v2(method, n, U.data(), V, w.data(), T, p, inform);
     }
-};
-
-// 1-based equicorrelated correlation matrix for mvn_pvalue.
-struct Corr {
-    int n;
-    double** S;
-    Corr(int n_, double rho) : n(n_), S(dmatrix(1, n_, 1, n_)) {
-        for (int i = 1; i <= n; ++i)
-            for (int j = 1; j <= n; ++j) S[i][j] = i == j ? 1.0 : rho;
-    }
-    ~Corr() { free_dmatrix(S, 1, n, 1, n); }
-    Corr(const Corr&) = delete;
-    Corr& operator=(const Corr&) = delete;
 };
 
 double two_sided(double t) { return std::erfc(t / std::sqrt(2.0)); }

@@ -13,21 +13,9 @@
 #include "engine/pvalue_combination.h"
 #include "numerics/normal_max_tail.h"
 #include "numerics/offset_arrays.h"
+#include "equicorrelation.h"
 
 namespace {
-
-// 1-based correlation matrix.
-struct Corr {
-    int n;
-    double** S;
-    Corr(int n_, double rho) : n(n_), S(dmatrix(1, n_, 1, n_)) {
-        for (int i = 1; i <= n; ++i)
-            for (int j = 1; j <= n; ++j) S[i][j] = i == j ? 1.0 : rho;
-    }
-    ~Corr() { free_dmatrix(S, 1, n, 1, n); }
-    Corr(const Corr&) = delete;
-    Corr& operator=(const Corr&) = delete;
-};
 
 // Scores (variance v on the diagonal, covariance c elsewhere) for
 // DRENNIK_metaPval_v2, 0-based.
