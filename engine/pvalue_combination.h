@@ -29,8 +29,8 @@
 // No valid component: *pvalue = -999.0.  Under methods 0 and 1, *T is then
 // -999.0 as well; under method 2, *T and *inform are left as they were.
 //
-// method 1: *inform = 0, or the number (1, 2, 3) of the accuracy stage of
-//   mvn_pvalue that failed.  Of two components whose correlation is within
+// method 1: *inform = 0, or the flag of mvn_pvalue (1 the first stage failed,
+//   2 the tail method ran out of budget).  Of two components whose correlation is within
 //   1e-10 of 1 the later one is left out of the integration; *T still comes
 //   from every valid component.  A variance or a correlation of the valid
 //   components that is not finite: *T and *pvalue NaN, *inform = 1, whatever
@@ -59,8 +59,8 @@ int max_statistic_components(int n_thresh, double** V);
 //   to a relative error of 1 % (three standard errors); when its budget runs
 //   out first *inform = 2 and its estimate is returned.  One component gives
 //   the two-sided normal tail exactly; for two components the bivariate
-//   closed form of stage 1 stands while it is at least 1e-8.  The result is
-//   at least DBL_MIN.
+//   closed form of stage 1 stands while it is at least 1e-8.  A tail value
+//   is at least DBL_MIN.
 // *inform is never set to 0 here.  More than 20 components cannot be
 // integrated: the result is then 1.0 with *inform = 1.
 double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform);
