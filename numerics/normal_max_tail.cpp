@@ -92,7 +92,7 @@ double log_normal_upper(double t) {
 double maxnormal_tail(int n, double t, double** R, double releps, double* relerr, int* inform) {
     *relerr = 0.0;
     *inform = 0;
-    if (std::isnan(t)) {
+    if (std::isnan(t) || n < 1) {
         *inform = 1;
         return std::numeric_limits<double>::quiet_NaN();
     }

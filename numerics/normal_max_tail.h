@@ -38,8 +38,8 @@ double log_normal_upper(double t);
 //
 // The result is in [DBL_MIN, 1]: t <= 0 gives 1; a probability below the
 // smallest normal double (t above about 37.5) is returned as DBL_MIN, with
-// *relerr = 0 and *inform = 0.  A t that is not a number gives NaN with
-// *inform = 1.
+// *relerr = 0 and *inform = 0.  A t that is not a number, or n < 1, gives NaN
+// with *inform = 1.
 double maxnormal_tail(int n, double t, double** R, double releps, double* relerr, int* inform);
 
 #endif

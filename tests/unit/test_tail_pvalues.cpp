@@ -7,11 +7,13 @@
 
 #include <cfloat>
 #include <cmath>
+#include <initializer_list>
 #include <utility>
 #include <vector>
 
 #include "engine/pvalue_combination.h"
 #include "numerics/normal_max_tail.h"
+#include "numerics/quadratic_form_tail.h"
 #include "numerics/offset_arrays.h"
 #include "equicorrelation.h"
 
@@ -183,4 +185,19 @@ TEST(VarianceComponentTail, UnequalEigenvalues) {
     int inform = -1;
     EXPECT_EQ(s.combine(2, &inform), DBL_MIN);
     EXPECT_EQ(inform, 0);
+}
+
+TEST(VarianceComponentTail, SaddlepointBelowAtAndAboveTheMean) {
+    // Used after a fault of Davies' algorithm wherever the statistic lies:
+    // Q = chi2_4 (mean 4), P(Q > q) = exp(-q/2) (1 + q/2).
+    const double lambda[4] = {1.0, 1.0, 1.0, 1.0};
+    for (double q : {0.5, 2.0, 4.0, 4.00001, 6.0, 12.0}) {
+        const double want = std::exp(-q / 2) * (1 + q / 2);
+        EXPECT_NEAR(qf_saddlepoint_upper(4, lambda, q) / want, 1.0, 0.002) << "q=" << q;
+    }
+    EXPECT_EQ(qf_saddlepoint_upper(4, lambda, 0.0), 1.0);
+    EXPECT_EQ(qf_saddlepoint_upper(4, lambda, -3.0), 1.0);
+    EXPECT_TRUE(std::isnan(qf_saddlepoint_upper(4, lambda, INFINITY)));
+    const double bad[2] = {1.0, 0.0};
+    EXPECT_TRUE(std::isnan(qf_saddlepoint_upper(2, bad, 3.0)));
 }
