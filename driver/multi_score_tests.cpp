@@ -234,24 +234,28 @@ const char* testLabel(Family f) {
 // The result block of one analysis: the combination of its usable columns
 // into a statistic and a p-value (writeCombinedBlock decides the cells), or
 // "Var_Null" when there is nothing to combine: no usable column, more than
-// 19 for the customized test, or more than the 20 that the multivariate
-// normal integration takes for VT (thresholds from the mapping file; a
+// 19 for the customized test, or, for VT, more than the 20 components that
+// the multivariate normal integration takes once perfectly correlated
+// duplicate thresholds are left out (thresholds from the mapping file; a
 // console line says so).  T and inform are reset before every combination,
 // so that no value of an earlier analysis can stand in a block.
 void writeResultBlock(std::FILE* out, const GeneData& g, const GeneColumns& c, Scores& sc) {
-    const int limit = c.family == Family::Customized ? kMaxCustomizedColumns
-                      : c.family == Family::VT       ? kMaxIntegratedColumns
-                                                     : std::numeric_limits<int>::max();
     if (c.n_work < 1) {
         writeMultiBlockNull(out);
         return;
     }
-    if (c.n_work > limit) {
-        if (c.family == Family::VT)
-            std::printf("GENE %s Warning: %d usable VT thresholds exceed the limit of %d; no p-value is computed.\n",
-                        g.geneID.c_str(), c.n_work, kMaxIntegratedColumns);
+    if (c.family == Family::Customized && c.n_work > kMaxCustomizedColumns) {
         writeMultiBlockNull(out);
         return;
+    }
+    if (c.family == Family::VT && c.n_work > kMaxIntegratedColumns) {
+        const int kept = max_statistic_components(c.K, sc.cov);
+        if (kept > kMaxIntegratedColumns) {
+            std::printf("GENE %s Warning: %d usable VT thresholds exceed the limit of %d; no p-value is computed.\n",
+                        g.geneID.c_str(), kept, kMaxIntegratedColumns);
+            writeMultiBlockNull(out);
+            return;
+        }
     }
     const int method = c.family == Family::VC ? 2 : 1;
     double T = std::numeric_limits<double>::quiet_NaN();
