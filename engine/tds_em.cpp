@@ -781,12 +781,26 @@ void em_full_fit(int n, int n10, int n1, int p, const int* c10, const double* y1
     for (int r = 0; r < q; ++r)
         for (int c = 0; c < q; ++c) cov[r + 1][c + 1] = info.Q1[r][c];
     release(info);
-    invv(cov, q);
+
+    // Only the top (p + 2) x (p + 2) block of the inverse is reported: the
+    // matrix is factored once and solved for the unit vectors of its first
+    // p + 2 columns, each exactly as invv solves it (lubksb on the same
+    // factors), so these entries are those of the whole inverse, bit for bit.
+    const int kept = p + 2;
+    int* indx = ivector(1, q);
+    double* col = dvector(1, q);
+    ludcmp(cov, q, indx);
+    for (int c = 0; c < kept; ++c) {
+        for (int r = 1; r <= q; ++r) col[r] = 0.0;
+        col[c + 1] = 1.0;
+        lubksb(cov, q, indx, col);
+        for (int r = 0; r < kept; ++r) prim_cov[r][c] = col[r + 1];
+    }
+    free_dvector(col, 1, q);
+    free_ivector(indx, 1, q);
 
     for (int k = 0; k <= p; ++k) prim_est[k] = eta[k];
     prim_est[p + 1] = sigma11;
-    for (int r = 0; r <= p + 1; ++r)
-        for (int c = 0; c <= p + 1; ++c) prim_cov[r][c] = cov[r + 1][c + 1];
 
     free_dmatrix(cov, 1, q, 1, q);
     free_dmatrix(phi, 0, n10 - 1, 0, n1 - 1);
