@@ -61,7 +61,7 @@ namespace tds_detail {
 
 void report_nonconvergence() { std::printf("\nEM_quan Warning: EM iteration NOT converge!\n"); }
 
-void em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, double** w, double* eta,
+bool em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, double** w, double* eta,
             double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN, double tolerance,
             int max_iterations) {
     const int n0 = n10 - n1;
@@ -103,6 +103,7 @@ void em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, do
         etaW[j] = fit;
     }
     *EMconvergeN = 0;
+    bool warned = false;
     const double dn = n;
 
     for (int t = 0; t < max_iterations; ++t) {
@@ -186,6 +187,7 @@ void em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, do
         for (int j = 0; j < n1; ++j) qm_0[j] = qm[j];
         if (t == max_iterations - 1) {
             report_nonconvergence();
+            warned = true;
             *EMconvergeN = max_iterations;
             break;
         }
@@ -206,6 +208,7 @@ void em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, do
     free_dvector(qm_0, 0, n1 - 1);
     free_dvector(fm_n0, 0, n0 - 1);
     free_dmatrix(post, 0, n1 - 1, 0, n0 - 1);
+    return warned;
 }
 
 }  // namespace tds_detail
@@ -757,15 +760,20 @@ void getUCOV_prim_given_nuisance(int n, int n10, int n1, int m, int m1, double s
     free_dmatrix(Q11, 0, rows - 1, 0, m);
 }
 
-void em_full_fit(int n, int n10, int n1, int p, const int* c10, const double* y10, const double* g,
-                 double** z, double* prim_est, double** prim_cov, int* convergeN, double tolerance,
-                 int max_iterations) {
-    const int m = p + 1;
-    double** GZ = dmatrix(0, n1 - 1, 0, m - 1);
+double** burden_design(int n1, int p, const double* g, double** z) {
+    double** GZ = dmatrix(0, n1 - 1, 0, p);
     for (int j = 0; j < n1; ++j) {
         GZ[j][0] = g[j];
         for (int k = 0; k < p; ++k) GZ[j][k + 1] = z[j][k];
     }
+    return GZ;
+}
+
+void em_full_fit(int n, int n10, int n1, int p, const int* c10, const double* y10, const double* g,
+                 double** z, double* prim_est, double** prim_cov, int* convergeN, double tolerance,
+                 int max_iterations) {
+    const int m = p + 1;
+    double** GZ = burden_design(n1, p, g, z);
     double* eta = dvector(0, m - 1);
     double* qm = dvector(0, n1 - 1);
     double* etaW = dvector(0, n1 - 1);
