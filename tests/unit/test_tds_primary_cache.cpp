@@ -55,6 +55,26 @@ Records makeRecords(Lcg& r, int n1, int n0, double shift) {
     return d;
 }
 
+// Six sequenced subjects on a line and 300 non-sequenced values (three
+// subjects each) from far upwards: the point weights creep, and the EM meets
+// its cap when far is 8.0, the tolerance in its very last iteration when far
+// is 5.1925.
+Records creepingRecords(double far) {
+    Lcg r{3};
+    Records d;
+    d.n1 = 6;
+    for (int i = 0; i < 6; ++i) {
+        d.y10.push_back(r.next() * 2.0 - 1.0);
+        d.c10.push_back(1);
+        d.z.push_back({1.0, static_cast<double>(i)});
+    }
+    for (int k = 0; k < 300; ++k) {
+        d.y10.push_back(far + 0.004 * k);
+        d.c10.push_back(3);
+    }
+    return d;
+}
+
 struct Out {
     std::vector<double> U;
     std::vector<double> cov;
@@ -164,18 +184,7 @@ TEST(TdsPrimaryCache, EveryFamilyAndGeneMatchesTheBuildersThatFitThemselves) {
 TEST(TdsPrimaryCache, ANullFitStoppedAtTheCapWarnsAtEveryCall) {
     // Six sequenced subjects on a line and a mass of non-sequenced values far
     // above them: the point weights creep and the EM meets its cap.
-    Lcg r{3};
-    Records d;
-    d.n1 = 6;
-    for (int i = 0; i < 6; ++i) {
-        d.y10.push_back(r.next() * 2.0 - 1.0);
-        d.c10.push_back(1);
-        d.z.push_back({1.0, static_cast<double>(i)});
-    }
-    for (int k = 0; k < 300; ++k) {
-        d.y10.push_back(8.0 + 0.004 * k);
-        d.c10.push_back(3);
-    }
+    Records d = creepingRecords(8.0);
     const Rows x = {{1, 0}, {0, 1}, {1, 0}, {0, 2}, {1, 0}, {0, 1}};
     PrimaryNullCache* cache = newPrimaryNullCache();
     for (int call_no = 0; call_no < 3; ++call_no) {
@@ -246,18 +255,7 @@ TEST(TdsPrimaryCache, TheSingleBurdenScoreTestMatchesTheTestThatFitsItself) {
 }
 
 TEST(TdsPrimaryCache, TheSingleBurdenScoreTestRepeatsTheWarningOfANullFitAtTheCap) {
-    Lcg r{3};
-    Records d;
-    d.n1 = 6;
-    for (int i = 0; i < 6; ++i) {
-        d.y10.push_back(r.next() * 2.0 - 1.0);
-        d.c10.push_back(1);
-        d.z.push_back({1.0, static_cast<double>(i)});
-    }
-    for (int k = 0; k < 300; ++k) {
-        d.y10.push_back(8.0 + 0.004 * k);
-        d.c10.push_back(3);
-    }
+    Records d = creepingRecords(8.0);
     std::vector<double> g = {1, 0, 1, 0, 2, 0};
     PrimaryNullCache* cache = newPrimaryNullCache();
     for (int call_no = 0; call_no < 3; ++call_no) {
@@ -274,18 +272,7 @@ TEST(TdsPrimaryCache, ANullFitThatConvergesInItsLastAllowedIterationNeverWarns) 
     // As above with the mass of non-sequenced values nearer: the EM meets the
     // tolerance in iteration 2000 exactly, reports 2000 and prints nothing;
     // a count of 2000 alone does not tell a warning to repeat.
-    Lcg r{3};
-    Records d;
-    d.n1 = 6;
-    for (int i = 0; i < 6; ++i) {
-        d.y10.push_back(r.next() * 2.0 - 1.0);
-        d.c10.push_back(1);
-        d.z.push_back({1.0, static_cast<double>(i)});
-    }
-    for (int k = 0; k < 300; ++k) {
-        d.y10.push_back(5.1925 + 0.004 * k);
-        d.c10.push_back(3);
-    }
+    Records d = creepingRecords(5.1925);
     const Rows x = {{1, 0}, {0, 1}, {1, 0}, {0, 2}, {1, 0}, {0, 1}};
     std::vector<double> g = {1, 0, 1, 0, 2, 0};
     PrimaryNullCache* cache = newPrimaryNullCache();
