@@ -74,7 +74,7 @@ void run(int n1) {
     const double t_fit = seconds_since(t0);
     double** low = dmatrix(0, p + 1, 0, p + 1);
     t0 = std::chrono::steady_clock::now();
-    woodbury_full_fit_cov(n, n10, n1, p, c10.data(), y10.data(), GZ, eta.data(), s, qm.data(), etaW.data(), phi, low);
+    woodbury_full_fit_cov(n, n10, n1, p, c10.data(), y10.data(), GZ, s, qm.data(), etaW.data(), phi, low);
     const double t_low = seconds_since(t0);
 
     double worst = 0.0, worst_diag = 0.0;

@@ -26,11 +26,10 @@
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
 
-// GZ[n1][p+1] the design (burden first) of the fit (eta[p+1], s, qm, etaW,
+// GZ[n1][p+1] the design (burden first) of the fit (s, qm, etaW,
 // phi[n10][n1]); prim_cov[p+2][p+2] receives the block.
 inline void woodbury_full_fit_cov(int n, int n10, int n1, int p, const int* c10, const double* y10, double** GZ,
-                                  const double* eta, double s, const double* qm, const double* etaW, double** phi,
-                                  double** prim_cov) {
+                                  double s, const double* qm, const double* etaW, double** phi, double** prim_cov) {
     const int m = p + 1;  // coefficients; sigma11 at index m
     const int k = m + 1;  // order of A
     const int n0 = n10 - n1;
@@ -171,7 +170,6 @@ inline void woodbury_full_fit_cov(int n, int n10, int n1, int p, const int* c10,
     for (int a = 0; a < k; ++a)
         for (int b = 0; b < k; ++b) prim_cov[a][b] = S[a + 1][b + 1];
     free_dmatrix(S, 1, k, 1, k);
-    (void)eta;
 }
 
 #endif
