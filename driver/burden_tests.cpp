@@ -4,6 +4,7 @@
 #include <climits>
 #include <vector>
 
+#include "driver/null_fit_cache.h"
 #include "driver/output.h"
 #include "driver/transforms.h"
 #include "engine/driver_support.h"
@@ -220,7 +221,8 @@ void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const Kep
         EM_quan2_time(g.n, g.n10, n1p, p1, g.c10, g.y10, x, g.z1, d.prim_est, d.prim_cov, &r.NCOV);
         r.beta_est = d.prim_est[0];
         r.beta_se = std::sqrt(d.prim_cov[0][0]);
-        scoreTest_MLE_Prim(g.n, g.n10, n1p, p1, g.c10, g.y10, x, g.z1, &r.U, &r.V, &r.T, &r.NCOV);
+        scoreTest_MLE_Prim_cached(runNullFitCache(), g.n, g.n10, n1p, p1, g.c10, g.y10, x, g.z1, &r.U, &r.V, &r.T,
+                                  &r.NCOV);
         if (finiteStatistic(r.T)) r.pvalue = gammq(0.5, r.T * r.T * 0.5);
     } else {
         leastSquaresBlock(n1p, p1, g.y10, x, g.z1, r);

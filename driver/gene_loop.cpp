@@ -9,6 +9,7 @@
 #include "driver/gene_data.h"
 #include "driver/genotype_rows.h"
 #include "driver/multi_score_tests.h"
+#include "driver/null_fit_cache.h"
 #include "driver/weight_file.h"
 #include "engine/stop.h"
 #include "numerics/offset_arrays.h"
@@ -246,5 +247,5 @@ void testMode(const RunSettings& s, RunData& d) {
 void runGeneLoop(const RunSettings& s, RunData& d) {
     if (s.DO_BURDEN == 0) directMode(s, d);
     else testMode(s, d);
-    if (s.DO_BURDEN >= 4) finishMultiScoreTests();
+    releaseRunNullFitCache();
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/null_fit_cache.h"
 #include "driver/output.h"
 #include "driver/transforms.h"
 #include "engine/least_squares.h"
@@ -27,11 +28,6 @@ constexpr int kMaxIntegratedColumns = 20;
 constexpr int kMaxCustomizedColumns = 19;
 
 enum class Family { VT, VC, Customized };
-
-// The primary trait's null fit under MLE depends only on the pooled records
-// and the design, the same for every gene of a run: the builders keep it, and
-// the inverse of the nuisance block of its information, from gene to gene.
-PrimaryNullCache* primaryNullCache = nullptr;
 
 // The gene's score columns and the arrays that every builder call of the
 // gene fills (K columns).
@@ -138,8 +134,7 @@ void callBuilder(const RunSettings& s, const RunData& d, GeneData& g, const Anal
     int* nw = &c.n_work;
     int NCOV = 0;  // the iteration count of the TDS fits is not reported by these tests
     if (!a.secondary && a.mle) {
-        if (primaryNullCache == nullptr) primaryNullCache = newPrimaryNullCache();
-        PrimaryNullCache* cache = primaryNullCache;
+        PrimaryNullCache* cache = runNullFitCache();
         switch (c.family) {
             case Family::VT:
                 EM_prim_VTtest_fixThresh2_cached(cache, M, g.n, g.n10, g.n1p, p1, nsnp, g.c10, g.y10, a.x, g.z1, K,
@@ -399,7 +394,3 @@ void runMultiScoreTests(const RunSettings& s, RunData& d, GeneData& g) {
     c.release();
 }
 
-void finishMultiScoreTests() {
-    freePrimaryNullCache(primaryNullCache);
-    primaryNullCache = nullptr;
-}

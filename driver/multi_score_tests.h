@@ -10,8 +10,4 @@
 // prepared by the gene loop, and writes its row and log records.
 void runMultiScoreTests(const RunSettings& s, RunData& d, GeneData& g);
 
-// Releases what the tests keep from gene to gene (the primary trait's null
-// fit under MLE); called once after the last gene.
-void finishMultiScoreTests();
-
 #endif
