@@ -197,16 +197,16 @@ void checkOutputFiles(const RunSettings& s, const RunData& d) {
     inputs.push_back(&s.scoreFile);
     if (s.DO_BURDEN > 0) inputs.push_back(&s.mapFile);
     if (s.DO_BURDEN == 6) inputs.push_back(&s.wfile);
-    std::vector<const std::string*> outputs = {&s.outFile};
-    for (const TraitLog& log : logs) outputs.push_back(&log.name);
+    std::vector<std::pair<const char*, const std::string*>> outputs = {{"result table", &s.outFile}};
+    for (const TraitLog& log : logs) outputs.emplace_back("trait log", &log.name);
 
-    for (const std::string* out : outputs) {
+    for (const auto& [kind, out] : outputs) {
         struct stat so {};
         if (::stat(out->c_str(), &so) != 0) continue;  // not there yet: not an input either
         for (const std::string* in : inputs) {
             struct stat si {};
             if (::stat(in->c_str(), &si) == 0 && si.st_dev == so.st_dev && si.st_ino == so.st_ino) {
-                std::printf("Error: the output file '%s' is the input file '%s'; choose another output name.\n",
+                std::printf("Error: the %s '%s' is the input file '%s'; writing it would destroy the input.\n", kind,
                             out->c_str(), in->c_str());
                 kill_VENTARQUILLO();
             }

@@ -272,3 +272,34 @@ TEST(Fields, Integers) {
     EXPECT_FALSE(wholeInteger("99999999999", &k));
     EXPECT_FALSE(wholeInteger("x", &k));
 }
+
+TEST(ByteOrderMark, SkippedByBothPassesWithOffsetsIntoTheFile) {
+    const std::string bom = "\xEF\xBB\xBF";
+    const std::string body = "id\ta\tb\nv1\t1\t2\n";
+    const FileShape plain = shapeOf(body);
+    const FileShape marked = shapeOf(bom + body);
+    EXPECT_EQ(marked.rows, plain.rows);
+    EXPECT_EQ(marked.tabs, plain.tabs);
+    EXPECT_EQ(marked.columns, plain.columns);
+    for (std::size_t block : {std::size_t{1}, std::size_t{2}, std::size_t{64}}) {
+        const std::vector<Row> rows = rowsOf(bom + body, block);
+        ASSERT_EQ(rows.size(), 2u) << block;
+        EXPECT_EQ(rows[0].text, "id\ta\tb");  // the first identifier keeps its name
+        EXPECT_EQ(rows[0].offset, 3);
+        EXPECT_EQ(rows[1].text, "v1\t1\t2");
+        EXPECT_EQ(rows[1].offset, 3 + 7);
+        EXPECT_EQ(rows[1].lineno, 2);
+    }
+    // A line break right after the mark is a leading line break: no row.
+    const std::vector<Row> rows = rowsOf(bom + "\nx\n", 64);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].text, "x");
+    EXPECT_EQ(shapeOf(bom + "\nx\n").rows, 1);
+    // Only a mark at the very start is skipped; a mark alone is an empty file.
+    EXPECT_EQ(rowsOf("x\n" + bom + "y\n", 64)[1].text, bom + "y");
+    std::string path;
+    int status = 0;
+    const std::string out = sizingStop(bom, &path, &status);
+    EXPECT_EQ(out, "fail\nError: file '" + path + "' has no rows.\n" + kStopLine);
+    EXPECT_EQ(status, 1);
+}
