@@ -4,6 +4,12 @@
 #include <functional>
 #include <string>
 
+#include <csignal>
+
+#include <fcntl.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "driver/output.h"
@@ -400,4 +406,60 @@ TEST(TraitLogs, TwoTraitsWithOneNameAreRefused) {
     // Names that differ only in case are different files here.
     EXPECT_EQ(checkIn(settings(1, 1, 2, 4), {"y", "bmi", "BMI"}, none, &status), "");
     EXPECT_EQ(status, 0);
+}
+
+// ------------------------------------------------------------- console
+
+// The console report is flushed after every gene.  The result table is a
+// pipe of one page that the test holds open for reading and writing, so the
+// program's openings never wait and its rows come to the test as they are
+// written.  Once the row of r2 has come, r1 is done and its gene line must be
+// in the console file.  The test then stops reading: the full pipe holds the
+// program at a later row, far from its end, until the test kills it.
+TEST(Console, ReachesItsFileAfterEveryGene) {
+    char dir[] = "/tmp/vq_flush_XXXXXX";
+    const std::string folder = mkdtemp(dir);
+    const auto put = [&folder](const char* name, const std::string& text) {
+        std::FILE* f = std::fopen((folder + "/" + name).c_str(), "w");
+        std::fputs(text.c_str(), f);
+        std::fclose(f);
+    };
+    put("pheno_seq.txt", "y\tage\n0.1\t30\n1.2\t41\n-0.7\t52\n0.4\t38\n2.2\t61\n-1.1\t45\n");
+    std::string geno;
+    for (int k = 1; k <= 400; ++k) geno += "r" + std::to_string(k) + "\t0\t1\t0\t2\t1\t" + std::to_string(k % 3) + "\n";
+    put("geno.txt", geno);
+    const std::string fifo = folder + "/table";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int table = open(fifo.c_str(), O_RDWR);
+    ASSERT_GE(table, 0);
+    fcntl(table, F_SETPIPE_SZ, 4096);
+
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(table);
+        if (chdir(folder.c_str()) != 0 || !std::freopen("console.txt", "w", stdout)) _exit(99);
+        execl(VENTARQUILLO_BINARY, VENTARQUILLO_BINARY, "-method", "LS", "-ofile", "table", static_cast<char*>(nullptr));
+        _exit(98);
+    }
+    alarm(120);  // a program that never writes the row of r2 ends the test
+    std::string rows;
+    for (;;) {
+        const std::size_t at = rows.find("\nr2\t");
+        if (at != std::string::npos && rows.find('\n', at + 1) != std::string::npos) break;
+        char buf[256];
+        const ssize_t got = read(table, buf, sizeof buf);
+        ASSERT_GT(got, 0);
+        rows.append(buf, static_cast<std::size_t>(got));
+    }
+    alarm(0);
+    const std::string console = fileText(folder + "/console.txt");
+    EXPECT_NE(console.find("\n||---- GENE r1 ----||\n"), std::string::npos) << console;
+    EXPECT_EQ(console.find("END SCORE TEST"), std::string::npos);
+    kill(pid, SIGKILL);
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    close(table);
+    const std::string wipe = "rm -rf '" + folder + "'";
+    EXPECT_EQ(std::system(wipe.c_str()), 0);
 }
