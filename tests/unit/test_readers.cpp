@@ -396,49 +396,40 @@ TEST(MappingReader, MoreThanFourColumnsReadAsThree) {
 }
 
 TEST(MappingReader, StopsWithTheirMessages) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"G\tv\tNA\n", "fail\nError: line 1 of file '@': the frequency 'NA' is not a number between 0 and 1.\n"},
-        {"G\tv\t0.1\nG\tw\t1.5\n", "fail\nError: line 2 of file '@': the frequency '1.5' is not a number between 0 "
-                                   "and 1.\n"},
-        {"G\tv\t-0.01\n", "fail\nError: line 1 of file '@': the frequency '-0.01' is not a number between 0 and 1.\n"},
-        {"G\tv\tinf\n", "fail\nError: line 1 of file '@': the frequency 'inf' is not a number between 0 and 1.\n"},
+    struct Case {
+        std::string bytes;
+        int burden;
+        std::string message;  // "@" stands for the file name
     };
-    for (const auto& c : cases) {
-        TempFile map(c.first);
+    const Case cases[] = {
+        {"G\tv\tNA\n", 1, "fail\nError: line 1 of file '@': the frequency 'NA' is not a number between 0 and 1.\n"},
+        {"G\tv\t0.1\nG\tw\t1.5\n", 1,
+         "fail\nError: line 2 of file '@': the frequency '1.5' is not a number between 0 and 1.\n"},
+        {"G\tv\t-0.01\n", 1, "fail\nError: line 1 of file '@': the frequency '-0.01' is not a number between 0 and 1.\n"},
+        {"G\tv\tinf\n", 1, "fail\nError: line 1 of file '@': the frequency 'inf' is not a number between 0 and 1.\n"},
+        // VT threshold flags: 0 or 1.
+        {"G\tv\t0.1\t0\nG\tw\t0.1\tyes\n", 4, "fail\nError: line 2 of file '@': the threshold flag 'yes' is not 0 or 1.\n"},
+        {"G\tv\t0.1\t0\nG\tw\t0.1\t2\n", 4, "fail\nError: line 2 of file '@': the threshold flag '2' is not 0 or 1.\n"},
+        {"G\tv\t0.1\t-1\n", 4, "fail\nError: line 1 of file '@': the threshold flag '-1' is not 0 or 1.\n"},
+        {"G\tv\t0.1\t1.0\n", 4, "fail\nError: line 1 of file '@': the threshold flag '1.0' is not 0 or 1.\n"},
+    };
+    for (const Case& c : cases) {
+        TempFile map(c.bytes);
         int status = 0;
         const std::string out = consoleOf(
             [&] {
                 RunSettings s;
-                s.DO_BURDEN = 1;
+                s.DO_BURDEN = c.burden;
                 s.mapFile = map.path();
                 RunData d;
                 d.N_SNP = 1;
                 readMapping(s, d);
             },
             &status);
-        std::string want = c.second;
-        const std::size_t at = want.find('@');
-        if (at != std::string::npos) want.replace(at, 1, map.path());
+        std::string want = c.message;
+        want.replace(want.find('@'), 1, map.path());
         EXPECT_EQ(status, 1);
         EXPECT_EQ(out, "\nMAPPING FILE..........\n" + want + kStopLine);
-    }
-    // VT threshold flags: 0 or 1.
-    for (const char* flag : {"yes", "2", "-1", "1.0"}) {
-        TempFile map(std::string("G\tv\t0.1\t0\nG\tw\t0.1\t") + flag + "\n");
-        int status = 0;
-        const std::string out = consoleOf(
-            [&] {
-                RunSettings s;
-                s.DO_BURDEN = 4;
-                s.mapFile = map.path();
-                RunData d;
-                d.N_SNP = 1;
-                readMapping(s, d);
-            },
-            &status);
-        EXPECT_EQ(status, 1);
-        EXPECT_EQ(out, "\nMAPPING FILE..........\nfail\nError: line 2 of file '" + map.path() +
-                           "': the threshold flag '" + flag + "' is not 0 or 1.\n" + kStopLine);
     }
 }
 
