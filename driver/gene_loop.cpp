@@ -107,6 +107,7 @@ void directMode(const RunSettings& s, RunData& d) {
             }
         }
         runTest(s, d, g);
+        std::fflush(stdout);  // the console report keeps up with the genes
     }
 }
 
@@ -227,7 +228,7 @@ void testMode(const RunSettings& s, RunData& d) {
             std::printf("*********** Skip ***********\n");
         } else {
             readVariants(s, d, selected, g);
-            if (s.DO_BURDEN == 6) readGeneWeights(s.wfile, g);
+            if (s.DO_BURDEN == 6) readGeneWeights(d.weights, g);
             g.n1p = d.n1;
             runTest(s, d, g);
             releaseVariants(d, g);
@@ -239,6 +240,7 @@ void testMode(const RunSettings& s, RunData& d) {
                 d.genek_index[row] = 0.0;
                 if (d.thresh_index != nullptr) d.thresh_index[row] = 0;
             }
+        std::fflush(stdout);  // the console report keeps up with the genes
     }
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver/options.h"
+#include "driver/weight_file.h"
 
 // Everything the readers fill, owned by the program's entry until the end of
 // the run.  Numeric arrays are 0-based offset arrays (dvector, ivector,
@@ -67,6 +68,9 @@ struct RunData {
     double* map_maf = nullptr;    // [map_NROW] (three or more columns)
     int* map_thresh = nullptr;    // [map_NROW] (four columns)
     int* thresh_index = nullptr;  // [N_SNP] (four columns)
+
+    // Customized test: the weight file, read once at start-up.
+    WeightTable weights;
 
     // Per-gene arrays, allocated after the "START SCORE TEST" line.
     double* x_all = nullptr;        // [n1]
