@@ -4,6 +4,7 @@
 #include <climits>
 #include <vector>
 
+#include "driver/null_fit_cache.h"
 #include "driver/output.h"
 #include "driver/transforms.h"
 #include "engine/driver_support.h"
@@ -224,7 +225,8 @@ void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const Kep
         r.beta_se = std::sqrt(prim_cov[0][0]);
         free_dmatrix(prim_cov, 0, p1 + 1, 0, p1 + 1);
         free_dvector(prim_est, 0, p1 + 1);
-        scoreTest_MLE_Prim(g.n, g.n10, n1p, p1, g.c10, g.y10, x, g.z1, &r.U, &r.V, &r.T, &r.NCOV);
+        scoreTest_MLE_Prim_cached(runNullFitCache(), g.n, g.n10, n1p, p1, g.c10, g.y10, x, g.z1, &r.U, &r.V, &r.T,
+                                  &r.NCOV);
         if (finiteStatistic(r.T)) r.pvalue = gammq(0.5, r.T * r.T * 0.5);
     } else {
         leastSquaresBlock(n1p, p1, g.y10, x, g.z1, r);

@@ -13,6 +13,7 @@
 #include "driver/genotype_rows.h"
 #include "driver/multi_score_tests.h"
 #include "driver/ordered_genes.h"
+#include "driver/null_fit_cache.h"
 #include "driver/weight_file.h"
 #include "engine/stop.h"
 #include "numerics/console.h"
@@ -282,7 +283,7 @@ void mappingGene(const RunSettings& s, const RunData& d, const GenotypeIndex& in
         std::fprintf(consoleOut(), "*********** Skip ***********\n");
     } else {
         readVariants(s, d, selected, ws, g);
-        if (s.DO_BURDEN == 6) readGeneWeights(s.wfile, g);
+        if (s.DO_BURDEN == 6) readGeneWeights(d.weights, g);
         g.n1p = d.n1;
         runTest(s, d, g);
         releaseVariants(d, g);
@@ -303,7 +304,7 @@ void mappingGene(const RunSettings& s, const RunData& d, const GenotypeIndex& in
 }  // namespace
 
 void runGeneLoop(const RunSettings& s, RunData& d) {
-    if (s.DO_BURDEN >= 4) prepareMultiScoreTests();
+    prepareRunNullFitCache();
     std::unique_ptr<GenotypeIndex> index;
     std::vector<GeneRows> genes;
     if (s.DO_BURDEN > 0) {
@@ -322,5 +323,5 @@ void runGeneLoop(const RunSettings& s, RunData& d) {
         if (s.DO_BURDEN == 0) directGene(s, d, ws, k);
         else mappingGene(s, d, *index, genes[static_cast<std::size_t>(k)], ws);
     });
-    if (s.DO_BURDEN >= 4) finishMultiScoreTests();
+    releaseRunNullFitCache();
 }

@@ -114,16 +114,19 @@ void GeneOutput::stop(bool pause) {
 
 void GeneOutput::replay() const {
     std::vector<std::FILE*> files(static_cast<std::size_t>(next_id_), nullptr);
+    std::vector<const std::string*> names(static_cast<std::size_t>(next_id_), nullptr);
     for (const Op& op : ops_) {
         switch (op.kind) {
             case Kind::Out: std::fwrite(op.text.data(), 1, op.text.size(), stdout); break;
             case Kind::Err: std::fwrite(op.text.data(), 1, op.text.size(), stderr); break;
-            case Kind::Open: files[static_cast<std::size_t>(op.id)] = openForAppend(op.text); break;
-            case Kind::Write: {
-                std::FILE* f = files[static_cast<std::size_t>(op.id)];
-                std::fwrite(op.text.data(), 1, op.text.size(), f);
+            case Kind::Open:
+                files[static_cast<std::size_t>(op.id)] = openForAppend(op.text);
+                names[static_cast<std::size_t>(op.id)] = &op.text;
                 break;
-            }
+            case Kind::Write:
+                writeOutputOrStop(files[static_cast<std::size_t>(op.id)], *names[static_cast<std::size_t>(op.id)],
+                                  op.text.data(), op.text.size());
+                break;
             case Kind::Close: closeOutput(files[static_cast<std::size_t>(op.id)]); break;
         }
     }

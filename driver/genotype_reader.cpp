@@ -57,9 +57,9 @@ struct RowCounts {
     }
 };
 
-}  // namespace
-
-double genotypeFieldValue(const char* field, std::size_t len) {
+// The exact shortcut for plain decimals of at most 15 digits that make up
+// the whole field; false for every other field.
+bool plainDecimal(const char* field, std::size_t len, double* value) {
     const char* p = field;
     const char* const e = field + len;
     bool negative = false;
@@ -87,10 +87,30 @@ double genotypeFieldValue(const char* field, std::size_t len) {
     if (p == e && digits > 0 && digits <= 15) {
         double v = static_cast<double>(m);
         if (decimals > 0) v /= kPow10[decimals];
-        return negative ? -v : v;
+        *value = negative ? -v : v;
+        return true;
     }
+    return false;
+}
+
+}  // namespace
+
+double genotypeFieldValue(const char* field, std::size_t len) {
+    double v = 0.0;
+    if (plainDecimal(field, len, &v)) return v;
     const std::string text(field, len);
     return std::strtod(text.c_str(), nullptr);
+}
+
+GenotypeField classifyGenotype(const char* field, std::size_t len, double* value) {
+    if (len >= 1 && field[0] == 'N') return GenotypeField::Missing;
+    if (len >= 2 && field[1] == 'A') return GenotypeField::Missing;
+    double v = 0.0;
+    if (!plainDecimal(field, len, &v) && !finiteDecimal(std::string_view(field, len), &v))
+        return GenotypeField::Invalid;
+    if (v == -999.0) return GenotypeField::Missing;
+    *value = v;
+    return GenotypeField::Called;
 }
 
 bool calledGenotype(const char* field, std::size_t len, double* value) {
@@ -163,7 +183,13 @@ void readGenotypes(const RunSettings& s, RunData& d) {
                 continue;
             }
             double v = 0.0;
-            if (calledGenotype(tok, len, &v)) row.add(v, test_mode);
+            const GenotypeField kind = classifyGenotype(tok, len, &v);
+            if (kind == GenotypeField::Called) {
+                row.add(v, test_mode);
+            } else if (kind == GenotypeField::Invalid) {
+                stopOnFieldAt(s.scoreFile, lineno, nfields, "subject " + std::to_string(nfields - 1),
+                              std::string_view(tok, len), "is neither a finite number nor a missing value (NA)");
+            }
         }
         checkFieldCount(s.scoreFile, lineno, nfields, columns, k == 0, first_lineno);
 

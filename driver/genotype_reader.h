@@ -17,4 +17,11 @@ double genotypeFieldValue(const char* field, std::size_t len);
 // exactly -999.  Otherwise *value receives its value.
 bool calledGenotype(const char* field, std::size_t len, double* value);
 
+// A genotype field at start-up: missing as above; called when it is one
+// finite decimal number (its value, the same as genotypeFieldValue gives, to
+// *value); anything else ("0/1", "./.", "abc", "1,5", "0x10", "inf",
+// "1e309") is invalid and stops the run.
+enum class GenotypeField { Called, Missing, Invalid };
+GenotypeField classifyGenotype(const char* field, std::size_t len, double* value);
+
 #endif

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/null_fit_cache.h"
 #include "driver/output.h"
 #include "driver/transforms.h"
 #include "engine/least_squares.h"
@@ -28,12 +29,6 @@ constexpr int kMaxIntegratedColumns = 20;
 constexpr int kMaxCustomizedColumns = 19;
 
 enum class Family { VT, VC, Customized };
-
-// The primary trait's null fit under MLE depends only on the pooled records
-// and the design, the same for every gene of a run: the builders keep it, and
-// the inverse of the nuisance block of its information, from gene to gene.
-// One cache serves the genes of every thread.
-PrimaryNullCache* primaryNullCache = nullptr;
 
 // The gene's score columns and the arrays that every builder call of the
 // gene fills (K columns).
@@ -140,7 +135,7 @@ void callBuilder(const RunSettings& s, const RunData& d, GeneData& g, const Anal
     int* nw = &c.n_work;
     int NCOV = 0;  // the iteration count of the TDS fits is not reported by these tests
     if (!a.secondary && a.mle) {
-        PrimaryNullCache* cache = primaryNullCache;
+        PrimaryNullCache* cache = runNullFitCache();
         switch (c.family) {
             case Family::VT:
                 EM_prim_VTtest_fixThresh2_cached(cache, M, g.n, g.n10, g.n1p, p1, nsnp, g.c10, g.y10, a.x, g.z1, K,
@@ -235,25 +230,29 @@ const char* testLabel(Family f) {
 // The result block of one analysis: the combination of its usable columns
 // into a statistic and a p-value (writeCombinedBlock decides the cells), or
 // "Var_Null" when there is nothing to combine: no usable column, more than
-// 19 for the customized test, or more than the 20 that the multivariate
-// normal integration takes for VT (thresholds from the mapping file; a
+// 19 for the customized test, or, for VT, more than the 20 components that
+// the multivariate normal integration takes once perfectly correlated
+// duplicate thresholds are left out (thresholds from the mapping file; a
 // console line says so).  T and inform are reset before every combination,
 // so that no value of an earlier analysis can stand in a block.
 void writeResultBlock(std::FILE* out, const GeneData& g, const GeneColumns& c, Scores& sc) {
-    const int limit = c.family == Family::Customized ? kMaxCustomizedColumns
-                      : c.family == Family::VT       ? kMaxIntegratedColumns
-                                                     : std::numeric_limits<int>::max();
     if (c.n_work < 1) {
         writeMultiBlockNull(out);
         return;
     }
-    if (c.n_work > limit) {
-        if (c.family == Family::VT)
-            std::fprintf(consoleOut(),
-                         "GENE %s Warning: %d usable VT thresholds exceed the limit of %d; no p-value is computed.\n",
-                         g.geneID.c_str(), c.n_work, kMaxIntegratedColumns);
+    if (c.family == Family::Customized && c.n_work > kMaxCustomizedColumns) {
         writeMultiBlockNull(out);
         return;
+    }
+    if (c.family == Family::VT && c.n_work > kMaxIntegratedColumns) {
+        const int kept = max_statistic_components(c.K, sc.cov);
+        if (kept > kMaxIntegratedColumns) {
+            std::fprintf(consoleOut(),
+                         "GENE %s Warning: %d usable VT thresholds exceed the limit of %d; no p-value is computed.\n",
+                         g.geneID.c_str(), kept, kMaxIntegratedColumns);
+            writeMultiBlockNull(out);
+            return;
+        }
     }
     const int method = c.family == Family::VC ? 2 : 1;
     double T = std::numeric_limits<double>::quiet_NaN();
@@ -397,11 +396,3 @@ void runMultiScoreTests(const RunSettings& s, const RunData& d, GeneData& g) {
     c.release();
 }
 
-void prepareMultiScoreTests() {
-    if (primaryNullCache == nullptr) primaryNullCache = newPrimaryNullCache();
-}
-
-void finishMultiScoreTests() {
-    freePrimaryNullCache(primaryNullCache);
-    primaryNullCache = nullptr;
-}

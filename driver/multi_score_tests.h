@@ -6,18 +6,9 @@
 #include "driver/options.h"
 #include "driver/readers.h"
 
-// Sets up what the tests keep from gene to gene (the primary trait's null
-// fit under MLE, shared by the genes of every thread); called once before
-// the first gene.
-void prepareMultiScoreTests();
-
 // Runs the VT, VC or customized test (s.DO_BURDEN 4, 5 or 6) of the gene g
 // prepared by the gene loop, and writes its row and log records.  Genes may
 // run on several threads at once.
 void runMultiScoreTests(const RunSettings& s, const RunData& d, GeneData& g);
-
-// Releases what the tests keep from gene to gene; called once after the last
-// gene.
-void finishMultiScoreTests();
 
 #endif

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -50,6 +51,7 @@ public:
                 quiesce();
                 endProcessAfterStop(pause);
             }
+            std::fflush(stdout);  // the console report keeps up with the genes
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
                 slot.output.reset();
@@ -177,7 +179,10 @@ int geneThreads() {
 
 void runGenesInOrder(int count, int threads, const std::function<void(int worker, int k)>& analyse) {
     if (threads <= 1) {
-        for (int k = 0; k < count; ++k) analyse(0, k);
+        for (int k = 0; k < count; ++k) {
+            analyse(0, k);
+            std::fflush(stdout);  // the console report keeps up with the genes
+        }
         return;
     }
     OrderedGeneRun(count, threads, analyse).run();

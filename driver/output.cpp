@@ -1,6 +1,15 @@
 #include "driver/output.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstdarg>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include <sys/stat.h>
 
 #include "driver/gene_output.h"
 #include "engine/stop.h"
@@ -16,9 +25,43 @@ constexpr std::size_t kMaxLogName = 1023;
     kill_VENTARQUILLO();
 }
 
+// The names of the open output files, for the message of a failed write.
+std::mutex open_names_mutex;
+std::unordered_map<const std::FILE*, std::string>& openNames() {
+    static std::unordered_map<const std::FILE*, std::string> names;
+    return names;
+}
+
+void rememberName(const std::FILE* f, const std::string& name) {
+    const std::lock_guard<std::mutex> lock(open_names_mutex);
+    openNames()[f] = name;
+}
+
+std::string nameOf(const std::FILE* f) {
+    const std::lock_guard<std::mutex> lock(open_names_mutex);
+    const auto it = openNames().find(f);
+    return it == openNames().end() ? std::string("?") : it->second;
+}
+
+void forgetName(const std::FILE* f) {
+    const std::lock_guard<std::mutex> lock(open_names_mutex);
+    openNames().erase(f);
+}
+
+// Every write to an output file goes through here: formatted output whose
+// failure (a full disk, say) stops the run naming the file.
+[[gnu::format(printf, 2, 3)]] void put(std::FILE* f, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int written = std::vfprintf(f, format, args);
+    va_end(args);
+    if (written < 0) stopWriteFailed(nameOf(f), errno);
+}
+
 std::FILE* openForWrite(const std::string& name) {
     std::FILE* f = std::fopen(name.c_str(), "w");
     if (f == nullptr) stopCannotCreate();
+    rememberName(f, name);
     return f;
 }
 
@@ -27,8 +70,8 @@ bool twoBlocksPerTrait(const RunSettings& s) { return s.N_SEC > 0 && s.DO_MLE ==
 
 void writeSingleBurdenHeader(std::FILE* f, const RunSettings& s, const RunData& d) {
     if (s.N_SEC == 0) {
-        std::fprintf(f, "\t------\t------\t%s_%s\t------\t------\n", d.traitHeader[0].c_str(), s.DO_MLE == 1 ? "MLE" : "LS");
-        std::fprintf(f, "ID\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn\n");
+        put(f, "\t------\t------\t%s_%s\t------\t------\n", d.traitHeader[0].c_str(), s.DO_MLE == 1 ? "MLE" : "LS");
+        put(f, "ID\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn\n");
         return;
     }
     const bool pair = twoBlocksPerTrait(s);
@@ -36,37 +79,37 @@ void writeSingleBurdenHeader(std::FILE* f, const RunSettings& s, const RunData& 
     for (int t = 1; t <= s.N_SEC; ++t) {
         const char* name = d.traitHeader[t].c_str();
         if (pair)
-            std::fprintf(f, "\t------\t------\t%s_LS-M\t------\t------\t------\t------\t%s_LS-C\t------\t------", name, name);
+            put(f, "\t------\t------\t%s_LS-M\t------\t------\t------\t------\t%s_LS-C\t------\t------", name, name);
         else
-            std::fprintf(f, "\t------\t------\t%s_%s\t------\t------", name, method);
+            put(f, "\t------\t------\t%s_%s\t------\t------", name, method);
     }
-    std::fprintf(f, "\nID");
+    put(f, "\nID");
     for (int t = 1; t <= s.N_SEC; ++t) {
-        std::fprintf(f, "\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn");
-        if (pair) std::fprintf(f, "\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn");
+        put(f, "\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn");
+        if (pair) put(f, "\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn");
     }
-    std::fprintf(f, "\n");
+    put(f, "\n");
 }
 
 void writeMultiScoreHeader(std::FILE* f, const RunSettings& s, const RunData& d) {
     if (s.N_SEC == 0) {
-        std::fprintf(f, "\t------\t%s_%s\t------\n", d.traitHeader[0].c_str(), s.DO_MLE == 1 ? "MLE" : "LS");
-        std::fprintf(f, "ID\tStatistic\tP-value\tWarn\n");
+        put(f, "\t------\t%s_%s\t------\n", d.traitHeader[0].c_str(), s.DO_MLE == 1 ? "MLE" : "LS");
+        put(f, "ID\tStatistic\tP-value\tWarn\n");
         return;
     }
     const bool pair = twoBlocksPerTrait(s);
     const char* method = s.DO_MLE == 1 ? "MLE" : "LS";
     for (int t = 1; t <= s.N_SEC; ++t) {
         const char* name = d.traitHeader[t].c_str();
-        if (pair) std::fprintf(f, "\t------\t%s_LS-M\t------\t------\t%s_LS-C\t------", name, name);
-        else std::fprintf(f, "\t------\t%s_%s\t------", name, method);
+        if (pair) put(f, "\t------\t%s_LS-M\t------\t------\t%s_LS-C\t------", name, name);
+        else put(f, "\t------\t%s_%s\t------", name, method);
     }
-    std::fprintf(f, "\nID");
+    put(f, "\nID");
     for (int t = 1; t <= s.N_SEC; ++t) {
-        std::fprintf(f, "\tStatistic\tP-value\tWarn");
-        if (pair) std::fprintf(f, "\tStatistic\tP-value\tWarn");
+        put(f, "\tStatistic\tP-value\tWarn");
+        if (pair) put(f, "\tStatistic\tP-value\tWarn");
     }
-    std::fprintf(f, "\n");
+    put(f, "\n");
 }
 
 void createTraitLog(const std::string& name, int n1) {
@@ -77,17 +120,17 @@ void createTraitLog(const std::string& name, int n1) {
         kill_VENTARQUILLO();
     }
     std::FILE* f = openForWrite(name);
-    std::fprintf(f, "#Samples = %d\n", n1);
-    std::fclose(f);
+    put(f, "#Samples = %d\n", n1);
+    closeOutput(f);
 }
 
 // Row t of cov as its lower triangle, then the line break.
 void writeLowerTriangleRow(std::FILE* f, int K, int t, double** cov) {
     for (int u = 0; u < K; ++u) {
-        if (u <= t) std::fprintf(f, "\t%.9E", cov[t][u]);
-        else std::fprintf(f, "\t0");
+        if (u <= t) put(f, "\t%.9E", cov[t][u]);
+        else put(f, "\t0");
     }
-    std::fprintf(f, "\n");
+    put(f, "\n");
 }
 
 }  // namespace
@@ -96,25 +139,79 @@ void writeResultHeader(const RunSettings& s, const RunData& d) {
     std::FILE* f = openForWrite(s.outFile);
     if (s.DO_BURDEN <= 3) writeSingleBurdenHeader(f, s, d);
     else writeMultiScoreHeader(f, s, d);
-    std::fclose(f);
+    closeOutput(f);
 }
 
-void createTraitLogs(const RunSettings& s, RunData& d) {
+namespace {
+
+// One trait log of the run: its entry in logList, the trait (0 the primary,
+// s+1 secondary trait s) and its name, in the order of creation.
+struct TraitLog {
+    std::size_t slot;
+    int trait;
+    std::string name;
+};
+
+std::vector<TraitLog> traitLogNames(const RunSettings& s, const RunData& d) {
+    std::vector<TraitLog> logs;
     if (s.N_SEC == 0) {
-        d.logList[0] = s.logFile + "_" + d.traitHeader[0] + "_" + (s.DO_MLE == 1 ? "MLE" : "LS");
-        createTraitLog(d.logList[0], d.n1);
-        return;
+        logs.push_back({0, 0, s.logFile + "_" + d.traitHeader[0] + "_" + (s.DO_MLE == 1 ? "MLE" : "LS")});
+        return logs;
     }
     for (int t = 0; t < s.N_SEC; ++t) {
         const std::string stem = s.logFile + "_" + d.traitHeader[t + 1];
+        const auto slot = static_cast<std::size_t>(t);
         if (s.DO_MLE == 1 || s.TYPE_STUDY == 3) {
-            d.logList[t + 1] = stem + (s.DO_MLE == 1 ? "_MLE" : "_LS");
-            createTraitLog(d.logList[t + 1], d.n1);
+            logs.push_back({slot + 1, t + 1, stem + (s.DO_MLE == 1 ? "_MLE" : "_LS")});
         } else {
-            d.logList[2 * t + 1] = stem + "_LS-M";
-            createTraitLog(d.logList[2 * t + 1], d.n1);
-            d.logList[2 * t + 2] = stem + "_LS-C";
-            createTraitLog(d.logList[2 * t + 2], d.n1);
+            logs.push_back({2 * slot + 1, t + 1, stem + "_LS-M"});
+            logs.push_back({2 * slot + 2, t + 1, stem + "_LS-C"});
+        }
+    }
+    return logs;
+}
+
+}  // namespace
+
+void createTraitLogs(const RunSettings& s, RunData& d) {
+    for (const TraitLog& log : traitLogNames(s, d)) {
+        d.logList[log.slot] = log.name;
+        createTraitLog(log.name, d.n1);
+    }
+}
+
+void checkOutputFiles(const RunSettings& s, const RunData& d) {
+    const std::vector<TraitLog> logs = traitLogNames(s, d);
+    for (std::size_t i = 1; i < logs.size(); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (logs[i].name == logs[j].name) {
+                std::printf("Error: two traits are named '%s' and would share the trait log '%s'; every trait needs "
+                            "its own name.\n",
+                            d.traitHeader[static_cast<std::size_t>(logs[i].trait)].c_str(), logs[i].name.c_str());
+                kill_VENTARQUILLO();
+            }
+
+    // The input files of the run, compared by device and inode so that
+    // another path to the same file (a link, "./", "..") is caught too.
+    std::vector<const std::string*> inputs = {&s.seqPheno};
+    if (s.m_cov) inputs.push_back(&s.whichCov);
+    if (s.DO_MLE == 1) inputs.push_back(&s.nonseqPheno);
+    inputs.push_back(&s.scoreFile);
+    if (s.DO_BURDEN > 0) inputs.push_back(&s.mapFile);
+    if (s.DO_BURDEN == 6) inputs.push_back(&s.wfile);
+    std::vector<std::pair<const char*, const std::string*>> outputs = {{"result table", &s.outFile}};
+    for (const TraitLog& log : logs) outputs.emplace_back("trait log", &log.name);
+
+    for (const auto& [kind, out] : outputs) {
+        struct stat so {};
+        if (::stat(out->c_str(), &so) != 0) continue;  // not there yet: not an input either
+        for (const std::string* in : inputs) {
+            struct stat si {};
+            if (::stat(in->c_str(), &si) == 0 && si.st_dev == so.st_dev && si.st_ino == so.st_ino) {
+                std::printf("Error: the %s '%s' is the input file '%s'; writing it would destroy the input.\n", kind,
+                            out->c_str(), in->c_str());
+                kill_VENTARQUILLO();
+            }
         }
     }
 }
@@ -124,48 +221,69 @@ std::FILE* openForAppend(const std::string& name) {
     if (GeneOutput* gene = GeneOutput::current()) return gene->openFile(name);
     std::FILE* f = std::fopen(name.c_str(), "a");
     if (f == nullptr) stopCannotCreate();
+    rememberName(f, name);
     return f;
 }
 
 void closeOutput(std::FILE* f) {
     if (GeneOutput* gene = GeneOutput::current(); gene != nullptr && gene->closeFile(f)) return;
-    std::fclose(f);
+    const std::string name = nameOf(f);
+    forgetName(f);
+    closeOutputOrStop(f, name);
 }
 
-void writeGeneId(std::FILE* f, const char* geneID) { std::fprintf(f, "%s", geneID); }
+void closeOutputOrStop(std::FILE* f, const std::string& name) {
+    // A write error seen earlier stays flagged; fclose reports the flush of
+    // what is still buffered.
+    const bool failed_before = std::ferror(f) != 0;
+    errno = 0;
+    const bool failed_now = std::fclose(f) != 0;
+    if (failed_before || failed_now) stopWriteFailed(name, errno != 0 ? errno : EIO);
+}
 
-void endResultRow(std::FILE* f) { std::fprintf(f, "\n"); }
+void writeOutputOrStop(std::FILE* f, const std::string& name, const char* data, std::size_t len) {
+    if (len > 0 && std::fwrite(data, 1, len, f) != len) stopWriteFailed(name, errno);
+}
+
+void stopWriteFailed(const std::string& name, int error) {
+    std::fprintf(consoleOut(), "Error: Cannot write output file '%s': %s.\n", name.c_str(), std::strerror(error));
+    kill_VENTARQUILLO();
+}
+
+void writeGeneId(std::FILE* f, const char* geneID) { put(f, "%s", geneID); }
+
+void endResultRow(std::FILE* f) { put(f, "\n"); }
 
 void writeBurdenBlock(std::FILE* f, double statistic, double pvalue, double beta_est, double beta_se,
                       const char* warn) {
-    std::fprintf(f, "\t%.9E\t%.4E\t%.4E\t%.4E\t%s", statistic, pvalue, beta_est, beta_se, warn);
+    put(f, "\t%.9E\t%.4E\t%.4E\t%.4E\t%s", statistic, pvalue, beta_est, beta_se, warn);
 }
 
 void writeBurdenBlockUndefined(std::FILE* f, double beta_est, double beta_se, const char* warn) {
-    std::fprintf(f, "\tNA\tNA\t%.4E\t%.4E\t%s", beta_est, beta_se, warn);
+    put(f, "\tNA\tNA\t%.4E\t%.4E\t%s", beta_est, beta_se, warn);
 }
 
-void writeBurdenNAPrimary(std::FILE* f, const char* warn) { std::fprintf(f, "\tNA\tNA\tNA\tNA\t%s\n", warn); }
+void writeBurdenNAPrimary(std::FILE* f, const char* warn) { put(f, "\tNA\tNA\tNA\tNA\t%s\n", warn); }
 
-void writeBurdenNABlock(std::FILE* f, const char* warn) { std::fprintf(f, "\tNA\tNA\tNA\tNA\t%s", warn); }
+void writeBurdenNABlock(std::FILE* f, const char* warn) { put(f, "\tNA\tNA\tNA\tNA\t%s", warn); }
 
 void writeBurdenNAPair(std::FILE* f, const char* warn) {
-    std::fprintf(f, "\tNA\tNA\tNA\tNA\t%s\tNA\tNA\tNA\tNA\t%s", warn, warn);
+    put(f, "\tNA\tNA\tNA\tNA\t%s\tNA\tNA\tNA\tNA\t%s", warn, warn);
 }
 
 void writeMultiBlock(std::FILE* f, double statistic, double pvalue, const char* warn) {
-    std::fprintf(f, "\t%.9E\t%.4E\t%s", statistic, pvalue, warn);
+    put(f, "\t%.9E\t%.4E\t%s", statistic, pvalue, warn);
 }
 
 void writeMultiBlockFlagged(std::FILE* f, double statistic, double pvalue) {
-    std::fprintf(f, "\t%.9E\t%.4E\tPvalue_Fail", statistic, pvalue);
+    put(f, "\t%.9E\t%.4E\tPvalue_Fail", statistic, pvalue);
 }
 
-void writeMultiBlockNull(std::FILE* f) { std::fprintf(f, "\tNA\tNA\tVar_Null"); }
+void writeMultiBlockNull(std::FILE* f) { put(f, "\tNA\tNA\tVar_Null"); }
 
 void writeMultiBlockNoPvalue(std::FILE* f, double statistic) {
-    if (std::isfinite(statistic)) std::fprintf(f, "\t%.9E\tNA\tPvalue_Fail", statistic);
-    else std::fprintf(f, "\tNA\tNA\tPvalue_Fail");
+    if (std::isfinite(statistic)) put(f, "\t%.9E\tNA\tPvalue_Fail", statistic);
+    else put(f, "\tNA\tNA\tPvalue_Fail");
 }
 
 void writeCombinedBlock(std::FILE* f, const char* geneID, const char* label, double statistic, double pvalue,
@@ -185,18 +303,18 @@ void writeCombinedBlock(std::FILE* f, const char* geneID, const char* label, dou
     else writeMultiBlockFlagged(f, statistic, pvalue);
 }
 
-void writeBurdenLogCount(std::FILE* f, int mai) { std::fprintf(f, "\t%d", mai); }
+void writeBurdenLogCount(std::FILE* f, int mai) { put(f, "\t%d", mai); }
 
-void writeBurdenLogHead(std::FILE* f, const char* geneID, int mai) { std::fprintf(f, "%s\t%d", geneID, mai); }
+void writeBurdenLogHead(std::FILE* f, const char* geneID, int mai) { put(f, "%s\t%d", geneID, mai); }
 
-void writeBurdenLogScore(std::FILE* f, double U, double V) { std::fprintf(f, "\t%.9E\t%.9E\n", U, V); }
+void writeBurdenLogScore(std::FILE* f, double U, double V) { put(f, "\t%.9E\t%.9E\n", U, V); }
 
-void writeBurdenLogUndefined(std::FILE* f) { std::fprintf(f, "\t0\t0\n"); }
+void writeBurdenLogUndefined(std::FILE* f) { put(f, "\t0\t0\n"); }
 
 void writeVTLogRecord(std::FILE* f, const char* geneID, int K, const double* thresh, const int* mai_thresh,
                       const double* U, double** cov) {
     for (int t = 0; t < K; ++t) {
-        std::fprintf(f, "%s\t%E\t%d\t%.9E", geneID, thresh[t], mai_thresh[t], U[t]);
+        put(f, "%s\t%E\t%d\t%.9E", geneID, thresh[t], mai_thresh[t], U[t]);
         writeLowerTriangleRow(f, K, t, cov);
     }
 }
@@ -205,7 +323,7 @@ void writeVCLogRecord(std::FILE* f, const char* geneID, int K, const char* const
                       const int* mai_thresh, const int* snp_avc, const int* snp_het, const int* snp_alt,
                       const double* U, double** cov) {
     for (int t = 0; t < K; ++t) {
-        std::fprintf(f, "%s\t%s\t%E\t%d\t%d\t%d\t%d\t%d\t%.9E", geneID, snpID[t], maf[t], mai_thresh[t], snp_avc[t],
+        put(f, "%s\t%s\t%E\t%d\t%d\t%d\t%d\t%d\t%.9E", geneID, snpID[t], maf[t], mai_thresh[t], snp_avc[t],
                      snp_avc[t] - snp_het[t] - snp_alt[t], snp_het[t], snp_alt[t], U[t]);
         writeLowerTriangleRow(f, K, t, cov);
     }
@@ -214,7 +332,7 @@ void writeVCLogRecord(std::FILE* f, const char* geneID, int K, const char* const
 void writeCustomizedLogRecord(std::FILE* f, const char* geneID, int K, const int* mac_thresh, const double* U,
                               double** cov) {
     for (int t = 0; t < K; ++t) {
-        std::fprintf(f, "%s\t%d\t%d\t%.9E", geneID, t, mac_thresh[t], U[t]);
+        put(f, "%s\t%d\t%d\t%.9E", geneID, t, mac_thresh[t], U[t]);
         writeLowerTriangleRow(f, K, t, cov);
     }
 }

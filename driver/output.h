@@ -25,11 +25,25 @@ void writeResultHeader(const RunSettings& s, const RunData& d);
 // longer than 1023 characters stops the run.
 void createTraitLogs(const RunSettings& s, RunData& d);
 
+// Before anything is written: stops the run when two traits would share one
+// trait log (equal names), or when the result table or a trait log is one of
+// the run's input files (same device and inode, whatever the path).
+void checkOutputFiles(const RunSettings& s, const RunData& d);
+
 // Opens a result table or trait log for appending; on failure writes
 // "Cannot create output file." and stops the run.  On a thread with an
 // installed GeneOutput the file is one of that gene's, written out later.
+// Every write of the writers below is checked, and closeOutput checks the
+// final flush and close: a failure writes
+// "Error: Cannot write output file '<name>': <reason>." and stops the run.
 std::FILE* openForAppend(const std::string& name);
 void closeOutput(std::FILE* f);
+
+// The checked close and write for an output file opened elsewhere, and the
+// stop that names the file and the reason (an errno value).
+void closeOutputOrStop(std::FILE* f, const std::string& name);
+void writeOutputOrStop(std::FILE* f, const std::string& name, const char* data, std::size_t len);
+[[noreturn]] void stopWriteFailed(const std::string& name, int error);
 
 // Start and end of a result row: the gene identifier (nothing before it) and
 // the line break.

@@ -25,13 +25,21 @@ constexpr const char* kOpenMap = "fail\nError: Cannot open mapping file '%s'.\n"
 // A primary-trait value: the whole field is one finite number.
 double primaryValue(const std::string& name, long lineno, std::string_view field) {
     double v = 0.0;
-    if (!wholeNumber(field, &v) || !std::isfinite(v)) stopOnField(name, lineno, "the primary trait", field, "is not a number");
+    if (!finiteDecimal(field, &v)) stopOnField(name, lineno, "the primary trait", field, "is not a number");
     return v;
 }
 
-// A secondary trait or covariate: missing when it begins with "NA", else its
-// leading decimal number.
-double phenotypeValue(std::string_view field) { return isNAField(field) ? -999.0 : leadingNumber(field); }
+// A secondary trait or covariate (field fieldno, 1-based, of the row):
+// missing when it begins with "NA", else one whole finite number.
+double phenotypeValue(const std::string& name, long lineno, long fieldno, const char* kind, const std::string& column,
+                      std::string_view field) {
+    if (isNAField(field)) return -999.0;
+    double v = 0.0;
+    if (!finiteDecimal(field, &v))
+        stopOnFieldAt(name, lineno, fieldno, std::string(kind) + " '" + column + "'", field,
+                      "is neither a finite number nor NA");
+    return v;
+}
 
 // Reads one row and checks its number of fields.
 void nextRow(LineReader& reader, const std::string& name, long columns, bool first_row, long* first_lineno,
@@ -88,19 +96,26 @@ void readSequencedPhenotypes(const RunSettings& s, RunData& d) {
     std::vector<std::string_view> fields;
     long lineno = 0, first_lineno = 0;
 
-    // Header: the trait names; the covariate names are dropped.
+    // Header: the trait names; the covariate names serve the messages only.
     nextRow(reader, s.seqPheno, shape.columns, true, &first_lineno, fields, &lineno);
     if (random)
         for (int t = 1; t <= nsec; ++t) d.traitHeader[t] = std::string(fields[t - 1]);
     else
         for (int t = 0; t <= nsec; ++t) d.traitHeader[t] = std::string(fields[t]);
+    const std::vector<std::string> header(fields.begin(), fields.end());
 
     const int lead = random ? 0 : 1;  // fields before the secondary traits
     for (int i = 0; i < n1; ++i) {
         nextRow(reader, s.seqPheno, shape.columns, false, &first_lineno, fields, &lineno);
         d.seq_prim[i] = random ? 0.0 : primaryValue(s.seqPheno, lineno, fields[0]);
-        for (int t = 0; t < nsec; ++t) d.sec[i][t] = phenotypeValue(fields[lead + t]);
-        for (int k = 1; k < d.p; ++k) d.covariates[i][k] = phenotypeValue(fields[lead + nsec + k - 1]);
+        for (int t = 0; t < nsec; ++t) {
+            const int at = lead + t;
+            d.sec[i][t] = phenotypeValue(s.seqPheno, lineno, at + 1, "secondary trait", header[at], fields[at]);
+        }
+        for (int k = 1; k < d.p; ++k) {
+            const int at = lead + nsec + k - 1;
+            d.covariates[i][k] = phenotypeValue(s.seqPheno, lineno, at + 1, "covariate", header[at], fields[at]);
+        }
     }
     std::fclose(f);
     std::printf("successful\n");
@@ -129,7 +144,7 @@ void readCovariateSelection(const RunSettings& s, RunData& d) {
         stopWithLine(
             "fail\nError: number of covariates does not match between phenotype file and covariate assignment file.");
     const int nsec = s.N_SEC;
-    if (shape.rows < static_cast<long>(nsec) + 1) {
+    if (shape.rows != static_cast<long>(nsec) + 1) {
         std::printf("fail\nError: covariate assignment file '%s' has %ld row(s); it needs %d, one for the primary "
                     "trait and one per secondary trait.\n",
                     s.whichCov.c_str(), shape.rows, nsec + 1);
@@ -140,13 +155,13 @@ void readCovariateSelection(const RunSettings& s, RunData& d) {
     LineReader reader(f, s.whichCov);
     std::vector<std::string_view> fields;
     long lineno = 0, first_lineno = 0;
-    // Rows after the last trait are not used, but must be well formed too.
-    for (long r = 0; r < shape.rows; ++r) {
+    for (long r = 0; r <= nsec; ++r) {
         nextRow(reader, s.whichCov, shape.columns, r == 0, &first_lineno, fields, &lineno);
         for (long j = 0; j < shape.columns; ++j) {
             double flag = 0.0;
-            if (!wholeNumber(fields[j], &flag)) stopOnField(s.whichCov, lineno, "the covariate flag", fields[j], "is not a number");
-            if (r <= nsec) d.cov_ind[r][j] = flag;
+            if (!finiteDecimal(fields[j], &flag) || (flag != 0.0 && flag != 1.0))
+                stopOnField(s.whichCov, lineno, "the covariate flag", fields[j], "is not 0 or 1");
+            d.cov_ind[r][j] = flag;
         }
     }
     std::fclose(f);
@@ -259,10 +274,11 @@ void readMapping(const RunSettings& s, RunData& d) {
         snp_at[r] = d.map_text.size();
         d.map_text.insert(d.map_text.end(), fields[1].begin(), fields[1].end());
         d.map_text.push_back('\0');
-        if (d.maf_flag == 0 && !wholeNumber(fields[2], &d.map_maf[r]))
-            stopOnField(s.mapFile, lineno, "the frequency", fields[2], "is not a number");
-        if (d.EXT_THRESH == 1 && !wholeInteger(fields[3], &d.map_thresh[r]))
-            stopOnField(s.mapFile, lineno, "the threshold flag", fields[3], "is not an integer");
+        if (d.maf_flag == 0 && (!finiteDecimal(fields[2], &d.map_maf[r]) || d.map_maf[r] < 0.0 || d.map_maf[r] > 1.0))
+            stopOnField(s.mapFile, lineno, "the frequency", fields[2], "is not a number between 0 and 1");
+        if (d.EXT_THRESH == 1 &&
+            (!wholeInteger(fields[3], &d.map_thresh[r]) || (d.map_thresh[r] != 0 && d.map_thresh[r] != 1)))
+            stopOnField(s.mapFile, lineno, "the threshold flag", fields[3], "is not 0 or 1");
     }
     std::fclose(f);
 

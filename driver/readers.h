@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver/options.h"
+#include "driver/weight_file.h"
 
 // Everything the readers fill, owned by the program's entry until the end of
 // the run.  Numeric arrays are 0-based offset arrays (dvector, ivector,
@@ -65,6 +66,9 @@ struct RunData {
     std::vector<char> map_text;
     double* map_maf = nullptr;    // [map_NROW] (three or more columns)
     int* map_thresh = nullptr;    // [map_NROW] (four columns)
+
+    // Customized test: the weight file, read once at start-up.
+    WeightTable weights;
 
     // Direct mode: the genotype file, open for the gene loop.
     std::FILE* fi = nullptr;

@@ -44,6 +44,8 @@ int run_ventarquillo(int argc, char** argv) {
     }
     readGenotypes(settings, data);
     if (settings.DO_BURDEN > 0) readMapping(settings, data);
+    // The customized test's weights, read and checked once (no console text).
+    if (settings.DO_BURDEN == 6) readWeightFile(settings.wfile, data.weights);
     printDataSummary(settings, data);
 
     covariatesProcess(data.n1, data.p, data.covariates);
@@ -52,6 +54,7 @@ int run_ventarquillo(int argc, char** argv) {
     std::printf("\n*---------------- START SCORE TEST ----------------*\n");
     std::printf("              %s\n", calendar_now());
     allocateGeneArrays(settings, data);
+    checkOutputFiles(settings, data);
     writeResultHeader(settings, data);
     createTraitLogs(settings, data);
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -36,7 +37,8 @@ inline unsigned isLineContent(unsigned char c) {
 }
 
 [[noreturn]] void stopOnReadError(const std::string& name) {
-    std::printf("fail\nError: Cannot read file '%s'.\n", name.c_str());
+    // A directory opens like a file and fails at the first read (EISDIR).
+    std::printf("fail\nError: Cannot read file '%s': %s.\n", name.c_str(), std::strerror(errno));
     kill_VENTARQUILLO();
 }
 
@@ -111,22 +113,30 @@ FileShape sizeInputFile(const std::string& name, const char* open_format) {
     SizingState st;
     st.name = &name;
     bool first = true;
+    bool mark_checked = false;
 
     std::size_t got = 0;
     while ((got = std::fread(buf.data(), 1, buf.size(), f)) > 0) {
         std::size_t i = 0;
+        if (!mark_checked) {
+            // A block read from a file holds the whole mark unless the file
+            // ends first.
+            mark_checked = true;
+            i = byteOrderMarkLength(buf.data(), got);
+            if (i == got) continue;
+        }
         if (first) {
             // The first character is never a tab or a line break of the count;
             // a line break there leaves physical line 1 empty and rowless.
             first = false;
-            const unsigned char c0 = kClass.c[static_cast<unsigned char>(buf[0])];
+            const unsigned char c0 = kClass.c[static_cast<unsigned char>(buf[i])];
             if (c0 == kContent) {
                 st.line_fields = 1;
                 st.in_field = true;
             } else if (c0 == kLineBreak) {
                 st.line = 2;
             }
-            i = 1;
+            ++i;
         }
         // Line by line: memchr finds the line breaks, and the bytes between
         // them are counted without branches; a field starts at every content
@@ -213,6 +223,13 @@ bool LineReader::fill() {
 }
 
 bool LineReader::next(std::string_view& line, long& lineno, long long& offset) {
+    if (!started_) {
+        started_ = true;
+        while (end_ < 3 && !eof_ && fill()) {
+        }
+        text_start_ = byteOrderMarkLength(buf_.data(), end_);
+        pos_ = scanned_ = text_start_;
+    }
     for (;;) {
         if (scanned_ < pos_) scanned_ = pos_;
         const void* hit = scanned_ < end_ ? std::memchr(buf_.data() + scanned_, '\n', end_ - scanned_) : nullptr;
@@ -222,7 +239,9 @@ bool LineReader::next(std::string_view& line, long& lineno, long long& offset) {
             pos_ = scanned_ = stop + 1;
             ++lineno_;
             // A line break as the file's first character does not end a row.
-            if (lineno_ == 1 && start == 0 && stop == 0 && base_ == 0) continue;
+            if (lineno_ == 1 && stop == start && base_ + static_cast<long long>(start) ==
+                                                     static_cast<long long>(text_start_))
+                continue;
             line = std::string_view(buf_.data() + start, stop - start);
             lineno = lineno_;
             offset = base_ + static_cast<long long>(start);
@@ -278,21 +297,6 @@ void checkFieldCount(const std::string& name, long lineno, long nfields, long co
 
 bool isNAField(std::string_view field) { return field.size() >= 2 && field[0] == 'N' && field[1] == 'A'; }
 
-double leadingNumber(std::string_view field) {
-    const std::string text(field);
-    return std::strtod(text.c_str(), nullptr);
-}
-
-bool wholeNumber(std::string_view field, double* value) {
-    if (field.empty()) return false;
-    const std::string text(field);
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size()) return false;
-    *value = v;
-    return true;
-}
-
 bool wholeInteger(std::string_view field, int* value) {
     if (field.empty()) return false;
     const std::string text(field);
@@ -302,6 +306,46 @@ bool wholeInteger(std::string_view field, int* value) {
     if (end != text.c_str() + text.size() || errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
     *value = static_cast<int>(v);
     return true;
+}
+
+std::size_t byteOrderMarkLength(const char* bytes, std::size_t len) {
+    return len >= 3 && static_cast<unsigned char>(bytes[0]) == 0xEF && static_cast<unsigned char>(bytes[1]) == 0xBB &&
+                   static_cast<unsigned char>(bytes[2]) == 0xBF
+               ? 3
+               : 0;
+}
+
+bool finiteDecimal(std::string_view field, double* value) {
+    const char* p = field.data();
+    const char* const e = p + field.size();
+    if (p < e && (*p == '+' || *p == '-')) ++p;
+    int digits = 0;
+    while (p < e && static_cast<unsigned>(*p - '0') < 10u) ++p, ++digits;
+    if (p < e && *p == '.') {
+        ++p;
+        while (p < e && static_cast<unsigned>(*p - '0') < 10u) ++p, ++digits;
+    }
+    if (digits == 0) return false;
+    if (p < e && (*p == 'e' || *p == 'E')) {
+        ++p;
+        if (p < e && (*p == '+' || *p == '-')) ++p;
+        int exp_digits = 0;
+        while (p < e && static_cast<unsigned>(*p - '0') < 10u) ++p, ++exp_digits;
+        if (exp_digits == 0) return false;
+    }
+    if (p != e) return false;
+    const std::string text(field);
+    const double v = std::strtod(text.c_str(), nullptr);
+    if (!std::isfinite(v)) return false;
+    *value = v;
+    return true;
+}
+
+[[noreturn]] void stopOnFieldAt(const std::string& name, long lineno, long fieldno, const std::string& what,
+                                std::string_view field, const char* problem) {
+    std::printf("fail\nError: line %ld of file '%s', field %ld (%s): '%.*s' %s.\n", lineno, name.c_str(), fieldno,
+                what.c_str(), static_cast<int>(field.size()), field.data(), problem);
+    kill_VENTARQUILLO();
 }
 
 [[noreturn]] void stopOnField(const std::string& name, long lineno, const char* what, std::string_view field,

@@ -9,7 +9,9 @@
 // returns) after the last row are not rows: such a file reads exactly like
 // the same file without them.  Every other row must hold as many fields as
 // the first row, and the first row as many as the tab count gives columns;
-// otherwise the run stops with a message naming the file and the line.
+// otherwise the run stops with a message naming the file and the line.  A
+// UTF-8 byte-order mark (EF BB BF) at the very start of a file is not part of
+// the file's text: both passes skip it.
 #ifndef VENTARQUILLO_DRIVER_TEXT_INPUT_H
 #define VENTARQUILLO_DRIVER_TEXT_INPUT_H
 
@@ -66,6 +68,8 @@ private:
     long long base_ = 0;       // file offset of buf_[0]
     long lineno_ = 0;
     bool eof_ = false;
+    bool started_ = false;     // the byte-order mark has been looked for
+    std::size_t text_start_ = 0;  // file offset of the first character after it
 };
 
 // Blanks, tabs, carriage returns, vertical tabs and form feeds (and line
@@ -87,12 +91,12 @@ void checkFieldCount(const std::string& name, long lineno, long nfields, long co
 // characters are "NA".
 bool isNAField(std::string_view field);
 
-// The leading decimal number of the field, 0.0 when it has none (strtod).
-double leadingNumber(std::string_view field);
-
-// True when the whole field is one number (strtod consumes every character);
-// the value goes to *value.
-bool wholeNumber(std::string_view field, double* value);
+// True when the whole field is one finite decimal number: an optional sign,
+// digits with at most one decimal point (at least one digit), and an optional
+// exponent (e or E, optional sign, digits).  Words (inf, nan), hexadecimal
+// forms and values that overflow a double are not.  *value receives the
+// value strtod gives for the field.
+bool finiteDecimal(std::string_view field, double* value);
 
 // True when the whole field is one decimal integer that fits an int.
 bool wholeInteger(std::string_view field, int* value);
@@ -101,5 +105,13 @@ bool wholeInteger(std::string_view field, int* value);
 // '<field>' <problem>.\n".
 [[noreturn]] void stopOnField(const std::string& name, long lineno, const char* what, std::string_view field,
                               const char* problem);
+
+// Stops the run with "fail\nError: line <lineno> of file '<name>', field
+// <fieldno> (<what>): '<field>' <problem>.\n" (fieldno counts from 1).
+[[noreturn]] void stopOnFieldAt(const std::string& name, long lineno, long fieldno, const std::string& what,
+                                std::string_view field, const char* problem);
+
+// Length of the UTF-8 byte-order mark that begins the bytes (3 or 0).
+std::size_t byteOrderMarkLength(const char* bytes, std::size_t len);
 
 #endif

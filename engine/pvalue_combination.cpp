@@ -13,8 +13,10 @@
 #include "numerics/gamma_and_stats.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/multivariate_normal.h"
+#include "numerics/normal_max_tail.h"
 #include "numerics/offset_arrays.h"
 #include "numerics/quadratic_form.h"
+#include "numerics/quadratic_form_tail.h"
 
 namespace {
 
@@ -28,6 +30,14 @@ constexpr double kDuplicateTolerance = 1e-10;
 // that a retry may use.
 constexpr long long kBudgetPerCube = 5000;
 constexpr long long kMaxBudget = 1000000000;
+// Below this first-stage estimate the p-value comes from the tail method;
+// its relative error target.
+constexpr double kTailStart = 0.1;
+constexpr double kTailRelativeError = 0.01;
+// Two components: the first stage is the bivariate closed form, whose
+// absolute error is about 1e-15; its value stands down to this p-value, where
+// its relative error is still about 1e-7.
+constexpr double kBivariateFloor = 1e-8;
 
 // SKAT: eigenvalues at or below this fraction of the mean non-negative
 // eigenvalue are left out; Davies' algorithm settings.
@@ -36,6 +46,8 @@ constexpr int kQfcLimit = 1000000000;
 constexpr double kQfcAccuracy = 1e-8;
 // qfc's fault code for a coefficient or a point that is not finite.
 constexpr int kNonFiniteFault = 3;
+// Davies' value stands unless it is below this many times its accuracy.
+constexpr double kDaviesResolution = 10.0;
 
 // Indices of the valid components (0.0 >= V[k][k] does not hold) in
 // valid[0..count-1]; returns the count.  valid needs room for n entries.
@@ -44,6 +56,26 @@ int valid_components(int n, double** V, int* valid) {
     for (int k = 0; k < n; ++k)
         if (!(0.0 >= V[k][k])) valid[count++] = k;
     return count;
+}
+
+// Correlation of valid components a and b (1-based positions in valid[]).
+double valid_correlation(double** V, const int* valid, int a, int b) {
+    const int ka = valid[a - 1], kb = valid[b - 1];
+    return a == b ? 1.0 : V[ka][kb] / std::sqrt(V[ka][ka] * V[kb][kb]);
+}
+
+// Perfectly correlated duplicates: of two components whose correlation is
+// within kDuplicateTolerance of 1 the later one goes (col_index[c] = 0).  A
+// row is examined even when its own component has already gone; a
+// correlation near -1 drops nothing.  Returns the number kept.
+int mark_duplicates(int nv, double** Sigma, int* col_index) {
+    for (int a = 1; a <= nv; ++a) col_index[a] = 1;
+    for (int a = 1; a < nv; ++a)
+        for (int c = a + 1; c <= nv; ++c)
+            if (std::fabs(Sigma[a][c] - 1.0) < kDuplicateTolerance) col_index[c] = 0;
+    int kept = 0;
+    for (int a = 1; a <= nv; ++a) kept += col_index[a];
+    return kept;
 }
 
 // Method 1: the maximum standardized statistic.
@@ -69,24 +101,28 @@ void max_statistic(int n_thresh, double* U, double** V, double* T, double* pvalu
     *T = Tmax;
 
     double** Sigma = dmatrix(1, nv, 1, nv);
+    bool finite = true;
     for (int a = 1; a <= nv; ++a) {
-        const int ka = valid[a - 1];
+        finite = finite && std::isfinite(V[valid[a - 1]][valid[a - 1]]);
         for (int b = 1; b <= nv; ++b) {
-            const int kb = valid[b - 1];
-            Sigma[a][b] = a == b ? 1.0 : V[ka][kb] / std::sqrt(V[ka][ka] * V[kb][kb]);
+            Sigma[a][b] = valid_correlation(V, valid, a, b);
+            finite = finite && std::isfinite(Sigma[a][b]);
         }
     }
+    if (!finite) {
+        // A variance (or a correlation) that is not a number leaves neither
+        // the statistic nor its distribution defined, whatever the number of
+        // components: no p-value, flagged.
+        *T = std::numeric_limits<double>::quiet_NaN();
+        *pvalue = std::numeric_limits<double>::quiet_NaN();
+        *inform = 1;
+        free_dmatrix(Sigma, 1, nv, 1, nv);
+        free_ivector(valid, 0, n_thresh - 1);
+        return;
+    }
 
-    // Perfectly correlated duplicates: the later one goes.  A row is examined
-    // even when its own component has already gone; a correlation near -1
-    // drops nothing.
     int* col_index = ivector(1, nv);
-    for (int a = 1; a <= nv; ++a) col_index[a] = 1;
-    for (int a = 1; a < nv; ++a)
-        for (int c = a + 1; c <= nv; ++c)
-            if (std::fabs(Sigma[a][c] - 1.0) < kDuplicateTolerance) col_index[c] = 0;
-    int n_thresh2 = 0;
-    for (int a = 1; a <= nv; ++a) n_thresh2 += col_index[a];
+    const int n_thresh2 = mark_duplicates(nv, Sigma, col_index);
 
     if (n_thresh2 == nv) {
         *pvalue = mvn_pvalue(nv, Tmax, Sigma, inform);
@@ -167,6 +203,24 @@ void quadratic_form(int n_thresh, double* U, double** V, double* T, double* pval
 
 }  // namespace
 
+int max_statistic_components(int n_thresh, double** V) {
+    if (n_thresh < 1) return 0;
+    int* valid = ivector(0, n_thresh - 1);
+    const int nv = valid_components(n_thresh, V, valid);
+    int kept = 0;
+    if (nv > 0) {
+        double** Sigma = dmatrix(1, nv, 1, nv);
+        for (int a = 1; a <= nv; ++a)
+            for (int b = 1; b <= nv; ++b) Sigma[a][b] = valid_correlation(V, valid, a, b);
+        int* col_index = ivector(1, nv);
+        kept = mark_duplicates(nv, Sigma, col_index);
+        free_ivector(col_index, 1, nv);
+        free_dmatrix(Sigma, 1, nv, 1, nv);
+    }
+    free_ivector(valid, 0, n_thresh - 1);
+    return kept;
+}
+
 void DRENNIK_metaPval_v2(int method, int n_thresh, double* U, double** V, double* weight, double* T,
                          double* pvalue, int* inform) {
     if (method != 0 && method != 1 && method != 2) return;
@@ -223,17 +277,20 @@ double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform) {
         return false;
     };
 
-    // Stage 3 refines to an absolute 1e-8.  When stage 2 already aimed at
-    // p / 100 <= 1e-8 (a p-value below 1e-6), stage 3 would aim looser than
-    // stage 2 and replace the better estimate with a worse one, so it runs
-    // only when its target is the tighter of the two.
-    double stage2_target = 1.0;
+    // Stage 1 (absolute error 0.01) gives every p-value of at least 0.1.  A
+    // smaller one is taken over by the tail method, which computes the union
+    // of the half-spaces {+-W_k >= w} directly, to a relative error of 1 %
+    // (three standard errors), whatever its size; when its budget runs out
+    // first the flag is 2.  One component: the two-sided normal tail.  Two
+    // components: the bivariate closed form of stage 1 stands while it is at
+    // least kBivariateFloor.  A p that is not a number goes no further.
     if (!stage(0.01)) {
         *inform = 1;
-    } else if (p < 0.1 && !stage(stage2_target = p / 100.0)) {
-        *inform = 2;
-    } else if (p < 0.0001 && stage2_target > 1e-8 && !stage(1e-8)) {
-        *inform = 3;
+    } else if (p < kTailStart && !(N == 2 && p >= kBivariateFloor)) {
+        double relerr = 0.0;
+        int info = 0;
+        p = maxnormal_tail(N, wstat_max, Sigma, kTailRelativeError, &relerr, &info);
+        if (info != 0) *inform = 2;
     }
 
     free_ivector(infin, 1, nalloc);
@@ -328,6 +385,19 @@ void SKAT(int m, double* S, double** covS, double* weight, double* T, double* T_
     const bool no_result = ifault == 1 || ifault == 3 || ifault == 4 || ifault == 5;
     *T_pvalue = no_result ? std::numeric_limits<double>::quiet_NaN() : 1.0 - res;
     *errorInd = ifault;
+
+    // Davies' 1 - res carries an absolute error of up to acc: below
+    // kDaviesResolution times that (zero and negative values included), and
+    // when qfc left no value, the saddlepoint approximation gives the tail.
+    // It replaces a value below the resolution with fault code 0; after a
+    // fault of qfc the fault code stays, so the value stays flagged.
+    if (no_result || *T_pvalue < kDaviesResolution * kQfcAccuracy) {
+        const double sp = qf_saddlepoint_upper(r, lambda, Q);
+        if (!std::isnan(sp)) {
+            *T_pvalue = sp;
+            if (!no_result) *errorInd = 0;
+        }
+    }
 
     free_ivector(h, 0, m - 1);
     free_dvector(delta, 0, m - 1);

@@ -15,6 +15,11 @@
 // valid); the others take no part.  Status codes are returned, nothing is
 // thrown.  mymvn and qfc keep working state in static storage, so none of
 // these routines is re-entrant.
+//
+// P-values below what one minus a probability can resolve are computed as
+// tails: the maximum statistic below 0.1 by importance sampling of a union of
+// half-spaces, the variance component below ten times Davies' accuracy by a
+// saddlepoint approximation.
 #ifndef VENTARQUILLO_ENGINE_PVALUE_COMBINATION_H
 #define VENTARQUILLO_ENGINE_PVALUE_COMBINATION_H
 
@@ -24,10 +29,12 @@
 // No valid component: *pvalue = -999.0.  Under methods 0 and 1, *T is then
 // -999.0 as well; under method 2, *T and *inform are left as they were.
 //
-// method 1: *inform = 0, or the number (1, 2, 3) of the accuracy stage of
-//   mvn_pvalue that failed.  Of two components whose correlation is within
+// method 1: *inform = 0, or the flag of mvn_pvalue (1 the first stage failed,
+//   2 the tail method ran out of budget).  Of two components whose correlation is within
 //   1e-10 of 1 the later one is left out of the integration; *T still comes
-//   from every valid component.
+//   from every valid component.  A variance or a correlation of the valid
+//   components that is not finite: *T and *pvalue NaN, *inform = 1, whatever
+//   the number of components.
 // method 2: *inform = the fault code of qfc (see SKAT).
 // method 0: *inform = 0; a quadratic form that is negative or not finite (V
 //   not positive definite) gives *pvalue = NaN with *inform = 1.
@@ -35,16 +42,27 @@
 void DRENNIK_metaPval_v2(int method, int n_thresh, double* U, double** V, double* weight, double* T,
                          double* pvalue, int* inform);
 
+// The number of components that method 1 integrates for V (n_thresh by
+// n_thresh, 0-based): the valid ones less the perfectly correlated later
+// duplicates.
+int max_statistic_components(int n_thresh, double** V);
+
 // P(max_k |W_k| >= wstat_max) for W ~ N(0, Sigma), Sigma a 1-based N_WT by N_WT
-// correlation matrix.  Up to three accuracy stages, each on a budget of
-// 5000 N_WT^3 integrand evaluations, retried at twice and four times that
-// budget while the budget stays at most 1e9:
-//   stage 1, absolute error 0.01, always;
-//   stage 2, absolute error p/100, only when p < 0.1;
-//   stage 3, absolute error 1e-8, only when p < 0.0001.
-// A stage that fails on every budget sets *inform to its number and the last
-// estimate is returned at once.  *inform is never set to 0 here.  More than 20
-// components cannot be integrated: the result is then 1.0 with *inform = 1.
+// correlation matrix.
+//   Stage 1: 1 - P(box) by Genz's integration (mymvn) to an absolute error of
+//   0.01, on a budget of 5000 N_WT^3 integrand evaluations, retried at twice
+//   and four times that budget while it stays at most 1e9.  If every budget
+//   fails: *inform = 1 and that estimate is returned.  A p-value of at least
+//   0.1 (or not a number) is returned as it stands.
+//   Tail: a stage-1 estimate below 0.1 is replaced by maxnormal_tail (ALOE
+//   importance sampling of the union of the half-spaces +-W_k >= wstat_max),
+//   to a relative error of 1 % (three standard errors); when its budget runs
+//   out first *inform = 2 and its estimate is returned.  One component gives
+//   the two-sided normal tail exactly; for two components the bivariate
+//   closed form of stage 1 stands while it is at least 1e-8.  A tail value
+//   is at least DBL_MIN.
+// *inform is never set to 0 here.  More than 20 components cannot be
+// integrated: the result is then 1.0 with *inform = 1.
 double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform);
 
 // *T = sum_i weight[i] S[i]^2 over i < m and its upper-tail probability when
@@ -62,9 +80,14 @@ double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform);
 //   that is not finite, rather than a p-value that leaves that block out.
 // - qfc fault 2 (round-off may be significant): its result is usable and
 //   *T_pvalue = 1 - result.
-// - qfc faults 1, 3, 4 and 5 leave no result (qfc reports -1): *T_pvalue is
-//   then NaN, not 1 - (-1) = 2, and *errorInd carries the fault code, so the
-//   caller flags the p-value as failed ("Pvalue_Fail") and writes NA for it.
+// - Davies' 1 - result below 1e-7 (ten times its accuracy; zero and negative
+//   values included): the saddlepoint approximation qf_saddlepoint_upper on
+//   the same coefficients gives *T_pvalue, with *errorInd = 0.
+// - qfc faults 1, 3, 4 and 5 leave no result (qfc reports -1): the
+//   saddlepoint approximation gives *T_pvalue and *errorInd keeps the fault
+//   code, so the caller flags the p-value ("Pvalue_Fail").  Where that
+//   approximation is not defined either (a statistic that is not finite)
+//   *T_pvalue is NaN, and the caller writes NA for it.
 void SKAT(int m, double* S, double** covS, double* weight, double* T, double* T_pvalue, int* errorInd);
 
 #endif

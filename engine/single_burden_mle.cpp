@@ -13,11 +13,7 @@ namespace {
 // one-column case of getUCOV_prim with the design (g, z).
 void primary_score(int n, int n10, int n1, int p, int* c10, double* y10, double* g, double** z, double* U,
                    double* V, int* convergeN) {
-    double** GZ = dmatrix(0, n1 - 1, 0, p);
-    for (int j = 0; j < n1; ++j) {
-        GZ[j][0] = g[j];
-        for (int k = 0; k < p; ++k) GZ[j][k + 1] = z[j][k];
-    }
+    double** GZ = tds_detail::burden_design(n1, p, g, z);
     double* eta = dvector(0, p - 1);
     double* qm = dvector(0, n1 - 1);
     double* etaW = dvector(0, n1 - 1);
@@ -29,16 +25,7 @@ void primary_score(int n, int n10, int n1, int p, int* c10, double* y10, double*
     double** cov = dmatrix(0, 0, 0, 0);
     getUCOV_prim(n, n10, n1, p + 1, 1, sigma11, phi, eta, etaW, qm, y10, c10, GZ, U_eff, cov);
     *V = cov[0][0];
-
-    // Score of the burden coefficient at 0: sum over records i and points j of
-    // phi[i][j]*(y_i - etaW[j])*g[j], divided by sigma11.
-    double sum = 0.0;
-    for (int i = 0; i < n10; ++i) {
-        const double* pi = phi[i];
-        const double y = y10[i];
-        for (int j = 0; j < n1; ++j) sum += pi[j] * (y - etaW[j]) * g[j];
-    }
-    *U = sum / sigma11;
+    *U = tds_detail::burden_score(n10, n1, phi, y10, etaW, g, sigma11);
 
     free_dmatrix(cov, 0, 0, 0, 0);
     free_dmatrix(phi, 0, n10 - 1, 0, n1 - 1);
@@ -272,6 +259,17 @@ void MLE_Sec_v2_getOmega(int p1, int p2, double** prim_cov, double** Omega2, dou
 }
 
 namespace tds_detail {
+
+double burden_score(int n10, int n1, double** phi, const double* y10, const double* etaW, const double* g,
+                    double sigma11) {
+    double sum = 0.0;
+    for (int i = 0; i < n10; ++i) {
+        const double* pi = phi[i];
+        const double y = y10[i];
+        for (int j = 0; j < n1; ++j) sum += pi[j] * (y - etaW[j]) * g[j];
+    }
+    return sum / sigma11;
+}
 
 void sandwich_product(int N, double** A, double** C, double** Omega) {
     double** T = dmatrix(0, N - 1, 0, N - 1);  // A C

@@ -7,6 +7,8 @@
 
 // Primary trait: null fit on z[n1][p] by EM, then the efficient score T1_U of
 // the burden g[n1], its efficient variance T1_V and T1 = T1_U / sqrt(T1_V).
+// Genes that share the records and z use scoreTest_MLE_Prim_cached
+// (tds_primary_builders.h), which keeps the null fit from gene to gene.
 void scoreTest_MLE_Prim(int n, int n10, int n1, int p, int* c10, double* y10, double* g, double** z,
                         double* T1_U, double* T1_V, double* T1, int* convergeN1);
 

@@ -62,7 +62,7 @@ namespace tds_detail {
 
 void report_nonconvergence() { std::fprintf(consoleOut(), "\nEM_quan Warning: EM iteration NOT converge!\n"); }
 
-void em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, double** w, double* eta,
+bool em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, double** w, double* eta,
             double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN, double tolerance,
             int max_iterations) {
     const int n0 = n10 - n1;
@@ -104,6 +104,7 @@ void em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, do
         etaW[j] = fit;
     }
     *EMconvergeN = 0;
+    bool warned = false;
     const double dn = n;
 
     for (int t = 0; t < max_iterations; ++t) {
@@ -187,6 +188,7 @@ void em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, do
         for (int j = 0; j < n1; ++j) qm_0[j] = qm[j];
         if (t == max_iterations - 1) {
             report_nonconvergence();
+            warned = true;
             *EMconvergeN = max_iterations;
             break;
         }
@@ -207,6 +209,7 @@ void em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, do
     free_dvector(qm_0, 0, n1 - 1);
     free_dvector(fm_n0, 0, n0 - 1);
     free_dmatrix(post, 0, n1 - 1, 0, n0 - 1);
+    return warned;
 }
 
 }  // namespace tds_detail
@@ -758,15 +761,20 @@ void getUCOV_prim_given_nuisance(int n, int n10, int n1, int m, int m1, double s
     free_dmatrix(Q11, 0, rows - 1, 0, m);
 }
 
-void em_full_fit(int n, int n10, int n1, int p, const int* c10, const double* y10, const double* g,
-                 double** z, double* prim_est, double** prim_cov, int* convergeN, double tolerance,
-                 int max_iterations) {
-    const int m = p + 1;
-    double** GZ = dmatrix(0, n1 - 1, 0, m - 1);
+double** burden_design(int n1, int p, const double* g, double** z) {
+    double** GZ = dmatrix(0, n1 - 1, 0, p);
     for (int j = 0; j < n1; ++j) {
         GZ[j][0] = g[j];
         for (int k = 0; k < p; ++k) GZ[j][k + 1] = z[j][k];
     }
+    return GZ;
+}
+
+void em_full_fit(int n, int n10, int n1, int p, const int* c10, const double* y10, const double* g,
+                 double** z, double* prim_est, double** prim_cov, int* convergeN, double tolerance,
+                 int max_iterations) {
+    const int m = p + 1;
+    double** GZ = burden_design(n1, p, g, z);
     double* eta = dvector(0, m - 1);
     double* qm = dvector(0, n1 - 1);
     double* etaW = dvector(0, n1 - 1);
@@ -782,12 +790,26 @@ void em_full_fit(int n, int n10, int n1, int p, const int* c10, const double* y1
     for (int r = 0; r < q; ++r)
         for (int c = 0; c < q; ++c) cov[r + 1][c + 1] = info.Q1[r][c];
     release(info);
-    invv(cov, q);
+
+    // Only the top (p + 2) x (p + 2) block of the inverse is reported: the
+    // matrix is factored once and solved for the unit vectors of its first
+    // p + 2 columns, each exactly as invv solves it (lubksb on the same
+    // factors), so these entries are those of the whole inverse, bit for bit.
+    const int kept = p + 2;
+    int* indx = ivector(1, q);
+    double* col = dvector(1, q);
+    ludcmp(cov, q, indx);
+    for (int c = 0; c < kept; ++c) {
+        for (int r = 1; r <= q; ++r) col[r] = 0.0;
+        col[c + 1] = 1.0;
+        lubksb(cov, q, indx, col);
+        for (int r = 0; r < kept; ++r) prim_cov[r][c] = col[r + 1];
+    }
+    free_dvector(col, 1, q);
+    free_ivector(indx, 1, q);
 
     for (int k = 0; k <= p; ++k) prim_est[k] = eta[k];
     prim_est[p + 1] = sigma11;
-    for (int r = 0; r <= p + 1; ++r)
-        for (int c = 0; c <= p + 1; ++c) prim_cov[r][c] = cov[r + 1][c + 1];
 
     free_dmatrix(cov, 1, q, 1, q);
     free_dmatrix(phi, 0, n10 - 1, 0, n1 - 1);

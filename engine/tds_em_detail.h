@@ -10,7 +10,10 @@ namespace tds_detail {
 constexpr double kTolerance = 1e-4;
 constexpr int kMaxIterations = 2000;
 
-void em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, double** w, double* eta,
+// Returns true when the fit stopped at the cap and printed the warning (a
+// fit that meets the tolerance in its last allowed iteration reports the
+// same count, without the warning).
+bool em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, double** w, double* eta,
             double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN, double tolerance,
             int max_iterations);
 
@@ -35,6 +38,16 @@ void getUCOV_prim_given_nuisance(int n, int n10, int n1, int m, int m1, double s
 void em_full_fit(int n, int n10, int n1, int p, const int* c10, const double* y10, const double* g,
                  double** z, double* prim_est, double** prim_cov, int* convergeN, double tolerance,
                  int max_iterations);
+
+// The design (g, z[n1][p]) of a single-burden test: GZ[j][0] = g[j],
+// GZ[j][k+1] = z[j][k].  Released with free_dmatrix(GZ, 0, n1 - 1, 0, p).
+double** burden_design(int n1, int p, const double* g, double** z);
+
+// Efficient score of the burden g at 0 under a null fit: the sum over
+// records i and points j of phi[i][j]*(y10[i] - etaW[j])*g[j], divided by
+// sigma11.
+double burden_score(int n10, int n1, double** phi, const double* y10, const double* etaW, const double* g,
+                    double sigma11);
 
 // Omega = (A C) A' for N by N matrices: the covariance of the linear map A of
 // an estimate with covariance C, each entry one running sum in index order.

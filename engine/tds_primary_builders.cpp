@@ -1,5 +1,6 @@
 #include "engine/tds_primary_builders.h"
 
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -30,6 +31,7 @@ struct PrimaryNullFit {
     double* etaW = nullptr;     // [n1]
     double** phi = nullptr;     // [n10][n1]
     int EMconvergeN = 0;
+    bool warned = false;        // stopped at the cap with the warning
 };
 
 PrimaryNullFit fitPrimaryNull(int n, int n10, int n1, int p, int* c10, double* y10, double** z) {
@@ -41,7 +43,8 @@ PrimaryNullFit fitPrimaryNull(int n, int n10, int n1, int p, int* c10, double* y
     fit.qm = dvector(0, n1 - 1);
     fit.etaW = dvector(0, n1 - 1);
     fit.phi = dmatrix(0, n10 - 1, 0, n1 - 1);
-    EM_quan(n, n10, n1, p, c10, y10, z, fit.eta, &fit.sigma11, fit.qm, fit.etaW, fit.phi, &fit.EMconvergeN);
+    fit.warned = tds_detail::em_fit(n, n10, n1, p, c10, y10, z, fit.eta, &fit.sigma11, fit.qm, fit.etaW, fit.phi,
+                                    &fit.EMconvergeN, tds_detail::kTolerance, tds_detail::kMaxIterations);
     return fit;
 }
 
@@ -193,9 +196,10 @@ struct PendingFit {
 
 // The cached null fit for these records and design: reused when they are
 // the cached ones (the EM warning is then printed again when that fit
-// reached the cap), else fitted (printing the warning itself) and kept.  A
-// call whose records are being fitted by another thread waits for that fit
-// instead of repeating it.
+// printed it: stopped at the cap, not converged in its last iteration),
+// else fitted (printing the warning itself) and kept.  A call whose records
+// are being fitted by another thread waits for that fit instead of
+// repeating it.
 std::shared_ptr<const NullFitEntry> useCache(PrimaryNullCache* cache, int n, int n10, int n1, int p, int* c10,
                                              double* y10, double** z) {
     std::unique_lock<std::mutex> lock(cache->lock);
@@ -203,7 +207,7 @@ std::shared_ptr<const NullFitEntry> useCache(PrimaryNullCache* cache, int n, int
         const std::shared_ptr<const NullFitEntry> kept = cache->entry;
         if (kept != nullptr && kept->key->holds(n, n10, n1, p, c10, y10, z)) {
             lock.unlock();
-            if (kept->fit.EMconvergeN == tds_detail::kMaxIterations) tds_detail::report_nonconvergence();
+            if (kept->fit.warned) tds_detail::report_nonconvergence();
             return kept;
         }
         if (cache->pending == nullptr || !cache->pending->holds(n, n10, n1, p, c10, y10, z)) break;
@@ -255,6 +259,25 @@ void cachedScoreSet(PrimaryNullCache* cache, const ColumnSource& src, int K, int
 }
 
 }  // namespace
+
+void scoreTest_MLE_Prim_cached(PrimaryNullCache* cache, int n, int n10, int n1, int p, int* c10, double* y10,
+                               double* g, double** z, double* T1_U, double* T1_V, double* T1, int* convergeN1) {
+    const std::shared_ptr<const NullFitEntry> entry = useCache(cache, n, n10, n1, p, c10, y10, z);
+    const PrimaryNullFit& fit = entry->fit;
+    *convergeN1 = fit.EMconvergeN;
+
+    // The one-column case of the multi-score builders, burden first.
+    double** GZ = tds_detail::burden_design(n1, p, g, z);
+    double U_eff[1];
+    double** cov = dmatrix(0, 0, 0, 0);
+    tds_detail::getUCOV_prim_given_nuisance(n, n10, n1, p + 1, 1, fit.sigma11, fit.phi, fit.eta, fit.etaW, fit.qm,
+                                            y10, c10, GZ, entry->inv, U_eff, cov);
+    *T1_V = cov[0][0];
+    *T1_U = tds_detail::burden_score(n10, n1, fit.phi, y10, fit.etaW, g, fit.sigma11);
+    *T1 = *T1_U / std::sqrt(*T1_V);
+    free_dmatrix(cov, 0, 0, 0, 0);
+    free_dmatrix(GZ, 0, n1 - 1, 0, p);
+}
 
 PrimaryNullCache* newPrimaryNullCache() { return new PrimaryNullCache; }
 

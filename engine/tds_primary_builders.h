@@ -63,4 +63,10 @@ void EM_prim_MULTI_cached(PrimaryNullCache* cache, int n, int n10, int n1, int p
                           double** x, double** z, int n_weight, double** wt, double* q, int MAI_LB, int* mac_thresh,
                           int* mai_thresh, int* n_work, double* U, double** cov, int* EMconvergeN);
 
+// The single-burden score test of the primary trait (scoreTest_MLE_Prim of
+// single_burden_mle.h) on the same cache: T1_U, T1_V, T1, *convergeN1 and the
+// EM warning line are bit for bit those of scoreTest_MLE_Prim.
+void scoreTest_MLE_Prim_cached(PrimaryNullCache* cache, int n, int n10, int n1, int p, int* c10, double* y10,
+                               double* g, double** z, double* T1_U, double* T1_V, double* T1, int* convergeN1);
+
 #endif

@@ -24,7 +24,6 @@ the script: choose other data.
 Usage: ls_multi_reference.py CASE_DIR [--write STARTUP_STDOUT]  (as ls_reference.py)
 """
 import os
-import re
 import sys
 from fractions import Fraction as F
 
@@ -33,6 +32,7 @@ import mpmath as mp
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from ls_reference import (MISSING, at_least, column_det_flag, crossprod, fields,  # noqa: E402
                           rank_inverse_normal, read_case, solve_inverse)
+from ls_reference import main as reference_main  # noqa: E402
 
 mp.mp.dps = 40
 
@@ -413,29 +413,5 @@ def run(case):
     return files, "".join(console)
 
 
-def main():
-    case = sys.argv[1]
-    files, console = run(case)
-    if "--write" in sys.argv:
-        os.makedirs(os.path.join(case, "expect"), exist_ok=True)
-        for nm, text in files.items():
-            with open(os.path.join(case, "expect", nm), "w") as f:
-                f.write(text)
-        startup = open(sys.argv[sys.argv.index("--write") + 1]).read()
-        time_re = r"[A-Z][a-z][a-z] [A-Z][a-z][a-z] [ 0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9] [0-9]{4}"
-        startup = re.sub(time_re, "<TIME>", startup)
-        mark = "*---------------- START SCORE TEST ----------------*\n              <TIME>\n\n"
-        head = startup[:startup.index(mark) + len(mark)]
-        end = "\n*----------------- END SCORE TEST -----------------*\n              <TIME>\n"
-        with open(os.path.join(case, "stdout"), "w") as f:
-            f.write(head + console + end)
-    else:
-        for nm, text in files.items():
-            print("== %s" % nm)
-            sys.stdout.write(text)
-        print("== console")
-        sys.stdout.write(console)
-
-
 if __name__ == "__main__":
-    main()
+    reference_main(run)

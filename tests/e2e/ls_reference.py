@@ -450,9 +450,12 @@ def run(case):
     return files, "".join(console)
 
 
-def main():
+def main(run_case=None):
+    """Command line shared by the references: CASE prints the expected files,
+    CASE --write STARTUP writes expect/ and stdout of the case, taking the
+    start-up console text from the program's run in STARTUP."""
     case = sys.argv[1]
-    files, console = run(case)
+    files, console = (run_case or run)(case)
     if "--write" in sys.argv:
         os.makedirs(os.path.join(case, "expect"), exist_ok=True)
         for nm, text in files.items():

@@ -100,90 +100,119 @@ struct Gene {
     double w(int t, int j) const { return g.customized_wt[t][j]; }
 };
 
-TEST(ReadGeneWeights, TakesTheGenesBlockAndFixesTheCountByItsFirstSelectedVariant) {
-    TempFile f(
+// The weights of one gene from a weight file with the given bytes.
+void weightsOf(const std::string& bytes, Gene& gene) {
+    TempFile f(bytes);
+    WeightTable table;
+    readWeightFile(f.path(), table);
+    readGeneWeights(table, gene.g);
+}
+
+TEST(ReadGeneWeights, TakesTheGenesRowsOfSelectedVariants) {
+    const std::string file =
         "G1\ta\t9\t9\n"
-        "G2\tgone\t5\n"  // not selected: ignored, even as the gene's first row
+        "G2\tgone\t5\t5\n"  // not selected: ignored, even as the gene's first row
         "G2\tb\t0.5\t2\n"
         "G2\ta\t1.5\t-1\n"
-        "G3\ta\t7\t7\n"
-        "G2\tc\t8\t8\n");  // a second block of G2 further down is not read
+        "G3\ta\t7\t7\n";
     Gene gene("G2", {"a", "b", "c"});
-    readGeneWeights(f.path(), gene.g);
+    weightsOf(file, gene);
     ASSERT_EQ(gene.g.n_weight, 2);
     EXPECT_EQ(gene.w(0, 0), 1.5);
     EXPECT_EQ(gene.w(1, 0), -1.0);
     EXPECT_EQ(gene.w(0, 1), 0.5);
     EXPECT_EQ(gene.w(1, 1), 2.0);
-    EXPECT_EQ(gene.w(0, 2), 0.0);  // c has no row in the block: zero weights
+    EXPECT_EQ(gene.w(0, 2), 0.0);  // c has no row: zero weights
     EXPECT_EQ(gene.w(1, 2), 0.0);
 }
 
 TEST(ReadGeneWeights, AGeneWithoutRowsOrWithoutSelectedVariantsHasNoWeights) {
-    TempFile f("G1\ta\t1\nG2\tzz\t1\n");
+    const std::string file = "G1\ta\t1\nG2\tzz\t1\n";
     Gene absent("G9", {"a"});
-    readGeneWeights(f.path(), absent.g);
+    weightsOf(file, absent);
     EXPECT_EQ(absent.g.n_weight, 0);
     Gene unselected("G2", {"a"});
-    readGeneWeights(f.path(), unselected.g);
+    weightsOf(file, unselected);
     EXPECT_EQ(unselected.g.n_weight, 0);
     EXPECT_EQ(unselected.g.customized_wt, nullptr);
 }
 
-TEST(ReadGeneWeights, LastRowWithoutLineBreakAndWindowsLineEnds) {
-    TempFile f("G1\ta\t1\t2\r\nG1\tb\t3\t4");
-    Gene gene("G1", {"a", "b"});
-    readGeneWeights(f.path(), gene.g);
-    ASSERT_EQ(gene.g.n_weight, 2);
-    EXPECT_EQ(gene.w(0, 0), 1.0);
-    EXPECT_EQ(gene.w(1, 1), 4.0);
+TEST(ReadGeneWeights, LineEndsByteOrderMarkAndTrailingBlankLinesChangeNothing) {
+    for (const std::string& file :
+         {std::string("G1\ta\t1\t2\r\nG1\tb\t3\t4"), std::string("\xEF\xBB\xBFG1\ta\t1\t2\nG1\tb\t3\t4\n\n\n"),
+          std::string("G1\ta\t1\t2\r\nG1\tb\t3\t4\r\n")}) {
+        Gene gene("G1", {"a", "b"});
+        weightsOf(file, gene);
+        ASSERT_EQ(gene.g.n_weight, 2);
+        EXPECT_EQ(gene.w(0, 0), 1.0);
+        EXPECT_EQ(gene.w(1, 0), 2.0);
+        EXPECT_EQ(gene.w(0, 1), 3.0);
+        EXPECT_EQ(gene.w(1, 1), 4.0);
+    }
 }
 
-TEST(ReadGeneWeights, ManyWeightsInOneRowAreAllKept) {
+TEST(ReadGeneWeights, ManyWeightsInOneRowAreAllKeptAndGenesMayDifferInCount) {
     std::string row = "G1\ta";
     for (int t = 0; t < 150; ++t) row += "\t" + std::to_string(t);
-    TempFile f(row + "\n");
     Gene gene("G1", {"a"});
-    readGeneWeights(f.path(), gene.g);
+    weightsOf("G0\ta\t1\n" + row + "\nG2\ta\t1\t2\n", gene);
     ASSERT_EQ(gene.g.n_weight, 150);
     EXPECT_EQ(gene.w(149, 0), 149.0);
 }
 
-std::string stopOutput(const std::string& text, const std::vector<std::string>& snps, int* status,
-                       const std::string& file = "") {
+// What reading a weight file with these bytes (or the file at `file`) prints.
+std::string stopOutput(const std::string& text, int* status, const std::string& file = "") {
     TempFile f(text);
     const std::string path = file.empty() ? f.path() : file;
-    return runCaptured(
+    std::string out = runCaptured(
         [&]() {
-            Gene gene("G1", snps);
-            readGeneWeights(path, gene.g);
+            WeightTable table;
+            readWeightFile(path, table);
         },
         status);
+    const std::size_t at = out.find(path);
+    if (at != std::string::npos) out.replace(at, path.size(), "W");
+    return out;
 }
 
-TEST(ReadGeneWeights, BadFilesStopTheRun) {
+TEST(ReadWeightFile, BadFilesStopNamingTheFileAndLine) {
+    const struct {
+        std::string bytes;
+        std::string message;
+    } cases[] = {
+        {"", "fail\nError: file 'W' has no rows.\n"},
+        {"\n\n", "fail\nError: file 'W' has no rows.\n"},
+        {"G1 a 1 2\n", "fail\nError: line 1 of file 'W' has 4 field(s) but 1 tab-separated column(s); fields must "
+                       "be separated by single tabs.\n"},
+        {"G1\ta\nG1\tb\n", "fail\nError: line 1 of file 'W' holds no weight; a row of the weight file is a gene, a "
+                           "variant and its weights.\n"},
+        {"G0\tx\t1\nG1\ta\t1\t2\nG1\tb\t1\n", "fail\nError: line 3 of file 'W': The number of weights can not be "
+                                        "different between SNPs within one gene (gene 'G1' has 2 on line 2, 1 "
+                                        "here).\n"},
+        {"G1\ta\t1\nG1\tb\n", "fail\nError: line 2 of file 'W' holds no weight; a row of the weight file is a gene, a "
+                              "variant and its weights.\n"},
+        {"G1\ta\t1\n\nG2\tb\t1\n", "fail\nError: line 2 of file 'W' is blank; only the end of a file may hold blank "
+                                   "lines.\n"},
+        {"G1\ta\t1\t\n", "fail\nError: line 1 of file 'W' has 3 field(s) but 4 tab-separated column(s); fields must "
+                         "be separated by single tabs.\n"},
+        {"G1\ta\t1\tNA\n", "fail\nError: line 1 of file 'W', field 4 (weight 2): 'NA' is not a finite number.\n"},
+        {"G1\ta\t1\nG2\tb\tinf\n", "fail\nError: line 2 of file 'W', field 3 (weight 1): 'inf' is not a finite "
+                                    "number.\n"},
+        {"G1\ta\t1\nG2\tb\t1\nG1\tc\t1\n", "fail\nError: line 3 of file 'W': gene 'G1' already has rows from line "
+                                          "1; the rows of a gene must stand together.\n"},
+    };
+    for (const auto& c : cases) {
+        int status = 0;
+        EXPECT_EQ(stopOutput(c.bytes, &status), c.message + kStopLine) << c.bytes;
+        EXPECT_EQ(status, 1);
+    }
     int status = 0;
-    EXPECT_EQ(stopOutput("", {"a"}, &status, "/nonexistent/w.txt"),
-              std::string("fail\nError: Cannot open weight file '/nonexistent/w.txt'.\n") + kStopLine);
+    EXPECT_EQ(stopOutput("", &status, "/nonexistent/w.txt"),
+              std::string("fail\nError: Cannot open weight file 'W'.\n") + kStopLine);
     EXPECT_EQ(status, 1);
-
-    // A first matching row without weights: the stop line alone.
-    EXPECT_EQ(stopOutput("G1\ta\nG1\tb\t1\n", {"a", "b"}, &status), kStopLine);
+    EXPECT_EQ(stopOutput("", &status, "/tmp"), std::string("fail\nError: Cannot read file 'W': Is a directory.\n") +
+                                                   kStopLine);
     EXPECT_EQ(status, 1);
-
-    const std::string differ =
-        std::string("fail\nError: The number of weights can not be different between SNPs within one gene.\n") +
-        kStopLine;
-    EXPECT_EQ(stopOutput("G1\ta\t1\t2\nG1\tb\t1\t2\t3\n", {"a", "b"}, &status), differ);
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(stopOutput("G1\ta\t1\t2\nG1\tb\t1\n", {"a", "b"}, &status), differ);
-    EXPECT_EQ(status, 1);
-
-    const std::string out = stopOutput("G1\ta\t1\tNA\n", {"a"}, &status);
-    EXPECT_EQ(status, 1);
-    EXPECT_NE(out.find("the weights of variant 'a' in gene 'G1' hold 'NA', which is not a number."),
-              std::string::npos)
-        << out;
 }
 
 }  // namespace

@@ -145,20 +145,29 @@ TEST(GenotypeReader, DirectModeKeepsOnlyTheCallCounts) {
 
 // ------------------------------------------------------------- bad input
 
+namespace {
+
+// What the genotype reader prints on the file at path, in a child process.
+std::string genotypeStop(const std::string& path, int n1, int burden, int* status) {
+    return runCaptured(
+        [&] {
+            RunSettings s;
+            s.scoreFile = path;
+            s.DO_BURDEN = burden;
+            RunData d;
+            d.n1 = n1;
+            readGenotypes(s, d);
+        },
+        status);
+}
+
+}  // namespace
+
 TEST(GenotypeReader, RowWithAnExtraFieldStopsNamingTheLine) {
     // The sizing pass names the row, before any value is read.
     int status = 0;
     TempFile f("v1\t0\t1\t2\nv2\t1\t1\t0\nv3\t0\t1\t1\t0\nv4\t0\t0\t0\n");
-    const std::string out = runCaptured(
-        [&] {
-            RunSettings s;
-            s.scoreFile = f.path();
-            s.DO_BURDEN = 1;
-            RunData d;
-            d.n1 = 3;
-            readGenotypes(s, d);
-        },
-        &status);
+    const std::string out = genotypeStop(f.path(), 3, 1, &status);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(out, "\nGENOTYPE FILE ..........\nfail\nError: line 3 of file '" + f.path() +
                        "' has 5 field(s), but line 1 has 4.\n" + kStopLine);
@@ -167,16 +176,37 @@ TEST(GenotypeReader, RowWithAnExtraFieldStopsNamingTheLine) {
 TEST(GenotypeReader, RowWithoutCalledValueStops) {
     int status = 0;
     TempFile f("v1\t0\t1\nv2\tNA\t-999\n");
-    const std::string out = runCaptured(
-        [&] {
-            RunSettings s;
-            s.scoreFile = f.path();
-            RunData d;
-            d.n1 = 2;
-            readGenotypes(s, d);
-        },
-        &status);
+    const std::string out = genotypeStop(f.path(), 2, 0, &status);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(out, "\nGENOTYPE FILE ..........\nsuccessful\nfail\nError: genotype row 'v2' (line 2 of file '" +
                        f.path() + "') has no called value.\n" + kStopLine);
+}
+
+TEST(GenotypeField, CalledMissingOrInvalid) {
+    double v = -1.0;
+    const auto kind = [&v](const char* t) { return classifyGenotype(t, std::strlen(t), &v); };
+    for (const char* t : {"NA", "N/A", "XA", "NaN", "N", "-999", "-999.0", "-9.99e2"})
+        EXPECT_EQ(kind(t), GenotypeField::Missing) << t;
+    const std::pair<const char*, double> called[] = {{"0", 0.0}, {"2", 2.0}, {"0.75", 0.75}, {"1e-3", 0.001},
+                                                     {"-999.5", -999.5}, {"+1", 1.0}};
+    for (const auto& [t, want] : called) {
+        ASSERT_EQ(kind(t), GenotypeField::Called) << t;
+        EXPECT_EQ(v, want) << t;
+    }
+    // VCF-style calls, text, decimal commas, hexadecimal and non-finite forms.
+    for (const char* t : {"0/1", "1/1", "./.", "0|1", ".", "abc", "A", "na", "nan", "1,5", "0x10", "inf", "-inf",
+                          "1e309", "1.5abc", "-999abc", "--1"})
+        EXPECT_EQ(kind(t), GenotypeField::Invalid) << t;
+}
+
+TEST(GenotypeReader, ATokenThatIsNotANumberStopsNamingLineFieldAndSubject) {
+    for (const char* token : {"0/1", "./.", "inf", "1e309", "0x10"}) {
+        int status = 0;
+        TempFile f(std::string("v1\t0\t1\t2\nv2\t1\t") + token + "\t0\n");
+        const std::string out = genotypeStop(f.path(), 3, 1, &status);
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(out, "\nGENOTYPE FILE ..........\nsuccessful\nfail\nError: line 2 of file '" + f.path() +
+                           "', field 3 (subject 2): '" + token +
+                           "' is neither a finite number nor a missing value (NA).\n" + kStopLine);
+    }
 }

@@ -4,6 +4,12 @@
 #include <functional>
 #include <string>
 
+#include <csignal>
+
+#include <fcntl.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "driver/output.h"
@@ -270,4 +276,190 @@ TEST(OutputFiles, AppendingKeepsWhatWasWritten) {
     endResultRow(fp);
     closeOutput(fp);
     EXPECT_EQ(fileText(f.path()), "first line\nG\n");
+}
+
+// ------------------------------------------------------------- failed writes and unsafe names
+
+TEST(OutputFiles, AFailedWriteOrCloseStopsNamingTheFile) {
+    const std::string stop = std::string("Error: Cannot write output file '/dev/full': No space left on device.\n") +
+                             kStopLine;
+    int status = 0;
+    // More than a buffer's worth: the failure shows at a write, mid-row.
+    std::string out = runCaptured(
+        [] {
+            std::FILE* f = openForAppend("/dev/full");
+            for (int k = 0; k < 100000; ++k) writeMultiBlock(f, 1.0, 0.5, ".");
+            std::printf("not reached\n");
+        },
+        &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, stop);
+    // A short row stays in the buffer until the close, which fails.
+    out = runCaptured(
+        [] {
+            std::FILE* f = openForAppend("/dev/full");
+            writeGeneId(f, "G1");
+            endResultRow(f);
+            closeOutput(f);
+            std::printf("not reached\n");
+        },
+        &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, stop);
+    // The header and a trait log at their creation.
+    out = runCaptured(
+        [] {
+            RunSettings s;
+            s.outFile = "/dev/full";
+            RunData d;
+            d.traitHeader = {"y"};
+            writeResultHeader(s, d);
+        },
+        &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, stop);
+}
+
+namespace {
+
+// checkOutputFiles in a scratch folder holding the input files; returns what
+// it printed ("" when it let the run go on).
+std::string checkIn(RunSettings s, const std::vector<std::string>& traits, const std::function<void(const std::string&)>& prepare,
+                    int* status) {
+    char dir[] = "/tmp/vq_same_XXXXXX";
+    const std::string folder = mkdtemp(dir);
+    for (const char* name : {"pheno_seq.txt", "geno.txt", "mapping.txt", "wfile.txt", "cov.txt", "pheno_nonseq.txt"}) {
+        std::FILE* f = std::fopen((folder + "/" + name).c_str(), "w");
+        std::fputs("x\n", f);
+        std::fclose(f);
+    }
+    prepare(folder);
+    const auto at = [&folder](std::string& name) { name = folder + "/" + name; };
+    at(s.seqPheno), at(s.scoreFile), at(s.mapFile), at(s.wfile), at(s.whichCov), at(s.nonseqPheno);
+    at(s.outFile), at(s.logFile);
+    RunData d;
+    d.traitHeader = traits;
+    std::string out = runCaptured([&] { checkOutputFiles(s, d); }, status);
+    for (std::size_t p; (p = out.find(folder + "/")) != std::string::npos;) out.erase(p, folder.size() + 1);
+    const std::string wipe = "rm -rf '" + folder + "'";
+    EXPECT_EQ(std::system(wipe.c_str()), 0);
+    return out;
+}
+
+}  // namespace
+
+TEST(OutputFiles, AnOutputThatIsAnInputFileIsRefusedWhateverThePath) {
+    const auto none = [](const std::string&) {};
+    int status = 0;
+    RunSettings s = settings(1, 0, 0, 6);
+    s.outFile = "./geno.txt";
+    EXPECT_EQ(checkIn(s, {"y"}, none, &status),
+              std::string("Error: the result table './geno.txt' is the input file 'geno.txt'; writing it would destroy "
+                          "the input.\n") +
+                  kStopLine);
+    EXPECT_EQ(status, 1);
+
+    s.outFile = "hard.txt";  // a second name of the weight file
+    const auto hard_link = [](const std::string& folder) {
+        ASSERT_EQ(link((folder + "/wfile.txt").c_str(), (folder + "/hard.txt").c_str()), 0);
+    };
+    EXPECT_EQ(checkIn(s, {"y"}, hard_link, &status),
+              std::string("Error: the result table 'hard.txt' is the input file 'wfile.txt'; writing it would destroy "
+                          "the input.\n") +
+                  kStopLine);
+
+    s.outFile = "output.txt";
+    s.logFile = "log";
+    const auto log_is_cov = [](const std::string& folder) {
+        ASSERT_EQ(symlink((folder + "/cov.txt").c_str(), (folder + "/log_s_LS-C").c_str()), 0);
+    };
+    s.m_cov = 1;
+    s.N_SEC = 1;
+    EXPECT_EQ(checkIn(s, {"y", "s"}, log_is_cov, &status),
+              std::string("Error: the trait log 'log_s_LS-C' is the input file 'cov.txt'; writing it would destroy the "
+                          "input.\n") +
+                  kStopLine);
+    // Without -cov the selection file is not an input of the run.
+    s.m_cov = 0;
+    EXPECT_EQ(checkIn(s, {"y", "s"}, log_is_cov, &status), "");
+    EXPECT_EQ(status, 0);
+
+    // Outputs that do not exist yet, or exist but are not inputs, are fine.
+    const auto old_output = [](const std::string& folder) {
+        std::FILE* f = std::fopen((folder + "/output.txt").c_str(), "w");
+        std::fclose(f);
+    };
+    EXPECT_EQ(checkIn(settings(1, 1, 0, 1), {"y"}, old_output, &status), "");
+    EXPECT_EQ(status, 0);
+}
+
+TEST(TraitLogs, TwoTraitsWithOneNameAreRefused) {
+    const auto none = [](const std::string&) {};
+    int status = 0;
+    for (const RunSettings& s : {settings(1, 1, 3, 4), settings(2, 0, 3, 1), settings(3, 0, 3, 5)}) {
+        EXPECT_EQ(checkIn(s, {"y", "bmi", "ldl", "bmi"}, none, &status),
+                  std::string("Error: two traits are named 'bmi' and would share the trait log 'log_bmi_") +
+                      (s.DO_MLE == 1 ? "MLE" : s.TYPE_STUDY == 3 ? "LS" : "LS-M") +
+                      "'; every trait needs its own name.\n" + kStopLine);
+        EXPECT_EQ(status, 1);
+    }
+    // Names that differ only in case are different files here.
+    EXPECT_EQ(checkIn(settings(1, 1, 2, 4), {"y", "bmi", "BMI"}, none, &status), "");
+    EXPECT_EQ(status, 0);
+}
+
+// ------------------------------------------------------------- console
+
+// The console report is flushed after every gene.  The result table is a
+// pipe of one page that the test holds open for reading and writing, so the
+// program's openings never wait and its rows come to the test as they are
+// written.  Once the row of r2 has come, r1 is done and its gene line must be
+// in the console file.  The test then stops reading: the full pipe holds the
+// program at a later row, far from its end, until the test kills it.
+TEST(Console, ReachesItsFileAfterEveryGene) {
+    char dir[] = "/tmp/vq_flush_XXXXXX";
+    const std::string folder = mkdtemp(dir);
+    const auto put = [&folder](const char* name, const std::string& text) {
+        std::FILE* f = std::fopen((folder + "/" + name).c_str(), "w");
+        std::fputs(text.c_str(), f);
+        std::fclose(f);
+    };
+    put("pheno_seq.txt", "y\tage\n0.1\t30\n1.2\t41\n-0.7\t52\n0.4\t38\n2.2\t61\n-1.1\t45\n");
+    std::string geno;
+    for (int k = 1; k <= 400; ++k) geno += "r" + std::to_string(k) + "\t0\t1\t0\t2\t1\t" + std::to_string(k % 3) + "\n";
+    put("geno.txt", geno);
+    const std::string fifo = folder + "/table";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int table = open(fifo.c_str(), O_RDWR);
+    ASSERT_GE(table, 0);
+    fcntl(table, F_SETPIPE_SZ, 4096);
+
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(table);
+        if (chdir(folder.c_str()) != 0 || !std::freopen("console.txt", "w", stdout)) _exit(99);
+        execl(VENTARQUILLO_BINARY, VENTARQUILLO_BINARY, "-method", "LS", "-ofile", "table", static_cast<char*>(nullptr));
+        _exit(98);
+    }
+    alarm(120);  // a program that never writes the row of r2 ends the test
+    std::string rows;
+    for (;;) {
+        const std::size_t at = rows.find("\nr2\t");
+        if (at != std::string::npos && rows.find('\n', at + 1) != std::string::npos) break;
+        char buf[256];
+        const ssize_t got = read(table, buf, sizeof buf);
+        ASSERT_GT(got, 0);
+        rows.append(buf, static_cast<std::size_t>(got));
+    }
+    alarm(0);
+    const std::string console = fileText(folder + "/console.txt");
+    EXPECT_NE(console.find("\n||---- GENE r1 ----||\n"), std::string::npos) << console;
+    EXPECT_EQ(console.find("END SCORE TEST"), std::string::npos);
+    kill(pid, SIGKILL);
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    close(table);
+    const std::string wipe = "rm -rf '" + folder + "'";
+    EXPECT_EQ(std::system(wipe.c_str()), 0);
 }

@@ -25,7 +25,7 @@ std::string consoleOf(const std::function<void()>& body, int* status) { return r
 // ------------------------------------------------------------- sequenced phenotypes
 
 TEST(SequencedReader, TdsLayoutWithMissingTokens) {
-    TempFile f("y\tbmi\tage\tsex\n1.5\tNA\t30\tNAN\n-0.5\t22.5\tnan\t1\n2.0\t31\tNA_x\t0");  // no final line break
+    TempFile f("y\tbmi\tage\tsex\n1.5\tNA\t30\tNAN\n-0.5\t22.5\t4e1\t1\n2.0\t31\tNA_x\t0");  // no final line break
     RunSettings s = tdsSettings(1);
     s.seqPheno = f.path();
     s.CR_LB = 0.5;
@@ -47,7 +47,7 @@ TEST(SequencedReader, TdsLayoutWithMissingTokens) {
     EXPECT_EQ(d.covariates[0][0], 1.0);
     EXPECT_EQ(d.covariates[0][1], 30.0);
     EXPECT_EQ(d.covariates[0][2], -999.0);  // NAN
-    EXPECT_TRUE(std::isnan(d.covariates[1][1]));  // nan is a number
+    EXPECT_EQ(d.covariates[1][1], 40.0);
     EXPECT_EQ(d.covariates[2][1], -999.0);  // NA_x
     for (int k = 0; k <= 1; ++k) {
         EXPECT_EQ(d.pv[k], 3);
@@ -114,6 +114,19 @@ TEST(SequencedReader, StopsWithTheirMessages) {
          "trait(s).\n"},
         {"y\tx\n1\t2\ninf\t3\n", 1, 0, "fail\nError: line 3 of file '@': the primary trait 'inf' is not a number.\n"},
         {"y\tx\n", 1, 0, "fail\nError: phenotype file for sequenced subjects '@' has a header but no subject rows.\n"},
+        {"y\tx\n0x10\t1\n", 1, 0, "fail\nError: line 2 of file '@': the primary trait '0x10' is not a number.\n"},
+        // Secondary traits and covariates: NA or one whole finite number.
+        {"y\tbmi\tage\n1\t2\t3\n1\tabc\t3\n", 1, 1,
+         "fail\nError: line 3 of file '@', field 2 (secondary trait 'bmi'): 'abc' is neither a finite number nor NA.\n"},
+        {"y\tbmi\tage\n1\t2\t1,5\n", 1, 1,
+         "fail\nError: line 2 of file '@', field 3 (covariate 'age'): '1,5' is neither a finite number nor NA.\n"},
+        {"bmi\tage\n2\tnan\n", 3, 1,
+         "fail\nError: line 2 of file '@', field 2 (covariate 'age'): 'nan' is neither a finite number nor NA.\n"},
+        {"y\tbmi\tage\n1\t1e309\t3\n", 2, 1,
+         "fail\nError: line 2 of file '@', field 2 (secondary trait 'bmi'): '1e309' is neither a finite number nor "
+         "NA.\n"},
+        {"y\tage\n1\t-inf\n", 1, 0,
+         "fail\nError: line 2 of file '@', field 2 (covariate 'age'): '-inf' is neither a finite number nor NA.\n"},
     };
     for (const Case& c : cases) {
         TempFile f(c.bytes);
@@ -140,7 +153,7 @@ TEST(SequencedReader, StopsWithTheirMessages) {
 
 TEST(CovariateSelection, CountsSelectedCovariatesPerTrait) {
     TempFile pheno("y\ts\ta\tb\tc\n1\t2\t3\t4\t5\n");
-    TempFile cov("1\t0\t0.6\n0.5\t0\t0\n9\t9\t9\n");  // the third row is not used
+    TempFile cov("1\t0\t1.0\n0\t0\t0\n");
     RunSettings s = tdsSettings(1);
     s.seqPheno = pheno.path();
     s.whichCov = cov.path();
@@ -152,9 +165,9 @@ TEST(CovariateSelection, CountsSelectedCovariatesPerTrait) {
         readCovariateSelection(s, d);
     }
     ASSERT_EQ(d.p, 4);
-    EXPECT_EQ(d.pv[0], 3);  // 1 + (1, 0.6)
-    EXPECT_EQ(d.pv[1], 1);  // 0.5 is not above 0.5
-    EXPECT_EQ(d.cov_ind[0][2], 0.6);
+    EXPECT_EQ(d.pv[0], 3);
+    EXPECT_EQ(d.pv[1], 1);
+    EXPECT_EQ(d.cov_ind[0][2], 1.0);
     releaseRunData(s, d);
 }
 
@@ -164,7 +177,13 @@ TEST(CovariateSelection, StopsWithTheirMessages) {
          "fail\nError: number of covariates does not match between phenotype file and covariate assignment file.\n"},
         {"1\t0\t1\n", "fail\nError: covariate assignment file '@' has 1 row(s); it needs 2, one for the primary trait "
                       "and one per secondary trait.\n"},
-        {"1\t0\t1\n1\tyes\t0\n", "fail\nError: line 2 of file '@': the covariate flag 'yes' is not a number.\n"},
+        // One row per trait: a duplicated first row is one too many.
+        {"1\t0\t1\n1\t0\t1\n0\t0\t1\n", "fail\nError: covariate assignment file '@' has 3 row(s); it needs 2, one for "
+                                      "the primary trait and one per secondary trait.\n"},
+        {"1\t0\t1\n1\tyes\t0\n", "fail\nError: line 2 of file '@': the covariate flag 'yes' is not 0 or 1.\n"},
+        {"1\t0\t2\n1\t1\t0\n", "fail\nError: line 1 of file '@': the covariate flag '2' is not 0 or 1.\n"},
+        {"1\t0\t1\n0.6\t1\t0\n", "fail\nError: line 2 of file '@': the covariate flag '0.6' is not 0 or 1.\n"},
+        {"1\t0\t1\n1\tnan\t0\n", "fail\nError: line 2 of file '@': the covariate flag 'nan' is not 0 or 1.\n"},
     };
     TempFile pheno("y\ts\ta\tb\tc\n1\t2\t3\t4\t5\n");
     for (const auto& c : cases) {
@@ -376,43 +395,41 @@ TEST(MappingReader, MoreThanFourColumnsReadAsThree) {
 }
 
 TEST(MappingReader, StopsWithTheirMessages) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"G\tv\tNA\n", "fail\nError: line 1 of file '@': the frequency 'NA' is not a number.\n"},
+    struct Case {
+        std::string bytes;
+        int burden;
+        std::string message;  // "@" stands for the file name
     };
-    for (const auto& c : cases) {
-        TempFile map(c.first);
+    const Case cases[] = {
+        {"G\tv\tNA\n", 1, "fail\nError: line 1 of file '@': the frequency 'NA' is not a number between 0 and 1.\n"},
+        {"G\tv\t0.1\nG\tw\t1.5\n", 1,
+         "fail\nError: line 2 of file '@': the frequency '1.5' is not a number between 0 and 1.\n"},
+        {"G\tv\t-0.01\n", 1, "fail\nError: line 1 of file '@': the frequency '-0.01' is not a number between 0 and 1.\n"},
+        {"G\tv\tinf\n", 1, "fail\nError: line 1 of file '@': the frequency 'inf' is not a number between 0 and 1.\n"},
+        // VT threshold flags: 0 or 1.
+        {"G\tv\t0.1\t0\nG\tw\t0.1\tyes\n", 4, "fail\nError: line 2 of file '@': the threshold flag 'yes' is not 0 or 1.\n"},
+        {"G\tv\t0.1\t0\nG\tw\t0.1\t2\n", 4, "fail\nError: line 2 of file '@': the threshold flag '2' is not 0 or 1.\n"},
+        {"G\tv\t0.1\t-1\n", 4, "fail\nError: line 1 of file '@': the threshold flag '-1' is not 0 or 1.\n"},
+        {"G\tv\t0.1\t1.0\n", 4, "fail\nError: line 1 of file '@': the threshold flag '1.0' is not 0 or 1.\n"},
+    };
+    for (const Case& c : cases) {
+        TempFile map(c.bytes);
         int status = 0;
         const std::string out = consoleOf(
             [&] {
                 RunSettings s;
-                s.DO_BURDEN = 1;
+                s.DO_BURDEN = c.burden;
                 s.mapFile = map.path();
                 RunData d;
                 d.N_SNP = 1;
                 readMapping(s, d);
             },
             &status);
-        std::string want = c.second;
-        const std::size_t at = want.find('@');
-        if (at != std::string::npos) want.replace(at, 1, map.path());
+        std::string want = c.message;
+        want.replace(want.find('@'), 1, map.path());
         EXPECT_EQ(status, 1);
         EXPECT_EQ(out, "\nMAPPING FILE..........\n" + want + kStopLine);
     }
-    TempFile map("G\tv\t0.1\tyes\n");
-    int status = 0;
-    const std::string out = consoleOf(
-        [&] {
-            RunSettings s;
-            s.DO_BURDEN = 4;
-            s.mapFile = map.path();
-            RunData d;
-            d.N_SNP = 1;
-            readMapping(s, d);
-        },
-        &status);
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(out, "\nMAPPING FILE..........\nfail\nError: line 1 of file '" + map.path() +
-                       "': the threshold flag 'yes' is not an integer.\n" + kStopLine);
 }
 
 // ------------------------------------------------------------- summary

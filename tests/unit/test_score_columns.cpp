@@ -247,7 +247,7 @@ TEST(ColumnCoding, ThresholdRecessive) {
     EXPECT_EQ(c.mac, (std::vector<int>{1, 2, 2, 1, 0, 1, 2, 0}));
 }
 
-TEST(ColumnCoding, ThresholdRecessiveImputationMatchesPublishedExample) {
+TEST(ColumnCoding, ThresholdRecessiveImputationOfTwoMissingSites) {
     // Two missing sites with q = 0.9 and 0.8: one allele carried gives
     // 1 - 0.81 x 0.64 = 0.4816; none gives
     // 0.4816 - 2(0.1)(0.9)(0.64) - 2(0.2)(0.8)(0.81) = 0.1072.

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/single_burden_mle.h"
 #include "engine/tds_primary_builders.h"
 #include "numerics/offset_arrays.h"
 #include "tds_test_model.h"
@@ -51,6 +52,26 @@ Records makeRecords(Lcg& r, int n1, int n0, double shift) {
     for (int k = 0; k < n0; ++k) {
         d.y10.push_back(shift + 0.01 * k + r.next() * 0.005);
         d.c10.push_back(1 + k % 4);
+    }
+    return d;
+}
+
+// Six sequenced subjects on a line and 300 non-sequenced values (three
+// subjects each) from far upwards: the point weights creep, and the EM meets
+// its cap when far is 8.0, the tolerance in its very last iteration when far
+// is 5.1925.
+Records creepingRecords(double far) {
+    Lcg r{3};
+    Records d;
+    d.n1 = 6;
+    for (int i = 0; i < 6; ++i) {
+        d.y10.push_back(r.next() * 2.0 - 1.0);
+        d.c10.push_back(1);
+        d.z.push_back({1.0, static_cast<double>(i)});
+    }
+    for (int k = 0; k < 300; ++k) {
+        d.y10.push_back(far + 0.004 * k);
+        d.c10.push_back(3);
     }
     return d;
 }
@@ -194,18 +215,7 @@ TEST(TdsPrimaryCache, ThreadsSharingOneCacheGetTheResultsOfOneThread) {
 TEST(TdsPrimaryCache, ANullFitStoppedAtTheCapWarnsAtEveryCall) {
     // Six sequenced subjects on a line and a mass of non-sequenced values far
     // above them: the point weights creep and the EM meets its cap.
-    Lcg r{3};
-    Records d;
-    d.n1 = 6;
-    for (int i = 0; i < 6; ++i) {
-        d.y10.push_back(r.next() * 2.0 - 1.0);
-        d.c10.push_back(1);
-        d.z.push_back({1.0, static_cast<double>(i)});
-    }
-    for (int k = 0; k < 300; ++k) {
-        d.y10.push_back(8.0 + 0.004 * k);
-        d.c10.push_back(3);
-    }
+    Records d = creepingRecords(8.0);
     const Rows x = {{1, 0}, {0, 1}, {1, 0}, {0, 2}, {1, 0}, {0, 1}};
     PrimaryNullCache* cache = newPrimaryNullCache();
     for (int call_no = 0; call_no < 3; ++call_no) {
@@ -218,3 +228,93 @@ TEST(TdsPrimaryCache, ANullFitStoppedAtTheCapWarnsAtEveryCall) {
 }
 
 }  // namespace
+
+namespace {
+
+struct BurdenOut {
+    double U = 0, V = 0, T = 0;
+    int count = -1;
+    std::string printed;
+};
+
+BurdenOut burdenCall(PrimaryNullCache* cache, Records& d, std::vector<double>& g) {
+    const int n1 = d.n1, n10 = static_cast<int>(d.y10.size()), p = 2;
+    double** Z = to_dmatrix(d.z);
+    BurdenOut o;
+    testing::internal::CaptureStdout();
+    if (cache)
+        scoreTest_MLE_Prim_cached(cache, d.n(), n10, n1, p, d.c10.data(), d.y10.data(), g.data(), Z, &o.U, &o.V,
+                                  &o.T, &o.count);
+    else
+        scoreTest_MLE_Prim(d.n(), n10, n1, p, d.c10.data(), d.y10.data(), g.data(), Z, &o.U, &o.V, &o.T, &o.count);
+    o.printed = testing::internal::GetCapturedStdout();
+    tds_test::free_rows(Z, d.z);
+    return o;
+}
+
+void expectSameBurden(const BurdenOut& cached, const BurdenOut& plain) {
+    EXPECT_EQ(std::memcmp(&cached.U, &plain.U, sizeof(double)), 0) << cached.U << " " << plain.U;
+    EXPECT_EQ(std::memcmp(&cached.V, &plain.V, sizeof(double)), 0) << cached.V << " " << plain.V;
+    EXPECT_EQ(std::memcmp(&cached.T, &plain.T, sizeof(double)), 0) << cached.T << " " << plain.T;
+    EXPECT_EQ(cached.count, plain.count);
+    EXPECT_EQ(cached.printed, plain.printed);
+}
+
+}  // namespace
+
+TEST(TdsPrimaryCache, TheSingleBurdenScoreTestMatchesTheTestThatFitsItself) {
+    Lcg r{77};
+    Records d = makeRecords(r, 45, 30, -0.1);
+    PrimaryNullCache* cache = newPrimaryNullCache();
+    for (int gene = 0; gene < 8; ++gene) {
+        if (gene == 4) d.y10[d.n1 + 2] += 0.125;  // other records: the cache refits
+        std::vector<double> g(d.n1);
+        for (int j = 0; j < d.n1; ++j) {
+            const double u = r.next();
+            // Counts, dosages and, for gene 6, a burden carried by no one.
+            g[j] = gene == 6 ? 0.0 : u < 0.15 ? 1.0 : u < 0.2 ? 2.0 : u < 0.25 ? 0.37 * (1 + gene) : 0.0;
+        }
+        const BurdenOut plain = burdenCall(nullptr, d, g);
+        const BurdenOut cached = burdenCall(cache, d, g);
+        SCOPED_TRACE(gene);
+        expectSameBurden(cached, plain);
+        if (gene != 6) {
+            EXPECT_GT(plain.V, 0.0);
+        }
+    }
+    freePrimaryNullCache(cache);
+}
+
+TEST(TdsPrimaryCache, TheSingleBurdenScoreTestRepeatsTheWarningOfANullFitAtTheCap) {
+    Records d = creepingRecords(8.0);
+    std::vector<double> g = {1, 0, 1, 0, 2, 0};
+    PrimaryNullCache* cache = newPrimaryNullCache();
+    for (int call_no = 0; call_no < 3; ++call_no) {
+        const BurdenOut plain = burdenCall(nullptr, d, g);
+        ASSERT_EQ(plain.count, 2000);
+        ASSERT_EQ(plain.printed, "\nEM_quan Warning: EM iteration NOT converge!\n");
+        expectSameBurden(burdenCall(cache, d, g), plain);
+        g[call_no] = 1.0 - g[call_no];
+    }
+    freePrimaryNullCache(cache);
+}
+
+TEST(TdsPrimaryCache, ANullFitThatConvergesInItsLastAllowedIterationNeverWarns) {
+    // As above with the mass of non-sequenced values nearer: the EM meets the
+    // tolerance in iteration 2000 exactly, reports 2000 and prints nothing;
+    // a count of 2000 alone does not tell a warning to repeat.
+    Records d = creepingRecords(5.1925);
+    const Rows x = {{1, 0}, {0, 1}, {1, 0}, {0, 2}, {1, 0}, {0, 1}};
+    std::vector<double> g = {1, 0, 1, 0, 2, 0};
+    PrimaryNullCache* cache = newPrimaryNullCache();
+    for (int call_no = 0; call_no < 3; ++call_no) {
+        const Out plain = call(nullptr, Family::Vt, d, x, 1);
+        ASSERT_EQ(plain.count, 2000);
+        ASSERT_EQ(plain.printed, "");
+        expectSame(call(cache, Family::Vt, d, x, 1), plain);
+        const BurdenOut plainBurden = burdenCall(nullptr, d, g);
+        ASSERT_EQ(plainBurden.printed, "");
+        expectSameBurden(burdenCall(cache, d, g), plainBurden);
+    }
+    freePrimaryNullCache(cache);
+}

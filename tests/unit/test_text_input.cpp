@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 #include <vector>
+#include <utility>
 
 #include "driver/text_input.h"
 #include "run_capture.h"
@@ -245,24 +246,23 @@ TEST(Fields, MissingPhenotypeTokens) {
     EXPECT_FALSE(isNAField("nan"));
     EXPECT_FALSE(isNAField("N/A"));
     EXPECT_FALSE(isNAField("N"));
-    EXPECT_TRUE(std::isnan(leadingNumber("nan")));
 }
 
-TEST(Fields, LeadingNumberOfTextFields) {
-    EXPECT_EQ(leadingNumber("12.5kg"), 12.5);
-    EXPECT_EQ(leadingNumber("abc"), 0.0);
-    EXPECT_EQ(leadingNumber("-3e2"), -300.0);
-}
-
-TEST(Fields, WholeNumbersAndIntegers) {
+TEST(Fields, FiniteDecimalsOnly) {
     double v = 0.0;
-    EXPECT_TRUE(wholeNumber("0.25", &v));
-    EXPECT_EQ(v, 0.25);
-    EXPECT_TRUE(wholeNumber("-1e-3", &v));
-    EXPECT_EQ(v, -0.001);
-    EXPECT_FALSE(wholeNumber("1.5x", &v));
-    EXPECT_FALSE(wholeNumber("NA", &v));
-    EXPECT_FALSE(wholeNumber("", &v));
+    // Values checked against their decimal meaning.
+    const std::pair<const char*, double> good[] = {{"0.25", 0.25}, {"-1e-3", -0.001}, {"+2", 2.0}, {".5", 0.5},
+                                                   {"5.", 5.0},     {"1E+2", 100.0},  {"-0", -0.0}, {"1e-400", 0.0}};
+    for (const auto& [text, want] : good) {
+        ASSERT_TRUE(finiteDecimal(text, &v)) << text;
+        EXPECT_EQ(v, want) << text;
+    }
+    for (const char* t : {"", "-", ".", "+.", "e5", "1e", "1e+", "1.5x", "1,5", "0x10", "0/1", "./.", "abc", "NA",
+                          "inf", "-inf", "nan", "NaN", "infinity", "1e309", "-1e309", "1..2", "1e5.5", " 1"})
+        EXPECT_FALSE(finiteDecimal(t, &v)) << t;
+}
+
+TEST(Fields, Integers) {
     int k = 0;
     EXPECT_TRUE(wholeInteger("42", &k));
     EXPECT_EQ(k, 42);
@@ -271,4 +271,35 @@ TEST(Fields, WholeNumbersAndIntegers) {
     EXPECT_FALSE(wholeInteger("3.0", &k));
     EXPECT_FALSE(wholeInteger("99999999999", &k));
     EXPECT_FALSE(wholeInteger("x", &k));
+}
+
+TEST(ByteOrderMark, SkippedByBothPassesWithOffsetsIntoTheFile) {
+    const std::string bom = "\xEF\xBB\xBF";
+    const std::string body = "id\ta\tb\nv1\t1\t2\n";
+    const FileShape plain = shapeOf(body);
+    const FileShape marked = shapeOf(bom + body);
+    EXPECT_EQ(marked.rows, plain.rows);
+    EXPECT_EQ(marked.tabs, plain.tabs);
+    EXPECT_EQ(marked.columns, plain.columns);
+    for (std::size_t block : {std::size_t{1}, std::size_t{2}, std::size_t{64}}) {
+        const std::vector<Row> rows = rowsOf(bom + body, block);
+        ASSERT_EQ(rows.size(), 2u) << block;
+        EXPECT_EQ(rows[0].text, "id\ta\tb");  // the first identifier keeps its name
+        EXPECT_EQ(rows[0].offset, 3);
+        EXPECT_EQ(rows[1].text, "v1\t1\t2");
+        EXPECT_EQ(rows[1].offset, 3 + 7);
+        EXPECT_EQ(rows[1].lineno, 2);
+    }
+    // A line break right after the mark is a leading line break: no row.
+    const std::vector<Row> rows = rowsOf(bom + "\nx\n", 64);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].text, "x");
+    EXPECT_EQ(shapeOf(bom + "\nx\n").rows, 1);
+    // Only a mark at the very start is skipped; a mark alone is an empty file.
+    EXPECT_EQ(rowsOf("x\n" + bom + "y\n", 64)[1].text, bom + "y");
+    std::string path;
+    int status = 0;
+    const std::string out = sizingStop(bom, &path, &status);
+    EXPECT_EQ(out, "fail\nError: file '" + path + "' has no rows.\n" + kStopLine);
+    EXPECT_EQ(status, 1);
 }

@@ -1,0 +1,203 @@
+// Tail p-values: the maximum statistic below 0.1 (ALOE importance sampling)
+// and the variance component below Davies' resolution (saddlepoint).  Every
+// reference value comes from tests/reference/tail_reference.py (60-digit
+// mpmath quadrature of one-factor integrals, bivariate integrals and
+// incomplete gamma functions).
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <initializer_list>
+#include <utility>
+#include <vector>
+
+#include "engine/pvalue_combination.h"
+#include "numerics/normal_max_tail.h"
+#include "numerics/quadratic_form_tail.h"
+#include "numerics/offset_arrays.h"
+#include "equicorrelation.h"
+
+namespace {
+
+// Scores (variance v on the diagonal, covariance c elsewhere) for
+// DRENNIK_metaPval_v2, 0-based.
+struct Scores {
+    int n;
+    std::vector<double> U, w;
+    double** V;
+    Scores(int n_, double v, double c) : n(n_), U(n_, 0.0), w(n_, 1.0), V(dmatrix(0, n_ - 1, 0, n_ - 1)) {
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j < n; ++j) V[i][j] = i == j ? v : c;
+    }
+    ~Scores() { free_dmatrix(V, 0, n - 1, 0, n - 1); }
+    Scores(const Scores&) = delete;
+    Scores& operator=(const Scores&) = delete;
+    double combine(int method, int* inform) {
+        double T = 0, p = 0;
+        *inform = -1;
+        DRENNIK_metaPval_v2(method, n, U.data(), V, w.data(), &T, &p, inform);
+        return p;
+    }
+};
+
+struct MaxCase {
+    int d;
+    double rho, t, want;
+};
+
+// One-factor integrals (equicorrelated) and the independent case.
+const MaxCase kEquicorrelated[] = {
+    {10, 0.9, 4.0, 2.85655039795e-4},  {10, 0.9, 4.5, 3.43039396382e-5},  {10, 0.9, 5.0, 3.2038911525e-6},
+    {10, 0.9, 5.5, 2.32422610943e-7},  {10, 0.9, 8.66, 4.12548423152e-17}, {3, 0.5, 5.5, 1.13812021233e-7},
+    {20, 0.6, 3.0, 3.24547911687e-2},  {20, 0.6, 5.0, 1.07064355913e-5},  {20, 0.6, 12.0, 7.10592834219e-32},
+    {5, 0.0, 30.0, 4.90671392715e-197}, {5, 0.0, 37.0, 5.72557122252e-299},
+};
+
+}  // namespace
+
+TEST(MaxStatisticTail, WithinOnePercentAndWithinItsOwnErrorEstimate) {
+    for (const auto& c : kEquicorrelated) {
+        Corr R(c.d, c.rho);
+        double relerr = -1;
+        int inform = -1;
+        const double p = maxnormal_tail(c.d, c.t, R.S, 0.01, &relerr, &inform);
+        const double rel = std::fabs(p / c.want - 1.0);
+        EXPECT_LE(rel, 0.01) << "d=" << c.d << " t=" << c.t;
+        EXPECT_LE(rel, relerr + 1e-9) << "d=" << c.d << " t=" << c.t << ": error estimate not honest";
+        EXPECT_LE(relerr, 0.01);
+        EXPECT_EQ(inform, 0);
+
+        // The same through the combination (stage 1, then the tail), with
+        // variances that are not 1 and the maximum on the last component.
+        Scores s(c.d, 4.0, 4.0 * c.rho);
+        s.U[c.d - 1] = -2.0 * c.t;
+        int flag = 0;
+        const double q = s.combine(1, &flag);
+        EXPECT_LE(std::fabs(q / c.want - 1.0), 0.01) << "d=" << c.d << " t=" << c.t;
+        EXPECT_EQ(flag, 0);
+    }
+}
+
+TEST(MaxStatisticTail, SameDigitsWhateverRanBefore) {
+    Corr R(10, 0.9), other(4, 0.2);
+    double e1, e2, e3;
+    int i1, i2, i3;
+    const double first = maxnormal_tail(10, 5.0, R.S, 0.01, &e1, &i1);
+    maxnormal_tail(4, 3.0, other.S, 0.01, &e2, &i2);
+    const double again = maxnormal_tail(10, 5.0, R.S, 0.01, &e3, &i3);
+    EXPECT_EQ(first, again);
+    EXPECT_EQ(e1, e3);
+}
+
+TEST(MaxStatisticTail, OneAndTwoComponents) {
+    // One component: 2 Q(t), down to 1e-299.
+    double relerr;
+    int inform;
+    Corr one(1, 0.0);
+    EXPECT_NEAR(maxnormal_tail(1, 37.0, one.S, 0.01, &relerr, &inform) / 1.1451142445e-299, 1.0, 1e-9);
+    int flag = 0;
+    EXPECT_NEAR(mvn_pvalue(1, 37.0, one.S, &flag) / 1.1451142445e-299, 1.0, 1e-9);
+    EXPECT_EQ(flag, 0);
+
+    // Two components: the closed form of stage 1 above 1e-8 (its digits),
+    // the tail method below, a sign-flipped pair exactly 2 Q(t).
+    struct Case {
+        double r, t, want, tol;
+    };
+    const Case cases[] = {{0.5, 3.0, 5.23581265991e-3, 1e-9},
+                          {0.5, 9.0, 4.51435328127e-19, 0.01},
+                          {-0.8, 9.0, 4.50891256161e-19, 0.01},
+                          {0.999, 20.0, 7.42632450412e-89, 0.01},
+                          {-1.0, 20.0, 5.50724823721e-89, 1e-9}};
+    for (const auto& c : cases) {
+        Corr R(2, c.r);
+        flag = 0;
+        EXPECT_NEAR(mvn_pvalue(2, c.t, R.S, &flag) / c.want, 1.0, c.tol) << "r=" << c.r << " t=" << c.t;
+        EXPECT_EQ(flag, 0);
+    }
+}
+
+TEST(MaxStatisticTail, DuplicatesAndSignFlippedCopies) {
+    // An exact duplicate is left out: d = 10 plus a copy of component 4.
+    Scores dup(11, 1.0, 0.9);
+    for (int k = 0; k < 11; ++k) dup.V[3][k] = dup.V[k][3] = dup.V[10][k] = dup.V[k][10] = k == 3 || k == 10 ? 1.0 : 0.9;
+    dup.U[10] = 5.0;
+    int flag = 0;
+    EXPECT_NEAR(dup.combine(1, &flag) / 3.2038911525e-6, 1.0, 0.01);
+    EXPECT_EQ(flag, 0);
+
+    // A sign-flipped copy is kept (correlation -1) and changes nothing: the
+    // union counts each half-space that a draw falls in.
+    Scores flip(4, 1.0, 0.5);
+    for (int k = 0; k < 3; ++k) flip.V[3][k] = flip.V[k][3] = -flip.V[0][k];
+    flip.U[3] = -5.5;
+    EXPECT_NEAR(flip.combine(1, &flag) / 1.13812021233e-7, 1.0, 0.01);
+    EXPECT_EQ(flag, 0);
+}
+
+TEST(MaxStatisticTail, BeyondTheRangeOfDoublesAndAtTheEnds) {
+    Corr R(5, 0.3);
+    double relerr;
+    int inform;
+    EXPECT_EQ(maxnormal_tail(5, 40.0, R.S, 0.01, &relerr, &inform), DBL_MIN);
+    EXPECT_EQ(inform, 0);
+    EXPECT_EQ(maxnormal_tail(5, INFINITY, R.S, 0.01, &relerr, &inform), DBL_MIN);
+    EXPECT_EQ(maxnormal_tail(5, 0.0, R.S, 0.01, &relerr, &inform), 1.0);
+    EXPECT_TRUE(std::isnan(maxnormal_tail(5, NAN, R.S, 0.01, &relerr, &inform)));
+    EXPECT_EQ(inform, 1);
+}
+
+// ---- variance component below Davies' resolution -----------------------------
+
+TEST(VarianceComponentTail, EqualEigenvaluesAreChiSquaredTails) {
+    // Diagonal covariance with equal variances lambda, weights 1:
+    // Q = lambda chi2_r, P(Q > q) = the upper incomplete gamma Q(r/2, q/(2 lambda)).
+    struct Case {
+        double lambda;
+        int r;
+        double q, want;
+    };
+    const Case cases[] = {{2.0, 1, 65.0, 1.19192530585e-8},  {2.0, 1, 120.0, 9.48573757107e-15},
+                          {1.0, 1, 130.0, 4.09777649484e-30}, {0.5, 3, 40.0, 3.06927748617e-17},
+                          {0.5, 3, 150.0, 9.94875834633e-65}, {1.0, 4, 140.0, 2.8225693125e-29}};
+    for (const auto& c : cases) {
+        Scores s(c.r, c.lambda, 0.0);
+        s.U[0] = std::sqrt(c.q);
+        int inform = -1;
+        const double p = s.combine(2, &inform);
+        EXPECT_NEAR(p / c.want, 1.0, 0.04) << "lambda=" << c.lambda << " r=" << c.r << " q=" << c.q;
+        EXPECT_EQ(inform, 0);
+    }
+}
+
+TEST(VarianceComponentTail, UnequalEigenvalues) {
+    // Q = 3 chi2_1 + chi2_1 (weights 1 and 1/3 on variances 3 and 3); Q = U_0^2.
+    Scores s(2, 3.0, 0.0);
+    s.w = {1.0, 1.0 / 3.0};
+    for (const auto& [q, want] : {std::pair{110.0, 1.7280320415e-9}, std::pair{400.0, 9.37909919491e-31}}) {
+        s.U[0] = std::sqrt(q);
+        int inform = -1;
+        EXPECT_NEAR(s.combine(2, &inform) / want, 1.0, 0.04) << "q=" << q;
+        EXPECT_EQ(inform, 0);
+    }
+    // A statistic so far out that the tail is below the doubles: DBL_MIN, not 0.
+    s.U[0] = 100.0;
+    int inform = -1;
+    EXPECT_EQ(s.combine(2, &inform), DBL_MIN);
+    EXPECT_EQ(inform, 0);
+}
+
+TEST(VarianceComponentTail, SaddlepointBelowAtAndAboveTheMean) {
+    // Used after a fault of Davies' algorithm wherever the statistic lies:
+    // Q = chi2_4 (mean 4), P(Q > q) = exp(-q/2) (1 + q/2).
+    const double lambda[4] = {1.0, 1.0, 1.0, 1.0};
+    for (double q : {0.5, 2.0, 4.0, 4.00001, 6.0, 12.0}) {
+        const double want = std::exp(-q / 2) * (1 + q / 2);
+        EXPECT_NEAR(qf_saddlepoint_upper(4, lambda, q) / want, 1.0, 0.002) << "q=" << q;
+    }
+    EXPECT_EQ(qf_saddlepoint_upper(4, lambda, 0.0), 1.0);
+    EXPECT_EQ(qf_saddlepoint_upper(4, lambda, -3.0), 1.0);
+    EXPECT_TRUE(std::isnan(qf_saddlepoint_upper(4, lambda, INFINITY)));
+    const double bad[2] = {1.0, 0.0};
+    EXPECT_TRUE(std::isnan(qf_saddlepoint_upper(2, bad, 3.0)));
+}
