@@ -71,8 +71,9 @@ void counter() {
     if (count > lim) throw EvaluationLimitReached{};
 }
 
-// ln(1 + x) when first is true, ln(1 + x) - x otherwise; for small |x| by the
-// series of atanh, summed until the partial sums stop changing.
+// Returns log(1 + x), or log(1 + x) - x if first is false.  Near zero it sums
+// the atanh series until a term no longer changes the sum, which avoids
+// cancellation.
 double log1(double x, bool first) {
     if (std::fabs(x) > kLog1SeriesBound) {
         return first ? std::log(1.0 + x) : (std::log(1.0 + x) - x);
@@ -127,8 +128,9 @@ double errbd(double u, double* cx) {
     return exp1(-0.5 * sum1);
 }
 
-// A cut-off c2 with P(Q > c2) < accx when *upn > 0, or P(Q < c2) < accx when
-// *upn < 0; *upn is updated to the parameter that gave it.
+// A point c2 with less than accx of Q's probability beyond it (above c2 for
+// *upn > 0, below for *upn < 0): doubles, then bisects, the parameter of
+// errbd's bound until its cut-off is close enough.  *upn gets that parameter.
 double ctff(double accx, double* upn) {
     double u2 = *upn;
     double u1 = 0.0;
@@ -155,8 +157,8 @@ double ctff(double accx, double* upn) {
     return c2;
 }
 
-// Bound on the error of truncating the inversion integral at u when the
-// convergence factor with variance tausq is in use.
+// Upper bound on what the inversion integral beyond u contributes, with the
+// damping factor of variance tausq applied (tausq = 0: none).
 double truncation(double u, double tausq) {
     counter();
     double sum1 = 0.0;
@@ -193,8 +195,8 @@ double truncation(double u, double tausq) {
     return (err1 < err2) ? err1 : err2;
 }
 
-// Replaces *utx by a truncation point u with truncation(u, 0) <= accx, not
-// much larger than needed.
+// Moves *utx by factors of 4 to the smallest point tried whose truncation
+// bound (no damping) is within accx, then shrinks it by the trial divisors.
 void findu(double* utx, double accx) {
     double ut = *utx;
     double u = ut / 4.0;
@@ -239,9 +241,9 @@ void integrate(int nterm, double interv, double tausq, bool mainx) {
     }
 }
 
-// Coefficient of tausq in the error when the convergence factor
-// exp(-tausq u^2 / 2) is used and the distribution function is evaluated at
-// x.  Sets fail (and returns 1) when the coefficient would be too large.
+// How fast the error from damping with exp(-tausq u^2 / 2) grows with tausq
+// at the point x: the factor to multiply tausq by.  Sets fail and returns 1
+// when that factor would be too large.
 double cfe(double x) {
     counter();
     if (ndtsrt) order();

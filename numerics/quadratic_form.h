@@ -1,8 +1,8 @@
-// Distribution function of a linear combination of independent chi-squared
-// variables and a normal variable, by Davies' algorithm (Davies 1980,
-// Algorithm AS 155): numerical inversion of the characteristic function with
-// a bound on the truncation error, an optional convergence factor and an
-// auxiliary integration.
+// P(Q < c) for Q a weighted sum of independent (non-central) chi-squared
+// variables plus a normal term, by Davies' method (Davies 1980, AS 155): the
+// characteristic function is inverted numerically, the integral is cut where
+// a bound says the rest is small enough, and if that takes too many terms a
+// damping factor is applied and its effect integrated back out separately.
 //
 // The routine keeps its working state in thread-local file-level storage for
 // the length of one call: calls on different threads do not meet, but a call
@@ -23,11 +23,15 @@
 // trace[5] standard deviation of the initial convergence factor (0 if none)
 // trace[6] number of evaluations of the error bounds
 //
-// *ifault: 0 normal end; 1 more than *lim1 integration terms needed (*res -1);
-// 2 round-off possibly significant (*res still usable); 3 a negative degree of
-// freedom or non-centrality, or a coefficient, non-centrality, *sigma or *c1
-// that is not finite (*res -1); 4 more than *lim1 bound evaluations (*res -1);
-// 5 the working array could not be allocated, or *r1 < 0 (*res -1).
+// *ifault (with *res = -1 for every code but 0 and 2):
+//   0 success;
+//   1 the integration would need more than *lim1 terms;
+//   2 rounding error may matter, though *res is still returned;
+//   3 bad input: df or non-centrality below zero, a coefficient,
+//     non-centrality, *sigma or *c1 that is NaN or infinite, or an *acc that
+//     is not a positive finite number;
+//   4 the error bounds were evaluated more than *lim1 times;
+//   5 *r1 < 0, or no memory for the index array.
 void qfc(double* lb1, double* nc1, int* n1, int* r1, double* sigma, double* c1, int* lim1,
          double* acc, double* trace, int* ifault, double* res);
 
