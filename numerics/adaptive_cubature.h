@@ -1,16 +1,17 @@
-// Genz's subregion-adaptive cubature (ADAPT) over the unit cube [0, 1]^ndim:
-// a fully symmetric degree-7 basic rule with three orthonormalised null rules
-// for the error estimate, a heap of subregions ordered by error, and fourth
-// differences to choose the axis along which the worst region is split.
+// Integration over the unit cube [0, 1]^ndim by Genz's subregion-adaptive
+// algorithm (ADAPT; Genz and Malik 1980, with the null-rule error estimate of
+// Berntsen, Espelid and Genz 1991).  Each subregion gets a degree-7 fully
+// symmetric rule; the spread of three null rules estimates its error.  The
+// subregion with the largest error, kept on top of a heap, is halved next,
+// along the axis where the integrand's fourth difference is largest.
 //
-// The routines keep the calling style of the published algorithm: every
-// argument is passed by address, arrays are handed over by a pointer to their
-// first element and described 1-based (element 1 is p[0]), status comes back
-// through inform__.  Everything of an integration lives in the caller's work
-// array, except the split axis, which a continuation call (mincls < 0) takes
-// over from the previous call on the same thread: each thread may run its
-// own integrations, and a continuation must follow its own start on that
-// thread.
+// The interface is that of the Fortran original: all arguments by pointer,
+// arrays passed as a pointer to element 0 but indexed from 1 in these
+// comments (element 1 is p[0]), and the outcome reported in inform__.
+// Everything of an integration lives in the caller's work array, except the
+// split axis, which a continuation call (mincls < 0) takes over from the
+// previous call on the same thread: each thread may run its own
+// integrations, and a continuation must follow its own start on that thread.
 #ifndef VENTARQUILLO_NUMERICS_ADAPTIVE_CUBATURE_H
 #define VENTARQUILLO_NUMERICS_ADAPTIVE_CUBATURE_H
 
@@ -25,7 +26,8 @@ using adapt_integrand = double (*)(int* ndim, double* z);
 //   work[lenwrk]: regions, heap and rule tables, kept between calls.
 // Out: finest (estimate), fabsest (its estimated absolute error), mincls (the
 // calls counted in this call) and inform__:
-//   0  fabsest <= max(fabsreq, relreq*|finest|) and at least mincls calls spent;
+//   0  converged: fabsest within max(fabsreq, relreq*|finest|), and no fewer
+//      than mincls calls used;
 //   1  the next refinement would exceed maxcls (current finest, fabsest given);
 //   2  refused: lenwrk < lenrul*(ndim+4) + 10*ndim + 3, maxcls < rulcls or
 //      mincls > maxcls; mincls is set to rulcls (the number of points of the
@@ -42,9 +44,9 @@ void bsinit_(int* ndim, double* w, int* lenrul, double* g);
 // rulpts per class) and divides them by rulcon.
 void rulnrm_(int* lenrul, int* numnul, int* rulpts, double* w, double* rulcon);
 
-// Applies the rules to the region [a, b] cell by cell (cell half-widths width);
-// center and z__ are ndim-long scratch.  Returns the error in rgnert and the
-// value in basest.
+// Runs the basic and null rules on each cell of the region [a, b] (cells of
+// half-width width) and sums them: integral estimate in basest, error
+// estimate in rgnert.  center and z__ are scratch of length ndim.
 void basrul_(int* ndim, double* a, double* b, double* width,
              adapt_integrand functn, double* w, int* lenrul, double* g,
              double* center, double* z__, double* rgnert, double* basest);

@@ -38,7 +38,7 @@ struct OneBased {
 // Elements of the packed lower triangle (diagonal included) before row i.
 inline int row_start(int i) { return i * (i - 1) / 2; }
 
-// The limits rule: probability bounds of a standardised variable.
+// Probability bounds of a standardised variable, from its flag (see limits_).
 inline void limits(double a, double b, int infin, double* d, double* e) {
     *d = 0;
     *e = 1;
@@ -476,8 +476,8 @@ void rcswap_(int* p, int* q, double* a, double* b, int* infin, int* n, double* c
 }
 
 double uni_() {
-    // State of the two components, oldest first; each thread draws its own
-    // sequence from the published seeds.
+    // Last three values of each recurrence, oldest first.  Every thread starts
+    // from the same seeds of the original code and draws its own sequence.
     static thread_local std::int32_t x1[3] = {11111111, 22222223, 33333335};
     static thread_local std::int32_t x2[3] = {44444447, 55555559, 66666661};
 

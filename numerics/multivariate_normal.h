@@ -1,20 +1,23 @@
-// Multivariate normal rectangle probabilities by Genz's SADMVN method: the
-// variables are standardised, reordered (smallest conditional probability
-// first), the correlation matrix is Cholesky-factored, and the probability
-// becomes an integral over the unit cube of dimension m - 1 (m the number of
-// bounded variables) that the adaptive cubature computes with a growing call
-// budget.  One or two bounded variables are answered in closed form.
+// Probability that a multivariate normal vector falls in a box, by Genz's
+// SADMVN (Genz 1992).  After standardising, the variables are reordered so
+// that the smallest conditional probability comes first, the correlation
+// matrix gets a Cholesky factor, and Genz's sequential transformation turns
+// the box probability into an integral over a unit cube with one dimension
+// fewer than the number of bounded variables; adapt_ evaluates it, with a
+// budget that grows until the error target is met.  With one or two bounded
+// variables no integration is needed (the normal and bivariate normal
+// functions).
 //
-// The routines keep the calling style of the published algorithm: arguments
-// by address, arrays handed over by a pointer to their first element and
-// described 1-based (element 1 is p[0]) unless stated otherwise, status in
-// inform.  The prepared problem, which the integrand reads, is kept per
-// thread and the rest of an evaluation's working storage in locals: each
-// thread may run its own evaluations, one at a time.
+// As in the Fortran original, arguments are passed by pointer and arrays as a
+// pointer to element 0, indexed from 1 in these comments (element 1 is p[0])
+// where nothing else is said; the outcome is reported in inform.  The
+// prepared problem, which the integrand reads, is kept per thread and the
+// rest of an evaluation's working storage in locals: each thread may run its
+// own evaluations, one at a time.
 //
-// Limit flags (infin): negative = unbounded, 0 = upper limit only, 1 = lower
-// limit only, 2 = both limits.  A limit that the flag does not use is never
-// read.
+// Each variable's infin flag says which of its limits count: below 0 none,
+// 0 the upper one, 1 the lower one, 2 both.  Limits that do not count are
+// not read.
 #ifndef VENTARQUILLO_NUMERICS_MULTIVARIATE_NORMAL_H
 #define VENTARQUILLO_NUMERICS_MULTIVARIATE_NORMAL_H
 
@@ -64,11 +67,13 @@ void ncvsrt_(int* n, double* lower, double* upper, double* correl, int* infin, d
 // the packed symmetric matrix c__ (lower triangle with diagonal).
 void rcswap_(int* p, int* q, double* a, double* b, int* infin, int* n, double* c__);
 
-// Uniform deviate on (0, 1): L'Ecuyer's combined multiple recursive
-// generator; its state is kept for the run.  Not called by the program.
+// A uniform number in (0, 1) from L'Ecuyer's (1996) combined multiple
+// recursive generator, two order-3 recurrences; each thread keeps its state.
+// Nothing in the program calls it.
 double uni_();
-// Standard normal deviate by a 64-strip table method on uni_ with a tail
-// beyond 2.776994269662875.  Not called by the program.
+// A standard normal number drawn from uni_ with a table of 64 strips under
+// the density, and a separate sampler for |z| above 2.776994269662875.
+// Nothing in the program calls it.
 double rnor_();
 
 #endif

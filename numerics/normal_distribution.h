@@ -1,13 +1,12 @@
-// Standard normal and bivariate normal distribution functions used by the
-// multivariate normal integration (Genz).
+// Univariate and bivariate normal probabilities for the multivariate normal
+// integration (Genz's routines).
 //
-// These keep the calling style of the published Fortran family they come from:
-// every argument is passed by address and nothing pointed to is modified.
+// Like the Fortran they come from, they take every argument by pointer; they
+// never change their inputs.
 //
-// Limit flags (`infin`) of one variable: negative = unbounded on both sides,
-// 0 = upper limit only (-inf, upper], 1 = lower limit only [lower, +inf),
-// 2 = both limits [lower, upper].  A limit that the flag does not use is never
-// read.
+// A variable's `infin` flag selects its interval: below 0 the whole line,
+// 0 (-inf, upper], 1 [lower, +inf), 2 [lower, upper].  Limits outside the
+// selected interval are not read.
 #ifndef VENTARQUILLO_NUMERICS_NORMAL_DISTRIBUTION_H
 #define VENTARQUILLO_NUMERICS_NORMAL_DISTRIBUTION_H
 
@@ -19,9 +18,9 @@ double phi_(const double* z__);
 // +9 for p >= 1.
 double phinv_(const double* p);
 
-// P(X > *sh, Y > *sk) for a standard bivariate normal pair with correlation
-// *r__ (Genz: Drezner-Wesolowsky arcsine form, or an asymptotic expansion for
-// |r| >= 0.925).
+// Upper orthant probability P(X > *sh, Y > *sk) of two standard normals with
+// correlation *r__: Genz's version of Drezner and Wesolowsky (1990), Gauss-
+// Legendre over asin(r), with an asymptotic expansion once |r| >= 0.925.
 double bvnu_(const double* sh, const double* sk, const double* r__);
 
 // Probability that a standard bivariate normal pair with correlation *correl
@@ -36,7 +35,7 @@ double bvn_(const double* lower, const double* upper, const int* infin, const do
 // and (0, 1) for a negative flag.
 void limits_(const double* a, const double* b, const int* infin, double* lower, double* upper);
 
-// |*x| when *y >= 0 (a negative zero counts as >= 0), -|*x| otherwise.
+// Fortran SIGN(x, y): +|*x| if *y >= 0 (so also for -0.0), else -|*x|.
 double d_sign(const double* x, const double* y);
 
 #endif
