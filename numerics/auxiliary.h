@@ -1,10 +1,10 @@
-// Auxiliary toolkit routines: the Wichmann-Hill uniform generator, a binomial
-// deviate, printing of offset arrays, and logistic and least-squares fits.
+// Small helpers: the Wichmann-Hill uniform generator, a binomial deviate,
+// printing of offset arrays, and logistic and least-squares fits.
 #ifndef VENTARQUILLO_NUMERICS_AUXILIARY_H
 #define VENTARQUILLO_NUMERICS_AUXILIARY_H
 
-// Seeds of the uniform generator (initially 4567, 6789, 8901), updated by
-// every draw and kept for the life of the process.
+// State of runifC3's three component generators.  They start at 4567, 6789
+// and 8901, each draw advances them, and they are never reset.
 extern long gix;
 extern long giy;
 extern long giz;

@@ -20,7 +20,7 @@ public:
     virtual std::FILE* out() = 0;
     virtual std::FILE* err() = 0;
     // Called by stopRun inside the task after the stop's message has been
-    // written (pause: the toolkit's fatal path, which also runs "pause").
+    // written; pause is true for a stop from nrerror, which also runs "pause".
     // Never returns: the gene loop ends the process.
     [[noreturn]] virtual void stop(bool pause) = 0;
 };

@@ -13,7 +13,8 @@ namespace {
 
 // Most terms of the series after 1/a, and most continued-fraction iterations.
 constexpr int ITMAX = 100;
-// Relative tolerance of both evaluators (double machine epsilon, as written).
+// Relative tolerance of both evaluators: double machine epsilon to 14
+// significant digits (a hair below DBL_EPSILON, which the results depend on).
 constexpr double EPS = 2.2204460492503e-16;
 // Smallest magnitude allowed for the running terms of the modified Lentz
 // evaluation; its reciprocal starts the fraction.
@@ -24,8 +25,9 @@ constexpr double SD_FLOOR = 1e-10;
 // Consistency factor of the median absolute deviation for normal data.
 constexpr double MAD_FACTOR = 1.4826;
 
-// The incomplete gamma stops write one line on standard output and end the
-// process; they take no banner and no "pause".
+// Failures of the incomplete gamma routines print just the message, on
+// standard output, and end the run with status 1; unlike nrerror they print
+// no three-line report and do not run "pause".
 [[noreturn]] void gamma_stop(const char* message) {
     std::fprintf(consoleOut(), "%s\n", message);
     stopRun();

@@ -3,11 +3,12 @@
 #ifndef VENTARQUILLO_NUMERICS_GAMMA_AND_STATS_H
 #define VENTARQUILLO_NUMERICS_GAMMA_AND_STATS_H
 
-// Q(a, x) = 1 - P(a, x), the upper regularised incomplete gamma function.
+// Regularised upper incomplete gamma Q(a, x) = 1 - P(a, x).
 double gammq(double a, double x);
 // *gamser = P(a, x) by its series; *gln = ln Gamma(a).
 void gser(double* gamser, double a, double x, double* gln);
-// *gammcf = Q(a, x) by its continued fraction; *gln = ln Gamma(a).
+// Q(a, x) into *gammcf, from the continued fraction (modified Lentz), and
+// ln Gamma(a) into *gln.
 void gcf(double* gammcf, double a, double x, double* gln);
 // ln Gamma(xx) for xx > 0 (Lanczos approximation).
 double gammln(double xx);
@@ -17,7 +18,7 @@ double mean(double* x, long nl, long nh);
 double sd(double* x, long nl, long nh, double mean_x);
 // Median of x[nl..nh]; x is not changed.
 double median(double* x, long nl, long nh);
-// 1.4826 x the median absolute deviation from the median; x is not changed.
+// Robust scale: median of |x - median(x)| times 1.4826; leaves x as it was.
 double sd_MAD(double* x, long nl, long nh);
 
 #endif

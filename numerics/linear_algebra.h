@@ -11,14 +11,16 @@
 constexpr double TINY = 1.0e-40;
 
 void ludcmp(double** a, int n, int* indx);
-// As ludcmp, with the permutation parity in *d; an all-zero row gives *d = 0
-// and leaves a and indx untouched, without a message.
+// ludcmp that also returns the sign of the row permutation in *d.  A row of
+// zeros is not fatal here: *d becomes 0, nothing is printed and a, indx keep
+// their contents.
 void ludcmp2(double** a, int n, int* indx, double* d);
 // det(a); a is overwritten by its LU factors.
 double Determinant(double** a, int n);
 // fma replaced by its inverse.
 void invv(double** fma, int nn);
-// Solves A x = b with the factors of ludcmp; b replaced by x.
+// Forward and back substitution with the LU factors and permutation from
+// ludcmp; x overwrites b.
 void lubksb(double** a, int n, int* indx, double* b);
 
 #endif

@@ -1,5 +1,5 @@
-// Offset vectors and matrices addressed by inclusive index ranges, and the
-// toolkit's fatal-error path.
+// Vectors and matrices indexed over any inclusive range (Numerical Recipes
+// style), and nrerror, which reports a fatal numerical error and stops.
 //
 // A vector allocated nl..nh is one allocation; its handle v satisfies
 // v[i] == element i for i in nl..nh.  A matrix allocated nrl..nrh x ncl..nch
