@@ -1,7 +1,7 @@
 // Genes on several threads: whatever the number of threads, the console text
 // (standard output and standard error apart), the files and the exit status
 // are those of the genes run one after the other, also when a gene stops the
-// run through the driver's stop, the toolkit's fatal path or a result file
+// run through the driver's stop, through nrerror or by a result file
 // that cannot be opened.
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // little at a time (bytes, tokens, lines, line ends, byte-order marks), with a
 // fixed seed, and the program is run on each.  Whatever the input, it must end
 // normally with status 0, or with status 1 after a message (its own stop
-// line, or the toolkit's fatal-error text) -- never a signal, a hang, another
+// line, or nrerror's fatal-error report) -- never a signal, a hang, another
 // status or a sanitizer report.
 #include <gtest/gtest.h>
 

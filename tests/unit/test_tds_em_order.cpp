@@ -1,7 +1,7 @@
 // The EM and the information are computed with loops rearranged for speed
 // (transposed weights, skipped zero products, symmetric and blocked updates).
-// Written out here in their plain textbook form, with every sum taken in the
-// stated order, they must give the same numbers bit for bit.
+// Here they are written out as plain textbook loops that add every sum in
+// the same order as the program does; the two must agree bit for bit.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -32,7 +32,8 @@ struct PlainFit {
     int count = 0;
 };
 
-// EM, steps as stated: E-step with points outer and records inner.
+// The EM as straightforward loops: in the E-step the support points are the
+// outer loop and the records the inner one.
 PlainFit plain_em(const Data& D) {
     const int n1 = D.n1, n10 = D.n10, d = static_cast<int>(D.w[0].size());
     PlainFit F;

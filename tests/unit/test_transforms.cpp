@@ -27,7 +27,7 @@ void expectClose(double got, double want) { EXPECT_NEAR(got, want, 1e-14 * (1.0 
 
 }  // namespace
 
-TEST(NormalQuantileReference, AgreesWithPublishedTableValues) {
+TEST(NormalQuantileReference, MatchesStandardNormalTablePoints) {
     // Upper-tail points of standard tables: z(0.975) = 1.959963985, z(0.95) = 1.644853627.
     EXPECT_NEAR(normalQuantile(0.975L), 1.959963985, 1e-9);
     EXPECT_NEAR(normalQuantile(0.95L), 1.644853627, 1e-9);
