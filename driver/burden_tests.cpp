@@ -13,11 +13,11 @@
 #include "engine/single_burden_mle.h"
 #include "engine/tds_em.h"
 #include "numerics/gamma_and_stats.h"
+#include "numerics/missing_value.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
 
-constexpr double kNotComputed = -999.0;
 constexpr int kEmIterationCap = 2000;
 
 bool finiteStatistic(double t) { return !std::isnan(t) && !std::isinf(t); }
@@ -249,10 +249,10 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
     std::vector<int> order;
     order.reserve(static_cast<std::size_t>(n1p));
     for (int k = 0; k < n1p; ++k)
-        if (d.sec[kept.subject[k]][t] != -999.0) order.push_back(k);
+        if (d.sec[kept.subject[k]][t] != kMissing) order.push_back(k);
     const int n2 = static_cast<int>(order.size());
     for (int k = 0; k < n1p; ++k)
-        if (d.sec[kept.subject[k]][t] == -999.0) order.push_back(k);
+        if (d.sec[kept.subject[k]][t] == kMissing) order.push_back(k);
 
     double* y2 = dvector(0, n2 - 1);
     for (int pos = 0; pos < n1p; ++pos) {

@@ -17,6 +17,7 @@
 #include "driver/weight_file.h"
 #include "engine/stop.h"
 #include "numerics/console.h"
+#include "numerics/missing_value.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
@@ -145,7 +146,7 @@ void directGene(const RunSettings& s, const RunData& d, Workspace& ws, int k) {
     g.n1p = d.n1;
     for (int i = 0; i < d.n1; ++i) {
         g.mac_all[i] = g.x_all[i] >= 1.0 ? 1 : 0;
-        if (g.x_all[i] == -999.0) {
+        if (g.x_all[i] == kMissing) {
             g.mac_all[i] = 0;
             g.index_NAscore[i] = 1;
             --g.n1p;

@@ -12,6 +12,7 @@
 #include "driver/readers.h"
 #include "driver/text_input.h"
 #include "engine/stop.h"
+#include "numerics/missing_value.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
@@ -108,7 +109,7 @@ GenotypeField classifyGenotype(const char* field, std::size_t len, double* value
     double v = 0.0;
     if (!plainDecimal(field, len, &v) && !finiteDecimal(std::string_view(field, len), &v))
         return GenotypeField::Invalid;
-    if (v == -999.0) return GenotypeField::Missing;
+    if (v == kMissing) return GenotypeField::Missing;
     *value = v;
     return GenotypeField::Called;
 }
@@ -117,7 +118,7 @@ bool calledGenotype(const char* field, std::size_t len, double* value) {
     if (len >= 1 && field[0] == 'N') return false;
     if (len >= 2 && field[1] == 'A') return false;
     const double v = genotypeFieldValue(field, len);
-    if (v == -999.0) return false;
+    if (v == kMissing) return false;
     *value = v;
     return true;
 }

@@ -17,11 +17,10 @@
 #include "engine/tds_secondary_builders.h"
 #include "engine/vt_thresholds.h"
 #include "numerics/console.h"
+#include "numerics/missing_value.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
-
-constexpr double kNotComputed = -999.0;
 
 // The maximum-statistic p-value integrates a multivariate normal of at most
 // 20 components; the customized test takes at most 19 usable columns.
@@ -311,7 +310,7 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, GeneCol
     const int p = d.p;
     int n2 = 0;
     for (int i = 0; i < n1; ++i) {
-        index_NAsec[i] = d.sec[i][t] == -999.0 ? 1 : 0;
+        index_NAsec[i] = d.sec[i][t] == kMissing ? 1 : 0;
         if (index_NAsec[i] == 0) ++n2;
     }
     const int p2 = d.pv[t + 1];

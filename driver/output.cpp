@@ -14,6 +14,7 @@
 #include "driver/gene_output.h"
 #include "engine/stop.h"
 #include "numerics/console.h"
+#include "numerics/missing_value.h"
 
 namespace {
 
@@ -288,7 +289,7 @@ void writeMultiBlockNoPvalue(std::FILE* f, double statistic) {
 
 void writeCombinedBlock(std::FILE* f, const char* geneID, const char* label, double statistic, double pvalue,
                         int inform, const char* warn) {
-    const bool nothingCombined = pvalue == -999.0;
+    const bool nothingCombined = pvalue == kNotComputed;
     if (nothingCombined && inform <= 0) {
         writeMultiBlockNull(f);
         return;

@@ -8,6 +8,7 @@
 #include "driver/transforms.h"
 #include "engine/driver_support.h"
 #include "engine/stop.h"
+#include "numerics/missing_value.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
@@ -33,7 +34,7 @@ double primaryValue(const std::string& name, long lineno, std::string_view field
 // missing when it begins with "NA", else one whole finite number.
 double phenotypeValue(const std::string& name, long lineno, long fieldno, const char* kind, const std::string& column,
                       std::string_view field) {
-    if (isNAField(field)) return -999.0;
+    if (isNAField(field)) return kMissing;
     double v = 0.0;
     if (!finiteDecimal(field, &v))
         stopOnFieldAt(name, lineno, fieldno, std::string(kind) + " '" + column + "'", field,
