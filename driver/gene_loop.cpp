@@ -84,7 +84,7 @@ void buildRecords(const RunSettings& s, const RunData& d, GeneData& g) {
     g.z = dmatrix(0, g.n1p - 1, 0, d.p - 1);
     g.z1 = dmatrix(0, g.n1p - 1, 0, d.pv[0] - 1);
     for (int i = 0; i < g.n1p; ++i) g.y10[i] = 0.0;
-    if (s.DO_MLE == 1) {
+    if (usesMle(s)) {
         g.c10 = ivector(0, g.n10 - 1);
         for (int i = 0; i < g.n1p; ++i) g.c10[i] = 1;
         for (int k = 0; k < d.n0; ++k) {
@@ -127,7 +127,7 @@ void releaseVariants(const RunData& d, GeneData& g) {
 // The test of the run for a prepared gene, then the release of its records.
 void runTest(const RunSettings& s, const RunData& d, GeneData& g) {
     buildRecords(s, d, g);
-    if (s.DO_BURDEN <= 3) runBurdenTest(s, d, g);
+    if (!isMultiScore(s)) runBurdenTest(s, d, g);
     else runMultiScoreTests(s, d, g);
     releaseRecords(d, g);
 }
@@ -233,7 +233,7 @@ void readVariants(const RunSettings& s, const RunData& d, const std::vector<int>
     g.snp_alt = ivector(0, m - 1);
     g.wt = dvector(0, m - 1);
     for (int j = 0; j < m; ++j) g.wt[j] = 0.0;
-    if (s.DO_BURDEN == 4 || s.DO_BURDEN == 5) {
+    if (s.DO_BURDEN == kVT || s.DO_BURDEN == kVC) {
         g.thresh_len = d.EXT_THRESH == 1 ? g.n_thresh : m;
         if (d.EXT_THRESH == 0) g.n_thresh = 0;
         g.thresh = dvector(0, g.thresh_len - 1);
@@ -284,7 +284,7 @@ void mappingGene(const RunSettings& s, const RunData& d, const GenotypeIndex& in
         std::fprintf(consoleOut(), "*********** Skip ***********\n");
     } else {
         readVariants(s, d, selected, ws, g);
-        if (s.DO_BURDEN == 6) readGeneWeights(d.weights, g);
+        if (s.DO_BURDEN == kCustomized) readGeneWeights(d.weights, g);
         g.n1p = d.n1;
         runTest(s, d, g);
         releaseVariants(d, g);
@@ -308,11 +308,11 @@ void runGeneLoop(const RunSettings& s, RunData& d) {
     prepareRunNullFitCache();
     std::unique_ptr<GenotypeIndex> index;
     std::vector<GeneRows> genes;
-    if (s.DO_BURDEN > 0) {
+    if (usesMapping(s)) {
         index = std::make_unique<GenotypeIndex>(d.geno_snpID);
         genes = mappingGenes(d);
     }
-    const int count = s.DO_BURDEN == 0 ? d.N_GENE : static_cast<int>(genes.size());
+    const int count = !usesMapping(s) ? d.N_GENE : static_cast<int>(genes.size());
     const int threads = std::max(1, std::min(geneThreads(), count));
     // One workspace per thread; on one thread it reads the genotype file
     // that start-up opened for direct mode.
@@ -321,7 +321,7 @@ void runGeneLoop(const RunSettings& s, RunData& d) {
         workspaces.push_back(std::make_unique<Workspace>(d, threads == 1 ? d.fi : nullptr));
     runGenesInOrder(count, threads, [&](int worker, int k) {
         Workspace& ws = *workspaces[static_cast<std::size_t>(worker)];
-        if (s.DO_BURDEN == 0) directGene(s, d, ws, k);
+        if (!usesMapping(s)) directGene(s, d, ws, k);
         else mappingGene(s, d, *index, genes[static_cast<std::size_t>(k)], ws);
     });
     releaseRunNullFitCache();

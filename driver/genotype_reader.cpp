@@ -129,7 +129,7 @@ void readGenotypes(const RunSettings& s, RunData& d) {
     d.score_NROW = shape.rows;
     d.score_NCOL = shape.columns;
     d.N_SNP = static_cast<int>(shape.rows);
-    if (s.DO_BURDEN == 0) d.N_GENE = d.N_SNP;
+    if (!usesMapping(s)) d.N_GENE = d.N_SNP;
     if (shape.columns != static_cast<long>(d.n1) + 1) {
         std::printf("fail\nError: subject number not match in genetic variable file and phenotype file for sequenced "
                     "subjects.\n");
@@ -138,7 +138,7 @@ void readGenotypes(const RunSettings& s, RunData& d) {
     std::printf("successful\n");
 
     const int nsnp = d.N_SNP;
-    const bool test_mode = s.DO_BURDEN > 0;
+    const bool test_mode = usesMapping(s);
     d.geno_AVC = dvector(0, nsnp - 1);
     d.geno_HET = ivector(0, nsnp - 1);
     d.geno_ALT = ivector(0, nsnp - 1);

@@ -68,7 +68,7 @@ void readSequencedPhenotypes(const RunSettings& s, RunData& d) {
     d.n1 = static_cast<int>(shape.rows - 1);
     d.CRC_LB = d.n1 * s.CR_LB;
 
-    const bool random = s.TYPE_STUDY == 3;
+    const bool random = s.TYPE_STUDY == kRandom;
     const long p = random ? shape.columns - s.N_SEC + 1 : shape.columns - s.N_SEC;
     if (p < 1) {
         if (random)
@@ -121,7 +121,7 @@ void readSequencedPhenotypes(const RunSettings& s, RunData& d) {
     std::fclose(f);
     std::printf("successful\n");
 
-    if (s.TYPE_STUDY == 2) {
+    if (s.TYPE_STUDY == kCC) {
         for (int i = 0; i < n1; ++i) {
             if (std::fabs(d.seq_prim[i]) > 1e-10 && std::fabs(d.seq_prim[i] - 1.0) > 1e-10)
                 stopWithLine("fail\nError: Only allow value 0 or 1 for the primary trait under case-control sampling.");
@@ -247,7 +247,7 @@ void readMapping(const RunSettings& s, RunData& d) {
         d.maf_flag = 1;
         d.EXT_THRESH = 0;
     } else if (shape.columns == 4) {
-        if (s.DO_BURDEN != 4)
+        if (s.DO_BURDEN != kVT)
             stopWithLine("Error: the external threshold in the mapping file will not be used since VT test is not "
                          "requested.");
         d.EXT_THRESH = 1;
@@ -301,14 +301,14 @@ void readMapping(const RunSettings& s, RunData& d) {
 
 void printDataSummary(const RunSettings& s, const RunData& d) {
     std::printf("\nDATA SUMMARY:\n");
-    if (s.TYPE_STUDY == 1) std::printf("Study Design: Trait-dependent sampling\n");
-    else if (s.TYPE_STUDY == 2) std::printf("Study Design: Case-control sampling\n");
+    if (s.TYPE_STUDY == kTDS) std::printf("Study Design: Trait-dependent sampling\n");
+    else if (s.TYPE_STUDY == kCC) std::printf("Study Design: Case-control sampling\n");
     else std::printf("Study Design: Case-only sampling or random sampling\n");
     std::printf("#SNP = %d\n", d.N_SNP);
-    if (s.DO_BURDEN > 0) std::printf("#GENE = %d\n", d.N_GENE);
+    if (usesMapping(s)) std::printf("#GENE = %d\n", d.N_GENE);
     if (s.N_SEC > 0) std::printf("#SEC_Traits = %d\n", s.N_SEC);
     std::printf("#SEQ_Subjects = %d\n", d.n1);
-    if (s.DO_MLE == 1) {
+    if (usesMle(s)) {
         std::printf("#NONSEQ_Subjects = %d\n", d.N0);
         std::printf("#NONSEQ_Unique_Subjects=%d\n", d.n0);
     }
@@ -317,7 +317,7 @@ void printDataSummary(const RunSettings& s, const RunData& d) {
 }
 
 void allocateGeneArrays(const RunSettings& s, RunData& d) {
-    if (s.DO_BURDEN == 0) {
+    if (!usesMapping(s)) {
         d.fi = std::fopen(s.scoreFile.c_str(), "rb");
         if (d.fi == nullptr) stopWithLine("Cannot open genotype file.");
     }

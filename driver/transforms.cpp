@@ -84,10 +84,10 @@ void requirePositive(double v) {
 
 void logPrimaryTrait(int n1, double* seq_prim, int DO_MLE, int n0, double* nonseq_prim_unique) {
     for (int i = 0; i < n1; ++i) requirePositive(seq_prim[i]);
-    if (DO_MLE == 1)
+    if (DO_MLE == kMLE)
         for (int k = 0; k < n0; ++k) requirePositive(nonseq_prim_unique[k]);
     for (int i = 0; i < n1; ++i) seq_prim[i] = std::log(seq_prim[i]);
-    if (DO_MLE == 1)
+    if (DO_MLE == kMLE)
         for (int k = 0; k < n0; ++k) nonseq_prim_unique[k] = std::log(nonseq_prim_unique[k]);
 }
 
