@@ -399,7 +399,7 @@ TEST(TraitLogs, TwoTraitsWithOneNameAreRefused) {
     for (const RunSettings& s : {settings(1, 1, 3, 4), settings(2, 0, 3, 1), settings(3, 0, 3, 5)}) {
         EXPECT_EQ(checkIn(s, {"y", "bmi", "ldl", "bmi"}, none, &status),
                   std::string("Error: two traits are named 'bmi' and would share the trait log 'log_bmi_") +
-                      (s.DO_MLE == 1 ? "MLE" : s.TYPE_STUDY == 3 ? "LS" : "LS-M") +
+                      (s.DO_MLE == kMLE ? "MLE" : s.TYPE_STUDY == kRandom ? "LS" : "LS-M") +
                       "'; every trait needs its own name.\n" + kStopLine);
         EXPECT_EQ(status, 1);
     }
