@@ -19,10 +19,7 @@ threads=${2:-8}
 genes=${3:-32}
 rows=${4:-20000}
 subjects=${5:-2000}
-bin=$(cd "$build" && pwd)/ventarquillo
-data=bench/out/startup_${rows}x${subjects}
-[ -f "$data/geno.txt" ] || python3 bench/gen_genotypes.py "$data" "$rows" "$subjects"
-cat "$data/geno.txt" > /dev/null  # warm the page cache
+source bench/common.sh
 work=bench/out/threads_${genes}_of_${rows}x${subjects}
 mkdir -p "$work"
 first=$(awk -v n="$genes" '!seen[$1]++ { print $1; if (++c == n) exit }' "$data/mapping.txt")
