@@ -2,7 +2,7 @@
 # Times MLE runs on one thread and on THREADS threads (OMP_NUM_THREADS) and
 # checks that both give the same bytes (console text with its clock lines
 # masked, result table, trait logs):
-#   - the example's direct MLE run (examples/, 318 rows, n1 = 400);
+#   - the example's direct MLE run (examples/, 293 rows, n1 = 400);
 #   - T5, VT and VC of the primary trait by MLE on the first GENES genes of
 #     the generated data set of bench/gen_genotypes.py (ROWS variants, ten per
 #     gene, x SUBJECTS sequenced subjects, 5 x SUBJECTS non-sequenced values).
