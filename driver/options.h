@@ -27,9 +27,9 @@ constexpr int kAdditive = 1;
 constexpr int kDominant = 2;
 constexpr int kRecessive = 3;
 
-// The values that the command line sets, with one given-flag per option that
-// has one.  Owned by the program's entry for the whole run and read by every
-// later step; fixed once the "Loading data" line has been written.
+// The run's settings as the command line leaves them, plus an m_* flag for
+// each option that was given explicitly (the echo and some rules need to
+// know).  main owns it; nothing changes it after the "Loading data" line.
 struct RunSettings {
     int TYPE_STUDY = kTDS; // kTDS, kCC or kRandom
     int DO_MLE = kMLE;     // kMLE or kLS

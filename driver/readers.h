@@ -86,9 +86,10 @@ void readMapping(const RunSettings& s, RunData& d);
 // "DATA SUMMARY:" with the design and the counts.
 void printDataSummary(const RunSettings& s, const RunData& d);
 
-// After the "START SCORE TEST" line: in direct mode the genotype file is
-// opened for the gene loop ("Cannot open genotype file." and the stop on
-// failure).  The per-gene arrays belong to the gene loop.
+// Called once the "START SCORE TEST" line is out.  Direct mode reads its
+// genotype rows during the gene loop, so the file is opened here; a failure
+// prints "Cannot open genotype file." and stops.  Per-gene arrays are the gene
+// loop's own.
 void allocateGeneArrays(const RunSettings& s, RunData& d);
 
 // Closes the direct-mode genotype file and releases every array.
