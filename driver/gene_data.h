@@ -38,7 +38,7 @@ struct GeneData {
     // Selected variants (test mode), in genotype-file order.
     int N_SNP = 0;
     std::vector<std::string> snpID;  // [N_SNP]
-    double** snp = nullptr;          // [n1][N_SNP] values as read, -999.0 = missing
+    double** snp = nullptr;          // [n1][N_SNP] values as read, kMissing = missing
     double* maf = nullptr;           // [N_SNP] frequency the variant carries in this gene
     double* snp_q = nullptr;         // [N_SNP] 1 - genotype-file frequency
     double* snp_mac = nullptr;       // [N_SNP] sum of called values

@@ -66,7 +66,8 @@ struct Workspace {
     }
 };
 
-// Step 1 of every gene.
+// Clears what the previous gene left: warnings ("." when none), scores,
+// minor-allele counts and the check flags.
 void resetGene(const RunData& d, GeneData& g) {
     g.warn = ".";
     g.index_NAscore.assign(static_cast<std::size_t>(d.n1), 0);

@@ -80,11 +80,12 @@ void writeMultiBlockNoPvalue(std::FILE* f, double statistic);
 // component), pvalue and inform.  A p-value flagged as inaccurate (inform > 0)
 // or missing altogether also prints on standard output
 // "GENE <geneID> Warning: The asymptotic <label> p-value may not be accurate.\n".
-//   pvalue -999.0 (nothing to combine): inform <= 0 -> "\tNA\tNA\tVar_Null";
-//                                       inform > 0  -> warning, "\tNA\tNA\tPvalue_Fail"
-//   pvalue not a number                -> warning, writeMultiBlockNoPvalue
-//   inform > 0                         -> warning, writeMultiBlockFlagged
-//   otherwise                          -> writeMultiBlock with warn
+//   pvalue kNotComputed (nothing to combine):
+//       inform <= 0  -> "\tNA\tNA\tVar_Null"
+//       inform > 0   -> warning, "\tNA\tNA\tPvalue_Fail"
+//   pvalue not a number -> warning, writeMultiBlockNoPvalue
+//   inform > 0          -> warning, writeMultiBlockFlagged
+//   otherwise           -> writeMultiBlock with warn
 void writeCombinedBlock(std::FILE* f, const char* geneID, const char* label, double statistic, double pvalue,
                         int inform, const char* warn);
 

@@ -37,7 +37,7 @@ struct RunData {
 
     // Sequenced phenotypes.
     double* seq_prim = nullptr;     // [n1]; all 0.0 under the random design
-    double** sec = nullptr;         // [n1][N_SEC], -999.0 = missing
+    double** sec = nullptr;         // [n1][N_SEC], kMissing = missing
     double** covariates = nullptr;  // [n1][p], column 0 = 1.0
     std::vector<std::string> traitHeader;  // [N_SEC+1]; [0] "" under the random design
     std::vector<std::string> logList;      // [2 N_SEC+1], filled by the trait-log creation
