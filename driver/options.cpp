@@ -230,11 +230,11 @@ void echo_settings(RunSettings& s) {
     if (s.m_ofile) std::printf("        -- Results written to '%s'.\n", s.outFile.c_str());
     if (s.m_MAC) std::printf("        -- MAC lower bound is %d.\n", s.MAI_LB);
     if (s.DO_LOG == 1 && tds) std::printf("        -- Do log transformation on the primary trait.\n");
-    if (s.DO_InvNormal == 1 && s.DO_Rescale == 0)
+    if (s.DO_InvNormal == 1 && s.DO_Rescale == kNoRescale)
         std::printf("        -- Apply inverse normal transformation to the trait of interest.\n");
-    if (s.DO_Rescale == 1)
+    if (s.DO_Rescale == kRescaleSD)
         std::printf("        -- Apply rescaled inverse normal transformation to the trait of interest using the conventional standard deviation.\n");
-    if (s.DO_Rescale == 2)
+    if (s.DO_Rescale == kRescaleRobust)
         std::printf("        -- Apply rescaled inverse normal transformation to the trait of interest using the robust standard deviation (%s).\n",
                     kRobustScaleReference);
     if (!usesMle(s)) std::printf("        -- Conduct LS test instead of MLE test.\n");

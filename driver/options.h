@@ -22,6 +22,10 @@ constexpr int kMB = 3;
 constexpr int kVT = 4;
 constexpr int kVC = 5;
 constexpr int kCustomized = 6;
+// Scale of the rescaled inverse-normal transformation (DO_Rescale, -R-INT).
+constexpr int kNoRescale = 0;
+constexpr int kRescaleSD = 1;      // population standard deviation
+constexpr int kRescaleRobust = 2;  // robust standard deviation (scaled MAD)
 // Genotype coding (MODEL).
 constexpr int kAdditive = 1;
 constexpr int kDominant = 2;
@@ -41,7 +45,7 @@ struct RunSettings {
     long NMAX = 500;       // most distinct primary-trait values after rounding
     int DO_LOG = 0;        // natural logarithm of the primary trait
     int DO_InvNormal = 0;  // inverse-normal transformation of the trait of interest
-    int DO_Rescale = 0;    // scale: 0 none, 1 standard deviation, 2 robust SD
+    int DO_Rescale = kNoRescale; // kNoRescale, kRescaleSD or kRescaleRobust
     int MAI_LB = 1;        // lower bound on minor-allele individuals (-MAC)
     double MAF_UB = 0.05;  // upper bound on a variant's minor-allele frequency
     double CR_LB = 0.0;    // lower bound on a variant's call rate

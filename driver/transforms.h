@@ -8,12 +8,12 @@
 
 #include "driver/options.h"
 
-// v[0..n-1] in place: with DO_Rescale 1 the scale s is the population
-// standard deviation of the values, with 2 the robust (MAD) standard
+// v[0..n-1] in place: with kRescaleSD the scale s is the population standard
+// deviation of the values, with kRescaleRobust the robust (MAD) standard
 // deviation, both taken before the ranking; each value is replaced by its
 // 0-based rank r (ties in index order) and then by the standard normal
-// quantile at (r + 1 - 0.5) / n, times s when DO_Rescale is not 0.  n <= 0
-// leaves nothing to do.
+// quantile at (r + 1 - 0.5) / n, times s unless DO_Rescale is kNoRescale.
+// n <= 0 leaves nothing to do.
 void rankInverseNormal(long n, double* v, int DO_Rescale);
 
 // The pooled primary trait: seq_prim[0..n1-1] followed by
