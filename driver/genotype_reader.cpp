@@ -124,10 +124,8 @@ bool calledGenotype(const char* field, std::size_t len, double* value) {
 }
 
 void readGenotypes(const RunSettings& s, RunData& d) {
-    std::printf("\nGENOTYPE FILE ..........\n");
-    const FileShape shape = sizeInputFile(s.scoreFile, kOpenGeno);
-    d.score_NROW = shape.rows;
-    d.score_NCOL = shape.columns;
+    const FileShape shape = beginReading("\nGENOTYPE FILE ..........\n", s.scoreFile, kOpenGeno, &d.score_NROW,
+                                         &d.score_NCOL);
     d.N_SNP = static_cast<int>(shape.rows);
     if (!usesMapping(s)) d.N_GENE = d.N_SNP;
     if (shape.columns != static_cast<long>(d.n1) + 1) {

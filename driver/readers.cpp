@@ -56,10 +56,9 @@ void nextRow(LineReader& reader, const std::string& name, long columns, bool fir
 }  // namespace
 
 void readSequencedPhenotypes(const RunSettings& s, RunData& d) {
-    std::printf("\nPHENOTYPE FILE FOR SEQUENCED SUBJECTS..........\n");
-    const FileShape shape = sizeInputFile(s.seqPheno, kOpenSeq);
-    d.pheno1_NROW = shape.rows;
-    d.pheno1_NCOL = shape.columns;
+    const FileShape shape =
+        beginReading("\nPHENOTYPE FILE FOR SEQUENCED SUBJECTS..........\n", s.seqPheno, kOpenSeq, &d.pheno1_NROW,
+                     &d.pheno1_NCOL);
     if (shape.rows < 2) {
         std::printf("fail\nError: phenotype file for sequenced subjects '%s' has a header but no subject rows.\n",
                     s.seqPheno.c_str());
@@ -137,10 +136,8 @@ void readSequencedPhenotypes(const RunSettings& s, RunData& d) {
 }
 
 void readCovariateSelection(const RunSettings& s, RunData& d) {
-    std::printf("\nCOVARIATE SELECTION FILE..........\n");
-    const FileShape shape = sizeInputFile(s.whichCov, kOpenCov);
-    d.cov_NROW = shape.rows;
-    d.cov_NCOL = shape.columns;
+    const FileShape shape =
+        beginReading("\nCOVARIATE SELECTION FILE..........\n", s.whichCov, kOpenCov, &d.cov_NROW, &d.cov_NCOL);
     if (shape.columns != d.p - 1)
         stopWithLine(
             "fail\nError: number of covariates does not match between phenotype file and covariate assignment file.");
@@ -177,10 +174,9 @@ void readCovariateSelection(const RunSettings& s, RunData& d) {
 }
 
 void readNonsequencedPhenotypes(const RunSettings& s, RunData& d) {
-    std::printf("\nPHENOTYPE FILE FOR NON-SEQUENCED SUBJECTS..........\n");
-    const FileShape shape = sizeInputFile(s.nonseqPheno, kOpenNonseq);
-    d.pheno2_NROW = shape.rows;
-    d.pheno2_NCOL = shape.columns;
+    const FileShape shape =
+        beginReading("\nPHENOTYPE FILE FOR NON-SEQUENCED SUBJECTS..........\n", s.nonseqPheno, kOpenNonseq,
+                     &d.pheno2_NROW, &d.pheno2_NCOL);
     d.N0 = static_cast<int>(shape.rows);
     if (shape.columns > 2)
         stopWithLine("fail\nError: the number of columns is greater than 2 in the phenotype file for non-sequenced subjects.");
@@ -236,10 +232,8 @@ void readNonsequencedPhenotypes(const RunSettings& s, RunData& d) {
 }
 
 void readMapping(const RunSettings& s, RunData& d) {
-    std::printf("\nMAPPING FILE..........\n");
-    const FileShape shape = sizeInputFile(s.mapFile, kOpenMap);
-    d.map_NROW = shape.rows;
-    d.map_NCOL = shape.columns;
+    const FileShape shape =
+        beginReading("\nMAPPING FILE..........\n", s.mapFile, kOpenMap, &d.map_NROW, &d.map_NCOL);
     if (shape.columns <= 1)
         stopWithLine("fail\nError: Need at least two columns in the mapping file: first column for geneID, second "
                      "column for SNPID.");
@@ -297,6 +291,15 @@ void readMapping(const RunSettings& s, RunData& d) {
     for (int r = 1; r < rows; ++r)
         if (std::strcmp(d.map_geneID[r - 1], d.map_geneID[r]) != 0) ++d.N_GENE;
     std::printf("successful\n");
+}
+
+FileShape beginReading(const char* heading, const std::string& path, const char* open_format, long* rows,
+                       long* columns) {
+    std::printf("%s", heading);
+    const FileShape shape = sizeInputFile(path, open_format);
+    *rows = shape.rows;
+    *columns = shape.columns;
+    return shape;
 }
 
 void printDataSummary(const RunSettings& s, const RunData& d) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver/options.h"
+#include "driver/text_input.h"
 #include "driver/weight_file.h"
 
 // Everything the readers fill, owned by the program's entry until the end of
@@ -82,6 +83,11 @@ void readCovariateSelection(const RunSettings& s, RunData& d);
 void readNonsequencedPhenotypes(const RunSettings& s, RunData& d);
 void readGenotypes(const RunSettings& s, RunData& d);
 void readMapping(const RunSettings& s, RunData& d);
+
+// How every reader starts: its heading line, then the sizing pass over the
+// file, whose row and column counts are also kept in *rows and *columns.
+FileShape beginReading(const char* heading, const std::string& path, const char* open_format, long* rows,
+                       long* columns);
 
 // "DATA SUMMARY:" with the design and the counts.
 void printDataSummary(const RunSettings& s, const RunData& d);
