@@ -10,22 +10,11 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 rows=${2:-20000}
 subjects=${3:-2000}
-data=bench/out/startup_${rows}x${subjects}
-[ -f "$data/geno.txt" ] || python3 bench/gen_genotypes.py "$data" "$rows" "$subjects"
-bin=$(cd "$build" && pwd)/ventarquillo
-cat "$data/geno.txt" > /dev/null  # warm the page cache
+source bench/common.sh
 
 run() {
-  local label=$1
-  shift
-  local t0 t1
-  t0=$(date +%s.%N)
-  (cd "$data" && "$bin" "$@" > "run_$label.log")
-  t1=$(date +%s.%N)
-  local rows_out
-  rows_out=$(($(wc -l < "$data/out_$label.txt") - 2))
-  awk -v a="$t0" -v b="$t1" -v l="$label" -v r="$rows_out" \
-    'BEGIN { printf "%-10s %8.3f s   %d result rows\n", l, b - a, r }'
+  timed_run "$@"
+  awk -v l="$1" -v t="$seconds" -v r="$(result_rows "$1")" 'BEGIN { printf "%-10s %8.3f s   %d result rows\n", l, t, r }'
 }
 run startup -method LS -CR 1.01 -ofile out_startup.txt -msglog startup
 run T5_LS -method LS -test T5 -ofile out_T5_LS.txt -msglog T5_LS

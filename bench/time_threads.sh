@@ -2,7 +2,7 @@
 # Times MLE runs on one thread and on THREADS threads (OMP_NUM_THREADS) and
 # checks that both give the same bytes (console text with its clock lines
 # masked, result table, trait logs):
-#   - the example's direct MLE run (examples/, 318 rows, n1 = 400);
+#   - the example's direct MLE run (examples/, 293 rows, n1 = 400);
 #   - T5, VT and VC of the primary trait by MLE on the first GENES genes of
 #     the generated data set of bench/gen_genotypes.py (ROWS variants, ten per
 #     gene, x SUBJECTS sequenced subjects, 5 x SUBJECTS non-sequenced values).
@@ -19,10 +19,7 @@ threads=${2:-8}
 genes=${3:-32}
 rows=${4:-20000}
 subjects=${5:-2000}
-bin=$(cd "$build" && pwd)/ventarquillo
-data=bench/out/startup_${rows}x${subjects}
-[ -f "$data/geno.txt" ] || python3 bench/gen_genotypes.py "$data" "$rows" "$subjects"
-cat "$data/geno.txt" > /dev/null  # warm the page cache
+source bench/common.sh
 work=bench/out/threads_${genes}_of_${rows}x${subjects}
 mkdir -p "$work"
 first=$(awk -v n="$genes" '!seen[$1]++ { print $1; if (++c == n) exit }' "$data/mapping.txt")

@@ -4,6 +4,7 @@
 #include <climits>
 #include <vector>
 
+#include "driver/design_columns.h"
 #include "driver/null_fit_cache.h"
 #include "driver/output.h"
 #include "driver/transforms.h"
@@ -13,11 +14,11 @@
 #include "engine/single_burden_mle.h"
 #include "engine/tds_em.h"
 #include "numerics/gamma_and_stats.h"
+#include "numerics/missing_value.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
 
-constexpr double kNotComputed = -999.0;
 constexpr int kEmIterationCap = 2000;
 
 bool finiteStatistic(double t) { return !std::isnan(t) && !std::isinf(t); }
@@ -38,8 +39,8 @@ enum class Coding { Additive, Dominant, Recessive };
 // variant): the gene then gets no row.
 bool buildBurden(const RunSettings& s, const RunData& d, GeneData& g) {
     const int nsnp = g.N_SNP;
-    const bool mb = s.DO_BURDEN == 3;
-    const double cut = s.DO_BURDEN == 1 ? 0.01 : 0.05;
+    const bool mb = s.DO_BURDEN == kMB;
+    const double cut = s.DO_BURDEN == kT1 ? 0.01 : 0.05;
     std::vector<char> qualifies(static_cast<std::size_t>(nsnp));
     for (int j = 0; j < nsnp; ++j) qualifies[j] = mb || g.maf[j] < cut;
 
@@ -149,23 +150,6 @@ bool appendCheckTokens(GeneData& g) {
     return g.Low_MAI != 0 || g.singular_score != 0 || g.singular_covariates != 0;
 }
 
-// dst[i] = 1.0, then the columns k = 1..p-1 of src[i] whose flag is above 0.5.
-void selectColumns(int rows, int p, double** src, const double* flags, double** dst) {
-    for (int i = 0; i < rows; ++i) {
-        int c = 0;
-        dst[i][c++] = 1.0;
-        for (int k = 1; k < p; ++k)
-            if (flags[k - 1] > 0.5) dst[i][c++] = src[i][k];
-    }
-}
-
-// True when v[0..n-1] holds one value (n >= 1).
-bool constantOver(int n, const double* v) {
-    for (int i = 1; i < n; ++i)
-        if (!(v[i] == v[0])) return false;
-    return n >= 1;
-}
-
 // Results of one method block.
 struct BlockResult {
     double U = 0.0, V = 0.0, T = 0.0;
@@ -217,7 +201,7 @@ void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const Kep
     selectColumns(n1p, d.p, g.z, d.cov_ind[0], g.z1);
 
     BlockResult r;
-    if (s.DO_MLE == 1) {
+    if (usesMle(s)) {
         double* prim_est = dvector(0, p1 + 1);
         double** prim_cov = dmatrix(0, p1 + 1, 0, p1 + 1);
         EM_quan2_time(g.n, g.n10, n1p, p1, g.c10, g.y10, x, g.z1, prim_est, prim_cov, &r.NCOV);
@@ -232,7 +216,7 @@ void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const Kep
         leastSquaresBlock(n1p, p1, g.y10, x, g.z1, r);
     }
     writeBurdenLogCount(log, MAI0);
-    writeBlock(out, log, s.DO_MLE == 1, r, g);
+    writeBlock(out, log, usesMle(s), r, g);
     closeOutput(log);
     free_dvector(x, 0, n1p - 1);
 }
@@ -243,16 +227,16 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
                     double* x, int* mac, std::FILE* out) {
     const int n1p = g.n1p;
     const int p = d.p;
-    const bool pair = s.DO_MLE == 0 && s.TYPE_STUDY != 3;
+    const bool pair = pairedLsBlocks(s);
 
     // Subjects with the trait first, then those without, each in subject order.
     std::vector<int> order;
     order.reserve(static_cast<std::size_t>(n1p));
     for (int k = 0; k < n1p; ++k)
-        if (d.sec[kept.subject[k]][t] != -999.0) order.push_back(k);
+        if (d.sec[kept.subject[k]][t] != kMissing) order.push_back(k);
     const int n2 = static_cast<int>(order.size());
     for (int k = 0; k < n1p; ++k)
-        if (d.sec[kept.subject[k]][t] == -999.0) order.push_back(k);
+        if (d.sec[kept.subject[k]][t] == kMissing) order.push_back(k);
 
     double* y2 = dvector(0, n2 - 1);
     for (int pos = 0; pos < n1p; ++pos) {
@@ -284,7 +268,7 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
     double** z2 = dmatrix(0, n2 - 1, 0, p2 - 1);
     selectColumns(n2, p, g.z, d.cov_ind[t + 1], z2);
 
-    if (s.DO_MLE == 1) {
+    if (usesMle(s)) {
         std::FILE* log = openForAppend(d.logList[t + 1]);
         writeBurdenLogHead(log, g.geneID.c_str(), MAI);
         BlockResult r;
@@ -332,7 +316,7 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
 }  // namespace
 
 void runBurdenTest(const RunSettings& s, const RunData& d, GeneData& g) {
-    if (s.DO_BURDEN > 0 && !buildBurden(s, d, g)) return;
+    if (usesMapping(s) && !buildBurden(s, d, g)) return;
 
     std::FILE* out = openForAppend(s.outFile);
     writeGeneId(out, g.geneID.c_str());
@@ -345,7 +329,7 @@ void runBurdenTest(const RunSettings& s, const RunData& d, GeneData& g) {
         if (s.N_SEC == 0) {
             writeBurdenNAPrimary(out, g.warn.c_str());
         } else {
-            const bool pair = s.DO_MLE == 0 && s.TYPE_STUDY != 3;
+            const bool pair = pairedLsBlocks(s);
             for (int t = 0; t < s.N_SEC; ++t) {
                 if (pair) writeBurdenNAPair(out, g.warn.c_str());
                 else writeBurdenNABlock(out, g.warn.c_str());

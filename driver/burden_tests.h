@@ -1,7 +1,6 @@
-// The direct and single-burden tests of one gene: the burden of the gene
-// (T1, T5, MB; in direct mode the genotype row itself), its quality check,
-// the fits and score tests of every trait and method block, the p-values,
-// the gene's row of the result table and its trait-log records.
+// Direct and single-burden (T1, T5, MB) testing of one gene: build the burden
+// (direct mode takes the genotype row as it is), check it, fit and score each
+// trait and method block, then write the gene's result row and log records.
 #ifndef VENTARQUILLO_DRIVER_BURDEN_TESTS_H
 #define VENTARQUILLO_DRIVER_BURDEN_TESTS_H
 

@@ -1,9 +1,8 @@
-// The state of one gene in the gene loop: its identifier and warning text,
-// its selected variants (test mode), the customized weights, the pooled
-// primary-trait records of the TDS fits and the covariate matrices.  The loop
-// builds it and hands it to the test of the run (single burden or
-// multi-score), which reads it and may rewrite the first n1p entries of y10
-// and the rows of z and z1 (subject reordering for a secondary trait).
+// Everything the tests need about one gene: identifier and warnings, the
+// selected variants (test mode), customized weights, the TDS records of the
+// primary trait and the design matrices.  The gene loop fills it; the test
+// may reorder subjects for a secondary trait, which rewrites the first n1p
+// entries of y10 and the rows of z and z1.
 #ifndef VENTARQUILLO_DRIVER_GENE_DATA_H
 #define VENTARQUILLO_DRIVER_GENE_DATA_H
 
@@ -25,8 +24,9 @@ struct GeneData {
     std::vector<int> mac_all;       // [n1]
     std::vector<int> index_NAscore; // [n1]
 
-    // Subjects of the gene's fits: n1p (n1 in test mode, the subjects with a
-    // score in direct mode); n = n1p + N0 and n10 = n1p + n0.
+    // n1p subjects enter the gene's fits: every sequenced subject in test
+    // mode, only those with a called score in direct mode.  n = n1p + N0 and
+    // n10 = n1p + n0.
     int n1p = 0;
     int n = 0;
     int n10 = 0;
@@ -38,7 +38,7 @@ struct GeneData {
     // Selected variants (test mode), in genotype-file order.
     int N_SNP = 0;
     std::vector<std::string> snpID;  // [N_SNP]
-    double** snp = nullptr;          // [n1][N_SNP] values as read, -999.0 = missing
+    double** snp = nullptr;          // [n1][N_SNP] values as read, kMissing = missing
     double* maf = nullptr;           // [N_SNP] frequency the variant carries in this gene
     double* snp_q = nullptr;         // [N_SNP] 1 - genotype-file frequency
     double* snp_mac = nullptr;       // [N_SNP] sum of called values

@@ -17,6 +17,7 @@
 #include "driver/weight_file.h"
 #include "engine/stop.h"
 #include "numerics/console.h"
+#include "numerics/missing_value.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
@@ -65,7 +66,8 @@ struct Workspace {
     }
 };
 
-// Step 1 of every gene.
+// Clears what the previous gene left: warnings ("." when none), scores,
+// minor-allele counts and the check flags.
 void resetGene(const RunData& d, GeneData& g) {
     g.warn = ".";
     g.index_NAscore.assign(static_cast<std::size_t>(d.n1), 0);
@@ -83,7 +85,7 @@ void buildRecords(const RunSettings& s, const RunData& d, GeneData& g) {
     g.z = dmatrix(0, g.n1p - 1, 0, d.p - 1);
     g.z1 = dmatrix(0, g.n1p - 1, 0, d.pv[0] - 1);
     for (int i = 0; i < g.n1p; ++i) g.y10[i] = 0.0;
-    if (s.DO_MLE == 1) {
+    if (usesMle(s)) {
         g.c10 = ivector(0, g.n10 - 1);
         for (int i = 0; i < g.n1p; ++i) g.c10[i] = 1;
         for (int k = 0; k < d.n0; ++k) {
@@ -126,7 +128,7 @@ void releaseVariants(const RunData& d, GeneData& g) {
 // The test of the run for a prepared gene, then the release of its records.
 void runTest(const RunSettings& s, const RunData& d, GeneData& g) {
     buildRecords(s, d, g);
-    if (s.DO_BURDEN <= 3) runBurdenTest(s, d, g);
+    if (!isMultiScore(s)) runBurdenTest(s, d, g);
     else runMultiScoreTests(s, d, g);
     releaseRecords(d, g);
 }
@@ -145,7 +147,7 @@ void directGene(const RunSettings& s, const RunData& d, Workspace& ws, int k) {
     g.n1p = d.n1;
     for (int i = 0; i < d.n1; ++i) {
         g.mac_all[i] = g.x_all[i] >= 1.0 ? 1 : 0;
-        if (g.x_all[i] == -999.0) {
+        if (g.x_all[i] == kMissing) {
             g.mac_all[i] = 0;
             g.index_NAscore[i] = 1;
             --g.n1p;
@@ -232,7 +234,7 @@ void readVariants(const RunSettings& s, const RunData& d, const std::vector<int>
     g.snp_alt = ivector(0, m - 1);
     g.wt = dvector(0, m - 1);
     for (int j = 0; j < m; ++j) g.wt[j] = 0.0;
-    if (s.DO_BURDEN == 4 || s.DO_BURDEN == 5) {
+    if (s.DO_BURDEN == kVT || s.DO_BURDEN == kVC) {
         g.thresh_len = d.EXT_THRESH == 1 ? g.n_thresh : m;
         if (d.EXT_THRESH == 0) g.n_thresh = 0;
         g.thresh = dvector(0, g.thresh_len - 1);
@@ -283,7 +285,7 @@ void mappingGene(const RunSettings& s, const RunData& d, const GenotypeIndex& in
         std::fprintf(consoleOut(), "*********** Skip ***********\n");
     } else {
         readVariants(s, d, selected, ws, g);
-        if (s.DO_BURDEN == 6) readGeneWeights(d.weights, g);
+        if (s.DO_BURDEN == kCustomized) readGeneWeights(d.weights, g);
         g.n1p = d.n1;
         runTest(s, d, g);
         releaseVariants(d, g);
@@ -307,11 +309,11 @@ void runGeneLoop(const RunSettings& s, RunData& d) {
     prepareRunNullFitCache();
     std::unique_ptr<GenotypeIndex> index;
     std::vector<GeneRows> genes;
-    if (s.DO_BURDEN > 0) {
+    if (usesMapping(s)) {
         index = std::make_unique<GenotypeIndex>(d.geno_snpID);
         genes = mappingGenes(d);
     }
-    const int count = s.DO_BURDEN == 0 ? d.N_GENE : static_cast<int>(genes.size());
+    const int count = !usesMapping(s) ? d.N_GENE : static_cast<int>(genes.size());
     const int threads = std::max(1, std::min(geneThreads(), count));
     // One workspace per thread; on one thread it reads the genotype file
     // that start-up opened for direct mode.
@@ -320,7 +322,7 @@ void runGeneLoop(const RunSettings& s, RunData& d) {
         workspaces.push_back(std::make_unique<Workspace>(d, threads == 1 ? d.fi : nullptr));
     runGenesInOrder(count, threads, [&](int worker, int k) {
         Workspace& ws = *workspaces[static_cast<std::size_t>(worker)];
-        if (s.DO_BURDEN == 0) directGene(s, d, ws, k);
+        if (!usesMapping(s)) directGene(s, d, ws, k);
         else mappingGene(s, d, *index, genes[static_cast<std::size_t>(k)], ws);
     });
     releaseRunNullFitCache();

@@ -12,6 +12,7 @@
 #include "driver/readers.h"
 #include "driver/text_input.h"
 #include "engine/stop.h"
+#include "numerics/missing_value.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
@@ -108,7 +109,7 @@ GenotypeField classifyGenotype(const char* field, std::size_t len, double* value
     double v = 0.0;
     if (!plainDecimal(field, len, &v) && !finiteDecimal(std::string_view(field, len), &v))
         return GenotypeField::Invalid;
-    if (v == -999.0) return GenotypeField::Missing;
+    if (v == kMissing) return GenotypeField::Missing;
     *value = v;
     return GenotypeField::Called;
 }
@@ -117,18 +118,16 @@ bool calledGenotype(const char* field, std::size_t len, double* value) {
     if (len >= 1 && field[0] == 'N') return false;
     if (len >= 2 && field[1] == 'A') return false;
     const double v = genotypeFieldValue(field, len);
-    if (v == -999.0) return false;
+    if (v == kMissing) return false;
     *value = v;
     return true;
 }
 
 void readGenotypes(const RunSettings& s, RunData& d) {
-    std::printf("\nGENOTYPE FILE ..........\n");
-    const FileShape shape = sizeInputFile(s.scoreFile, kOpenGeno);
-    d.score_NROW = shape.rows;
-    d.score_NCOL = shape.columns;
+    const FileShape shape = beginReading("\nGENOTYPE FILE ..........\n", s.scoreFile, kOpenGeno, &d.score_NROW,
+                                         &d.score_NCOL);
     d.N_SNP = static_cast<int>(shape.rows);
-    if (s.DO_BURDEN == 0) d.N_GENE = d.N_SNP;
+    if (!usesMapping(s)) d.N_GENE = d.N_SNP;
     if (shape.columns != static_cast<long>(d.n1) + 1) {
         std::printf("fail\nError: subject number not match in genetic variable file and phenotype file for sequenced "
                     "subjects.\n");
@@ -137,7 +136,7 @@ void readGenotypes(const RunSettings& s, RunData& d) {
     std::printf("successful\n");
 
     const int nsnp = d.N_SNP;
-    const bool test_mode = s.DO_BURDEN > 0;
+    const bool test_mode = usesMapping(s);
     d.geno_AVC = dvector(0, nsnp - 1);
     d.geno_HET = ivector(0, nsnp - 1);
     d.geno_ALT = ivector(0, nsnp - 1);

@@ -12,9 +12,9 @@
 // every other field goes through strtod.
 double genotypeFieldValue(const char* field, std::size_t len);
 
-// A genotype field at start-up is missing when its first character is 'N' or
-// its second character is 'A' (NA, N/A, XA, NaN, ...), or when its value is
-// exactly -999.  Otherwise *value receives its value.
+// The missing-call rule used at start-up: a field starting with 'N' or with
+// 'A' as its second character (NA, N/A, XA, NaN, ...) is missing, and so is
+// the value -999 exactly.  Any other field stores its number in *value.
 bool calledGenotype(const char* field, std::size_t len, double* value);
 
 // A genotype field at start-up: missing as above; called when it is one

@@ -6,6 +6,7 @@
 #include "driver/text_input.h"
 #include "engine/stop.h"
 #include "numerics/console.h"
+#include "numerics/missing_value.h"
 
 GenotypeIndex::GenotypeIndex(const std::vector<std::string>& snpIDs) : next_(snpIDs.size(), -1) {
     first_.reserve(snpIDs.size());
@@ -58,6 +59,6 @@ void GenotypeRowReader::read(long long offset, int n1, std::string* id, double* 
         len = nextField(&tok);
         if (len == 0) changed();
         double v = 0.0;
-        values[i * stride] = calledGenotype(tok, len, &v) ? v : -999.0;
+        values[i * stride] = calledGenotype(tok, len, &v) ? v : kMissing;
     }
 }

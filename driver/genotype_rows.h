@@ -38,7 +38,7 @@ public:
 
     // Reads the row that starts at offset: its identifier into *id and its n1
     // values into values[0..n1-1] (when stride is 1) or values[i * stride]
-    // otherwise.  A value is missing (-999.0) when the genotype reader counted
+    // otherwise.  A value is missing (kMissing) when the genotype reader counted
     // it as missing at start-up: first character 'N', second character 'A',
     // or the number -999; any other field gives its leading decimal number.
     // A row with fewer than n1 values, or a read failure, stops the run (the

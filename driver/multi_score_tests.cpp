@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/design_columns.h"
 #include "driver/null_fit_cache.h"
 #include "driver/output.h"
 #include "driver/transforms.h"
@@ -17,16 +18,19 @@
 #include "engine/tds_secondary_builders.h"
 #include "engine/vt_thresholds.h"
 #include "numerics/console.h"
+#include "numerics/missing_value.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
-
-constexpr double kNotComputed = -999.0;
 
 // The maximum-statistic p-value integrates a multivariate normal of at most
 // 20 components; the customized test takes at most 19 usable columns.
 constexpr int kMaxIntegratedColumns = 20;
 constexpr int kMaxCustomizedColumns = 19;
+
+// The combination methods of DRENNIK_metaPval_v2 that these tests use.
+constexpr int kMaxStatistic = 1;
+constexpr int kVarianceComponent = 2;
 
 enum class Family { VT, VC, Customized };
 
@@ -35,7 +39,7 @@ enum class Family { VT, VC, Customized };
 struct GeneColumns {
     Family family = Family::VT;
     int K = 0;
-    int MODEL = 1;                  // 1 additive, 2 dominant, 3 recessive
+    int MODEL = kAdditive;          // kAdditive, kDominant or kRecessive
     double* weight_sq = nullptr;    // [K] weights of the variance component
     int* mac_thresh = nullptr;      // [K]
     int* mai_thresh = nullptr;      // [K]
@@ -96,13 +100,13 @@ struct Analysis {
 // weights, or the customized weight vectors.  Returns false when the gene
 // has no column (no VT threshold, no weights): it then gets no row.
 bool setUpColumns(const RunSettings& s, const RunData& d, GeneData& g, GeneColumns& c) {
-    c.MODEL = s.DO_CMC == 1 ? 2 : (s.DO_REC == 1 ? 3 : 1);
+    c.MODEL = codingModel(s);
     int K = 0;
-    if (s.DO_BURDEN == 4) {
+    if (s.DO_BURDEN == kVT) {
         c.family = Family::VT;
         if (d.EXT_THRESH == 0) getThresh(d.n1, g.N_SNP, g.maf, g.snp_mac, s.MAI_LB, &g.n_thresh, g.thresh);
         K = g.n_thresh;
-    } else if (s.DO_BURDEN == 5) {
+    } else if (s.DO_BURDEN == kVC) {
         c.family = Family::VC;
         K = g.N_SNP;
     } else {
@@ -254,12 +258,12 @@ void writeResultBlock(std::FILE* out, const GeneData& g, const GeneColumns& c, S
             return;
         }
     }
-    const int method = c.family == Family::VC ? 2 : 1;
+    const int method = c.family == Family::VC ? kVarianceComponent : kMaxStatistic;
     double T = std::numeric_limits<double>::quiet_NaN();
     double pvalue = kNotComputed;
     int flag = 0;
     DRENNIK_metaPval_v2(method, c.K, sc.U, sc.cov, c.weight_sq, &T, &pvalue, &flag);
-    writeCombinedBlock(out, g.geneID.c_str(), testLabel(c.family), method == 1 ? T * T : T, pvalue, flag,
+    writeCombinedBlock(out, g.geneID.c_str(), testLabel(c.family), method == kMaxStatistic ? T * T : T, pvalue, flag,
                        g.warn.c_str());
 }
 
@@ -273,22 +277,6 @@ void runAnalysis(const RunSettings& s, const RunData& d, GeneData& g, const Anal
     if (recordAfterBlock) appendLogRecord(logName, g, c, sc);
 }
 
-// dst[i] = 1.0, then the columns k = 1..p-1 of src[i] whose flag is above 0.5.
-void selectColumns(int rows, int p, double** src, const double* flags, double** dst) {
-    for (int i = 0; i < rows; ++i) {
-        int col = 0;
-        dst[i][col++] = 1.0;
-        for (int k = 1; k < p; ++k)
-            if (flags[k - 1] > 0.5) dst[i][col++] = src[i][k];
-    }
-}
-
-bool constantOver(int n, const double* v) {
-    for (int i = 1; i < n; ++i)
-        if (!(v[i] == v[0])) return false;
-    return n >= 1;
-}
-
 void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, GeneColumns& c, std::FILE* out) {
     for (int i = 0; i < g.n1p; ++i) {
         g.y10[i] = d.seq_prim[i];
@@ -296,7 +284,7 @@ void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, GeneColum
     }
     selectColumns(g.n1p, d.p, g.z, d.cov_ind[0], g.z1);
     Analysis a;
-    a.mle = s.DO_MLE == 1;
+    a.mle = usesMle(s);
     a.x = g.snp;
     Scores sc(c.K);
     runAnalysis(s, d, g, a, c, sc, d.logList[0], false, out);
@@ -311,7 +299,7 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, GeneCol
     const int p = d.p;
     int n2 = 0;
     for (int i = 0; i < n1; ++i) {
-        index_NAsec[i] = d.sec[i][t] == -999.0 ? 1 : 0;
+        index_NAsec[i] = d.sec[i][t] == kMissing ? 1 : 0;
         if (index_NAsec[i] == 0) ++n2;
     }
     const int p2 = d.pv[t + 1];
@@ -333,7 +321,7 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, GeneCol
 
     Analysis a;
     a.secondary = true;
-    a.mle = s.DO_MLE == 1;
+    a.mle = usesMle(s);
     a.x = gmat;
     a.n2 = n2;
     a.y2 = y2;
@@ -341,7 +329,7 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, GeneCol
     a.pz = p2;
     a.p2 = p2;
     Scores sc(c.K);
-    if (s.DO_MLE == 1 || s.TYPE_STUDY == 3) {
+    if (!pairedLsBlocks(s)) {
         runAnalysis(s, d, g, a, c, sc, d.logList[t + 1], false, out);
     } else {
         runAnalysis(s, d, g, a, c, sc, d.logList[2 * t + 1], true, out);

@@ -6,9 +6,9 @@
 #include "driver/options.h"
 #include "driver/readers.h"
 
-// Runs the VT, VC or customized test (s.DO_BURDEN 4, 5 or 6) of the gene g
-// prepared by the gene loop, and writes its row and log records.  Genes may
-// run on several threads at once.
+// Runs the VT, VC or customized test (s.DO_BURDEN kVT, kVC or kCustomized)
+// of the gene g prepared by the gene loop, and writes its row and log
+// records.  Genes may run on several threads at once.
 void runMultiScoreTests(const RunSettings& s, const RunData& d, GeneData& g);
 
 #endif

@@ -45,17 +45,17 @@ int clamp_to_int(long v) {
 }
 
 void read_sampling(const char* value, RunSettings& s) {
-    if (std::strcmp(value, "TDS") == 0) s.TYPE_STUDY = 1;
-    else if (std::strcmp(value, "CC") == 0) s.TYPE_STUDY = 2;
-    else if (std::strcmp(value, "random") == 0) s.TYPE_STUDY = 3;
+    if (std::strcmp(value, "TDS") == 0) s.TYPE_STUDY = kTDS;
+    else if (std::strcmp(value, "CC") == 0) s.TYPE_STUDY = kCC;
+    else if (std::strcmp(value, "random") == 0) s.TYPE_STUDY = kRandom;
     else
         stop_with("fail\nError: Unknown parameters '%s' for -sampling option. Three possible parameters are TDS, CC, and random.\n",
                   value);
 }
 
 void read_method(const char* value, RunSettings& s) {
-    if (std::strcmp(value, "MLE") == 0) s.DO_MLE = 1;
-    else if (std::strcmp(value, "LS") == 0) s.DO_MLE = 0;
+    if (std::strcmp(value, "MLE") == 0) s.DO_MLE = kMLE;
+    else if (std::strcmp(value, "LS") == 0) s.DO_MLE = kLS;
     else
         stop_with("fail\nError: Unknown parameters '%s' for -method option. Two possible parameters are MLE and LS.\n", value);
     s.m_method = 1;
@@ -65,7 +65,7 @@ void read_test(const char* value, RunSettings& s) {
     static const char* const kTests[] = {"T1", "T5", "MB", "VT", "VC", "customized"};
     for (int k = 0; k < 6; ++k) {
         if (std::strcmp(value, kTests[k]) == 0) {
-            s.DO_BURDEN = k + 1;
+            s.DO_BURDEN = kT1 + k;
             s.m_burden = 1;
             return;
         }
@@ -121,22 +121,35 @@ const char* model_name(const RunSettings& s) {
 
 void echo_test_line(const RunSettings& s) {
     switch (s.DO_BURDEN) {
-        case 1:
-        case 2:
-        case 4:
-        case 5: {
+        case kT1:
+        case kT5:
+        case kVT:
+        case kVC: {
             static const char* const kNames[] = {"", "T1", "T5", "", "VT", "VC"};
             std::printf("        -- %s test under %s model will be perfomed.\n", kNames[s.DO_BURDEN], model_name(s));
             break;
         }
-        case 3:
+        case kMB:
             std::printf("        -- MB test will be perfomed.\n");
             break;
-        case 6:
+        case kCustomized:
             std::printf("        -- Customized test will be perfomed using weight file '%s'.\n", s.wfile.c_str());
             break;
         default:
             break;
+    }
+}
+
+// The MB and customized scores are built from additive codes only: a
+// dominant or recessive request is dropped with a warning.
+void keep_additive_coding(const char* score, RunSettings& s) {
+    if (s.DO_CMC == 1) {
+        std::printf("Warning: %s burden score can not be created under dominant model. Use additive model for MB test.\n", score);
+        s.DO_CMC = 0;
+    }
+    if (s.DO_REC == 1) {
+        std::printf("Warning: %s burden score can not be created under recessive model. Use additive model for MB test.\n", score);
+        s.DO_REC = 0;
     }
 }
 
@@ -178,49 +191,33 @@ void read_options(int argc, char** argv, RunSettings& s) {
 }
 
 void apply_option_rules(RunSettings& s) {
-    if (s.DO_BURDEN == 3) {
-        if (s.DO_CMC == 1) {
-            std::printf("Warning: MB burden score can not be created under dominant model. Use additive model for MB test.\n");
-            s.DO_CMC = 0;
-        }
-        if (s.DO_REC == 1) {
-            std::printf("Warning: MB burden score can not be created under recessive model. Use additive model for MB test.\n");
-            s.DO_REC = 0;
-        }
-    }
-    if (s.DO_BURDEN == 6) {
-        if (s.DO_CMC == 1) {
-            std::printf("Warning: Customized burden score can not be created under dominant model. Use additive model for MB test.\n");
-            s.DO_CMC = 0;
-        }
-        if (s.DO_REC == 1) {
-            std::printf("Warning: Customized burden score can not be created under recessive model. Use additive model for MB test.\n");
-            s.DO_REC = 0;
-        }
+    if (s.DO_BURDEN == kMB) keep_additive_coding("MB", s);
+    if (s.DO_BURDEN == kCustomized) {
+        keep_additive_coding("Customized", s);
         if (s.m_wf == 0) {
             std::printf("Error: Cannot find the weight file for the customized test.\n");
             kill_VENTARQUILLO();
         }
     }
-    if (s.TYPE_STUDY == 2 || s.TYPE_STUDY == 3) {
-        if (s.DO_MLE == 1 && s.m_method == 1)
+    if (s.TYPE_STUDY == kCC || s.TYPE_STUDY == kRandom) {
+        if (usesMle(s) && s.m_method == 1)
             std::printf("Warning: MLE test can not be conducted for case-control or case-only study. Do LS test instead.\n");
         if (s.N_SEC == 0) {
             std::printf("fail\nError: Primary trait can not be analyzed for case-control or case-only study. Please specify the number of secondary trait(s).\n");
             kill_VENTARQUILLO();
         }
-        s.DO_MLE = 0;
+        s.DO_MLE = kLS;
     }
-    if (s.TYPE_STUDY == 1) s.DO_ROUND = 1;
+    if (s.TYPE_STUDY == kTDS) s.DO_ROUND = 1;
 }
 
 void echo_settings(RunSettings& s) {
-    const bool tds = s.TYPE_STUDY == 1;
+    const bool tds = s.TYPE_STUDY == kTDS;
 
     std::printf("FROM USER:\n");
     if (s.m_p1file) std::printf("        -- Phenotype file for sequenced subjects read from '%s'.\n", s.seqPheno.c_str());
     if (s.m_cov) std::printf("        -- Different covariates for primary and secondary trait.\n");
-    if (s.m_p2file && s.DO_MLE == 1)
+    if (s.m_p2file && usesMle(s))
         std::printf("        -- Phenotype file for non-sequenced subjects read from '%s'.\n", s.nonseqPheno.c_str());
     if (tds && s.m_round) std::printf("        -- Round the primary trait to yield with at most %ld distinct values.\n", s.NMAX);
     if (s.m_gfile) std::printf("        -- Genotype file read from '%s'.\n", s.scoreFile.c_str());
@@ -233,20 +230,20 @@ void echo_settings(RunSettings& s) {
     if (s.m_ofile) std::printf("        -- Results written to '%s'.\n", s.outFile.c_str());
     if (s.m_MAC) std::printf("        -- MAC lower bound is %d.\n", s.MAI_LB);
     if (s.DO_LOG == 1 && tds) std::printf("        -- Do log transformation on the primary trait.\n");
-    if (s.DO_InvNormal == 1 && s.DO_Rescale == 0)
+    if (s.DO_InvNormal == 1 && s.DO_Rescale == kNoRescale)
         std::printf("        -- Apply inverse normal transformation to the trait of interest.\n");
-    if (s.DO_Rescale == 1)
+    if (s.DO_Rescale == kRescaleSD)
         std::printf("        -- Apply rescaled inverse normal transformation to the trait of interest using the conventional standard deviation.\n");
-    if (s.DO_Rescale == 2)
+    if (s.DO_Rescale == kRescaleRobust)
         std::printf("        -- Apply rescaled inverse normal transformation to the trait of interest using the robust standard deviation (%s).\n",
                     kRobustScaleReference);
-    if (s.DO_MLE == 0) std::printf("        -- Conduct LS test instead of MLE test.\n");
+    if (!usesMle(s)) std::printf("        -- Conduct LS test instead of MLE test.\n");
     if (s.N_SEC > 0) std::printf("        -- Conduct test on %d secondary trait(s).\n", s.N_SEC);
     std::printf("\n");
 
-    if (s.DO_MLE == 0 && s.m_p2file)
+    if (!usesMle(s) && s.m_p2file)
         std::printf("Warning: Phenotype file for non-sequenced subjects is not used for the LS test.\n");
-    if (s.DO_BURDEN == 0 && s.m_mfile) std::printf("Warning: Mapping file is not used when no burden score is requested.\n");
+    if (!usesMapping(s) && s.m_mfile) std::printf("Warning: Mapping file is not used when no burden score is requested.\n");
     if (s.m_round && !tds) {
         std::printf("Warning: option -rounding is invalid when the sampling design is not TDS.\n");
         s.DO_ROUND = 0;
@@ -259,14 +256,14 @@ void echo_settings(RunSettings& s) {
     std::printf("FROM DEFAULTS:\n");
     if (!s.m_p1file) std::printf("        -- Phenotype file for sequenced subjects read from '%s'.\n", s.seqPheno.c_str());
     if (!s.m_cov) std::printf("        -- Same covariates for primary and secondary trait.\n");
-    if (!s.m_p2file && s.DO_MLE == 1)
+    if (!s.m_p2file && usesMle(s))
         std::printf("        -- Phenotype file for non-sequenced subjects read from '%s'.\n", s.nonseqPheno.c_str());
     if (!s.m_gfile) std::printf("        -- Genotype file read from '%s'.\n", s.scoreFile.c_str());
     if (!s.m_burden) std::printf("        -- No burden score is created. Directly use the genotype file for the analysis.\n");
-    if (s.DO_BURDEN > 0 && !s.m_mfile) std::printf("        -- Mapping file read from '%s'.\n", s.mapFile.c_str());
+    if (usesMapping(s) && !s.m_mfile) std::printf("        -- Mapping file read from '%s'.\n", s.mapFile.c_str());
     if (!s.m_ofile) std::printf("        -- Results written to '%s'.\n", s.outFile.c_str());
     if (!s.m_MAC) std::printf("        -- MAC lower bound is %d.\n", s.MAI_LB);
     if (s.DO_LOG == 0) std::printf("        -- No log transformation on the primary trait.\n");
-    if (s.N_SEC == 0 && s.DO_MLE == 1) std::printf("        -- Conduct MLE test on the primary trait.\n");
+    if (s.N_SEC == 0 && usesMle(s)) std::printf("        -- Conduct MLE test on the primary trait.\n");
     std::printf("\n");
 }

@@ -14,6 +14,7 @@
 #include "driver/gene_output.h"
 #include "engine/stop.h"
 #include "numerics/console.h"
+#include "numerics/missing_value.h"
 
 namespace {
 
@@ -65,50 +66,31 @@ std::FILE* openForWrite(const std::string& name) {
     return f;
 }
 
-// True for LS with secondary traits under TDS or CC: two blocks per trait.
-bool twoBlocksPerTrait(const RunSettings& s) { return s.N_SEC > 0 && s.DO_MLE == 0 && s.TYPE_STUDY != 3; }
-
-void writeSingleBurdenHeader(std::FILE* f, const RunSettings& s, const RunData& d) {
+// The header of the result table: one title per method block, the title cell
+// (trait name, "_", method) with `side` cells "------" on each side, then the
+// line "ID" followed by the block's column names for every block.
+void writeTableHeader(std::FILE* f, const RunSettings& s, const RunData& d, int side, const char* columns) {
+    std::vector<std::pair<const char*, const char*>> blocks;  // trait name, method label
     if (s.N_SEC == 0) {
-        put(f, "\t------\t------\t%s_%s\t------\t------\n", d.traitHeader[0].c_str(), s.DO_MLE == 1 ? "MLE" : "LS");
-        put(f, "ID\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn\n");
-        return;
+        blocks.emplace_back(d.traitHeader[0].c_str(), methodLabel(s));
+    } else {
+        for (int t = 1; t <= s.N_SEC; ++t) {
+            const char* name = d.traitHeader[t].c_str();
+            if (pairedLsBlocks(s)) {
+                blocks.emplace_back(name, "LS-M");
+                blocks.emplace_back(name, "LS-C");
+            } else {
+                blocks.emplace_back(name, methodLabel(s));
+            }
+        }
     }
-    const bool pair = twoBlocksPerTrait(s);
-    const char* method = s.DO_MLE == 1 ? "MLE" : "LS";
-    for (int t = 1; t <= s.N_SEC; ++t) {
-        const char* name = d.traitHeader[t].c_str();
-        if (pair)
-            put(f, "\t------\t------\t%s_LS-M\t------\t------\t------\t------\t%s_LS-C\t------\t------", name, name);
-        else
-            put(f, "\t------\t------\t%s_%s\t------\t------", name, method);
+    for (const auto& [name, method] : blocks) {
+        for (int k = 0; k < side; ++k) put(f, "\t------");
+        put(f, "\t%s_%s", name, method);
+        for (int k = 0; k < side; ++k) put(f, "\t------");
     }
     put(f, "\nID");
-    for (int t = 1; t <= s.N_SEC; ++t) {
-        put(f, "\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn");
-        if (pair) put(f, "\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn");
-    }
-    put(f, "\n");
-}
-
-void writeMultiScoreHeader(std::FILE* f, const RunSettings& s, const RunData& d) {
-    if (s.N_SEC == 0) {
-        put(f, "\t------\t%s_%s\t------\n", d.traitHeader[0].c_str(), s.DO_MLE == 1 ? "MLE" : "LS");
-        put(f, "ID\tStatistic\tP-value\tWarn\n");
-        return;
-    }
-    const bool pair = twoBlocksPerTrait(s);
-    const char* method = s.DO_MLE == 1 ? "MLE" : "LS";
-    for (int t = 1; t <= s.N_SEC; ++t) {
-        const char* name = d.traitHeader[t].c_str();
-        if (pair) put(f, "\t------\t%s_LS-M\t------\t------\t%s_LS-C\t------", name, name);
-        else put(f, "\t------\t%s_%s\t------", name, method);
-    }
-    put(f, "\nID");
-    for (int t = 1; t <= s.N_SEC; ++t) {
-        put(f, "\tStatistic\tP-value\tWarn");
-        if (pair) put(f, "\tStatistic\tP-value\tWarn");
-    }
+    for (std::size_t k = 0; k < blocks.size(); ++k) put(f, "%s", columns);
     put(f, "\n");
 }
 
@@ -137,8 +119,8 @@ void writeLowerTriangleRow(std::FILE* f, int K, int t, double** cov) {
 
 void writeResultHeader(const RunSettings& s, const RunData& d) {
     std::FILE* f = openForWrite(s.outFile);
-    if (s.DO_BURDEN <= 3) writeSingleBurdenHeader(f, s, d);
-    else writeMultiScoreHeader(f, s, d);
+    if (isMultiScore(s)) writeTableHeader(f, s, d, 1, "\tStatistic\tP-value\tWarn");
+    else writeTableHeader(f, s, d, 2, "\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn");
     closeOutput(f);
 }
 
@@ -155,14 +137,14 @@ struct TraitLog {
 std::vector<TraitLog> traitLogNames(const RunSettings& s, const RunData& d) {
     std::vector<TraitLog> logs;
     if (s.N_SEC == 0) {
-        logs.push_back({0, 0, s.logFile + "_" + d.traitHeader[0] + "_" + (s.DO_MLE == 1 ? "MLE" : "LS")});
+        logs.push_back({0, 0, s.logFile + "_" + d.traitHeader[0] + "_" + methodLabel(s)});
         return logs;
     }
     for (int t = 0; t < s.N_SEC; ++t) {
         const std::string stem = s.logFile + "_" + d.traitHeader[t + 1];
         const auto slot = static_cast<std::size_t>(t);
-        if (s.DO_MLE == 1 || s.TYPE_STUDY == 3) {
-            logs.push_back({slot + 1, t + 1, stem + (s.DO_MLE == 1 ? "_MLE" : "_LS")});
+        if (!pairedLsBlocks(s)) {
+            logs.push_back({slot + 1, t + 1, stem + "_" + methodLabel(s)});
         } else {
             logs.push_back({2 * slot + 1, t + 1, stem + "_LS-M"});
             logs.push_back({2 * slot + 2, t + 1, stem + "_LS-C"});
@@ -195,10 +177,10 @@ void checkOutputFiles(const RunSettings& s, const RunData& d) {
     // another path to the same file (a link, "./", "..") is caught too.
     std::vector<const std::string*> inputs = {&s.seqPheno};
     if (s.m_cov) inputs.push_back(&s.whichCov);
-    if (s.DO_MLE == 1) inputs.push_back(&s.nonseqPheno);
+    if (usesMle(s)) inputs.push_back(&s.nonseqPheno);
     inputs.push_back(&s.scoreFile);
-    if (s.DO_BURDEN > 0) inputs.push_back(&s.mapFile);
-    if (s.DO_BURDEN == 6) inputs.push_back(&s.wfile);
+    if (usesMapping(s)) inputs.push_back(&s.mapFile);
+    if (s.DO_BURDEN == kCustomized) inputs.push_back(&s.wfile);
     std::vector<std::pair<const char*, const std::string*>> outputs = {{"result table", &s.outFile}};
     for (const TraitLog& log : logs) outputs.emplace_back("trait log", &log.name);
 
@@ -288,7 +270,7 @@ void writeMultiBlockNoPvalue(std::FILE* f, double statistic) {
 
 void writeCombinedBlock(std::FILE* f, const char* geneID, const char* label, double statistic, double pvalue,
                         int inform, const char* warn) {
-    const bool nothingCombined = pvalue == -999.0;
+    const bool nothingCombined = pvalue == kNotComputed;
     if (nothingCombined && inform <= 0) {
         writeMultiBlockNull(f);
         return;

@@ -1,11 +1,10 @@
-// The result table and the trait logs: the two header lines of the table, the
-// names and first lines of the logs, and the writers of every result block
-// and log record.
+// Writers for the result table and the trait logs.  Every write is checked,
+// so a full disk stops the run with the file's name instead of leaving a
+// silently truncated table.
 //
-// A gene's row: open the table with openForAppend, writeGeneId, the blocks of
-// the gene's method blocks in order, endResultRow (except after
-// writeBurdenNAPrimary, which ends the row itself), closeOutput.  A log record:
-// openForAppend on the block's logList entry, the record, closeOutput.
+// Writing one gene: openForAppend, writeGeneId, one writer call per method
+// block, endResultRow (writeBurdenNAPrimary already ends the row), then
+// closeOutput.  Log records are appended the same way to the block's log.
 #ifndef VENTARQUILLO_DRIVER_OUTPUT_H
 #define VENTARQUILLO_DRIVER_OUTPUT_H
 
@@ -60,8 +59,8 @@ void writeBurdenBlockUndefined(std::FILE* f, double beta_est, double beta_se, co
 void writeBurdenNAPrimary(std::FILE* f, const char* warn);
 // Burden check failed, one secondary method block: "\tNA\tNA\tNA\tNA\t%s".
 void writeBurdenNABlock(std::FILE* f, const char* warn);
-// Burden check failed, a secondary trait under LS with TDS or CC (LS-M and
-// LS-C): "\tNA\tNA\tNA\tNA\t%s\tNA\tNA\tNA\tNA\t%s".
+// The same for both blocks of a secondary trait that LS analyses twice under
+// TDS or CC (LS-M, LS-C): "\tNA\tNA\tNA\tNA\t%s\tNA\tNA\tNA\tNA\t%s".
 void writeBurdenNAPair(std::FILE* f, const char* warn);
 
 // Multi-score family (VT, VC, customized), three cells per block.
@@ -81,11 +80,12 @@ void writeMultiBlockNoPvalue(std::FILE* f, double statistic);
 // component), pvalue and inform.  A p-value flagged as inaccurate (inform > 0)
 // or missing altogether also prints on standard output
 // "GENE <geneID> Warning: The asymptotic <label> p-value may not be accurate.\n".
-//   pvalue -999.0 (nothing to combine): inform <= 0 -> "\tNA\tNA\tVar_Null";
-//                                       inform > 0  -> warning, "\tNA\tNA\tPvalue_Fail"
-//   pvalue not a number                -> warning, writeMultiBlockNoPvalue
-//   inform > 0                         -> warning, writeMultiBlockFlagged
-//   otherwise                          -> writeMultiBlock with warn
+//   pvalue kNotComputed (nothing to combine):
+//       inform <= 0  -> "\tNA\tNA\tVar_Null"
+//       inform > 0   -> warning, "\tNA\tNA\tPvalue_Fail"
+//   pvalue not a number -> warning, writeMultiBlockNoPvalue
+//   inform > 0          -> warning, writeMultiBlockFlagged
+//   otherwise           -> writeMultiBlock with warn
 void writeCombinedBlock(std::FILE* f, const char* geneID, const char* label, double statistic, double pvalue,
                         int inform, const char* warn);
 
@@ -99,9 +99,9 @@ void writeBurdenLogHead(std::FILE* f, const char* geneID, int mai);
 void writeBurdenLogScore(std::FILE* f, double U, double V);
 void writeBurdenLogUndefined(std::FILE* f);
 
-// Multi-score log records: one line per score column t = 0..K-1, a leading
-// part, then row t of the covariance as its lower triangle ("\t%.9E" for
-// u <= t, "\t0" after), then a line break.
+// Multi-score log records write a line for each score column t: a
+// test-specific lead, then the lower triangle of covariance row t ("\t%.9E"
+// up to the diagonal, "\t0" beyond it) and a line break.
 // VT leading part: "%s\t%E\t%d\t%.9E" (gene, thresh[t], mai_thresh[t], U[t]).
 void writeVTLogRecord(std::FILE* f, const char* geneID, int K, const double* thresh, const int* mai_thresh,
                       const double* U, double** cov);

@@ -8,6 +8,7 @@
 #include "driver/transforms.h"
 #include "engine/driver_support.h"
 #include "engine/stop.h"
+#include "numerics/missing_value.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
@@ -33,7 +34,7 @@ double primaryValue(const std::string& name, long lineno, std::string_view field
 // missing when it begins with "NA", else one whole finite number.
 double phenotypeValue(const std::string& name, long lineno, long fieldno, const char* kind, const std::string& column,
                       std::string_view field) {
-    if (isNAField(field)) return -999.0;
+    if (isNAField(field)) return kMissing;
     double v = 0.0;
     if (!finiteDecimal(field, &v))
         stopOnFieldAt(name, lineno, fieldno, std::string(kind) + " '" + column + "'", field,
@@ -55,10 +56,9 @@ void nextRow(LineReader& reader, const std::string& name, long columns, bool fir
 }  // namespace
 
 void readSequencedPhenotypes(const RunSettings& s, RunData& d) {
-    std::printf("\nPHENOTYPE FILE FOR SEQUENCED SUBJECTS..........\n");
-    const FileShape shape = sizeInputFile(s.seqPheno, kOpenSeq);
-    d.pheno1_NROW = shape.rows;
-    d.pheno1_NCOL = shape.columns;
+    const FileShape shape =
+        beginReading("\nPHENOTYPE FILE FOR SEQUENCED SUBJECTS..........\n", s.seqPheno, kOpenSeq, &d.pheno1_NROW,
+                     &d.pheno1_NCOL);
     if (shape.rows < 2) {
         std::printf("fail\nError: phenotype file for sequenced subjects '%s' has a header but no subject rows.\n",
                     s.seqPheno.c_str());
@@ -67,7 +67,7 @@ void readSequencedPhenotypes(const RunSettings& s, RunData& d) {
     d.n1 = static_cast<int>(shape.rows - 1);
     d.CRC_LB = d.n1 * s.CR_LB;
 
-    const bool random = s.TYPE_STUDY == 3;
+    const bool random = s.TYPE_STUDY == kRandom;
     const long p = random ? shape.columns - s.N_SEC + 1 : shape.columns - s.N_SEC;
     if (p < 1) {
         if (random)
@@ -120,7 +120,7 @@ void readSequencedPhenotypes(const RunSettings& s, RunData& d) {
     std::fclose(f);
     std::printf("successful\n");
 
-    if (s.TYPE_STUDY == 2) {
+    if (s.TYPE_STUDY == kCC) {
         for (int i = 0; i < n1; ++i) {
             if (std::fabs(d.seq_prim[i]) > 1e-10 && std::fabs(d.seq_prim[i] - 1.0) > 1e-10)
                 stopWithLine("fail\nError: Only allow value 0 or 1 for the primary trait under case-control sampling.");
@@ -136,10 +136,8 @@ void readSequencedPhenotypes(const RunSettings& s, RunData& d) {
 }
 
 void readCovariateSelection(const RunSettings& s, RunData& d) {
-    std::printf("\nCOVARIATE SELECTION FILE..........\n");
-    const FileShape shape = sizeInputFile(s.whichCov, kOpenCov);
-    d.cov_NROW = shape.rows;
-    d.cov_NCOL = shape.columns;
+    const FileShape shape =
+        beginReading("\nCOVARIATE SELECTION FILE..........\n", s.whichCov, kOpenCov, &d.cov_NROW, &d.cov_NCOL);
     if (shape.columns != d.p - 1)
         stopWithLine(
             "fail\nError: number of covariates does not match between phenotype file and covariate assignment file.");
@@ -176,10 +174,9 @@ void readCovariateSelection(const RunSettings& s, RunData& d) {
 }
 
 void readNonsequencedPhenotypes(const RunSettings& s, RunData& d) {
-    std::printf("\nPHENOTYPE FILE FOR NON-SEQUENCED SUBJECTS..........\n");
-    const FileShape shape = sizeInputFile(s.nonseqPheno, kOpenNonseq);
-    d.pheno2_NROW = shape.rows;
-    d.pheno2_NCOL = shape.columns;
+    const FileShape shape =
+        beginReading("\nPHENOTYPE FILE FOR NON-SEQUENCED SUBJECTS..........\n", s.nonseqPheno, kOpenNonseq,
+                     &d.pheno2_NROW, &d.pheno2_NCOL);
     d.N0 = static_cast<int>(shape.rows);
     if (shape.columns > 2)
         stopWithLine("fail\nError: the number of columns is greater than 2 in the phenotype file for non-sequenced subjects.");
@@ -235,10 +232,8 @@ void readNonsequencedPhenotypes(const RunSettings& s, RunData& d) {
 }
 
 void readMapping(const RunSettings& s, RunData& d) {
-    std::printf("\nMAPPING FILE..........\n");
-    const FileShape shape = sizeInputFile(s.mapFile, kOpenMap);
-    d.map_NROW = shape.rows;
-    d.map_NCOL = shape.columns;
+    const FileShape shape =
+        beginReading("\nMAPPING FILE..........\n", s.mapFile, kOpenMap, &d.map_NROW, &d.map_NCOL);
     if (shape.columns <= 1)
         stopWithLine("fail\nError: Need at least two columns in the mapping file: first column for geneID, second "
                      "column for SNPID.");
@@ -246,7 +241,7 @@ void readMapping(const RunSettings& s, RunData& d) {
         d.maf_flag = 1;
         d.EXT_THRESH = 0;
     } else if (shape.columns == 4) {
-        if (s.DO_BURDEN != 4)
+        if (s.DO_BURDEN != kVT)
             stopWithLine("Error: the external threshold in the mapping file will not be used since VT test is not "
                          "requested.");
         d.EXT_THRESH = 1;
@@ -298,16 +293,25 @@ void readMapping(const RunSettings& s, RunData& d) {
     std::printf("successful\n");
 }
 
+FileShape beginReading(const char* heading, const std::string& path, const char* open_format, long* rows,
+                       long* columns) {
+    std::printf("%s", heading);
+    const FileShape shape = sizeInputFile(path, open_format);
+    *rows = shape.rows;
+    *columns = shape.columns;
+    return shape;
+}
+
 void printDataSummary(const RunSettings& s, const RunData& d) {
     std::printf("\nDATA SUMMARY:\n");
-    if (s.TYPE_STUDY == 1) std::printf("Study Design: Trait-dependent sampling\n");
-    else if (s.TYPE_STUDY == 2) std::printf("Study Design: Case-control sampling\n");
+    if (s.TYPE_STUDY == kTDS) std::printf("Study Design: Trait-dependent sampling\n");
+    else if (s.TYPE_STUDY == kCC) std::printf("Study Design: Case-control sampling\n");
     else std::printf("Study Design: Case-only sampling or random sampling\n");
     std::printf("#SNP = %d\n", d.N_SNP);
-    if (s.DO_BURDEN > 0) std::printf("#GENE = %d\n", d.N_GENE);
+    if (usesMapping(s)) std::printf("#GENE = %d\n", d.N_GENE);
     if (s.N_SEC > 0) std::printf("#SEC_Traits = %d\n", s.N_SEC);
     std::printf("#SEQ_Subjects = %d\n", d.n1);
-    if (s.DO_MLE == 1) {
+    if (usesMle(s)) {
         std::printf("#NONSEQ_Subjects = %d\n", d.N0);
         std::printf("#NONSEQ_Unique_Subjects=%d\n", d.n0);
     }
@@ -316,7 +320,7 @@ void printDataSummary(const RunSettings& s, const RunData& d) {
 }
 
 void allocateGeneArrays(const RunSettings& s, RunData& d) {
-    if (s.DO_BURDEN == 0) {
+    if (!usesMapping(s)) {
         d.fi = std::fopen(s.scoreFile.c_str(), "rb");
         if (d.fi == nullptr) stopWithLine("Cannot open genotype file.");
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver/options.h"
+#include "driver/text_input.h"
 #include "driver/weight_file.h"
 
 // Everything the readers fill, owned by the program's entry until the end of
@@ -37,7 +38,7 @@ struct RunData {
 
     // Sequenced phenotypes.
     double* seq_prim = nullptr;     // [n1]; all 0.0 under the random design
-    double** sec = nullptr;         // [n1][N_SEC], -999.0 = missing
+    double** sec = nullptr;         // [n1][N_SEC], kMissing = missing
     double** covariates = nullptr;  // [n1][p], column 0 = 1.0
     std::vector<std::string> traitHeader;  // [N_SEC+1]; [0] "" under the random design
     std::vector<std::string> logList;      // [2 N_SEC+1], filled by the trait-log creation
@@ -83,12 +84,18 @@ void readNonsequencedPhenotypes(const RunSettings& s, RunData& d);
 void readGenotypes(const RunSettings& s, RunData& d);
 void readMapping(const RunSettings& s, RunData& d);
 
+// How every reader starts: its heading line, then the sizing pass over the
+// file, whose row and column counts are also kept in *rows and *columns.
+FileShape beginReading(const char* heading, const std::string& path, const char* open_format, long* rows,
+                       long* columns);
+
 // "DATA SUMMARY:" with the design and the counts.
 void printDataSummary(const RunSettings& s, const RunData& d);
 
-// After the "START SCORE TEST" line: in direct mode the genotype file is
-// opened for the gene loop ("Cannot open genotype file." and the stop on
-// failure).  The per-gene arrays belong to the gene loop.
+// Called once the "START SCORE TEST" line is out.  Direct mode reads its
+// genotype rows during the gene loop, so the file is opened here; a failure
+// prints "Cannot open genotype file." and stops.  Per-gene arrays are the gene
+// loop's own.
 void allocateGeneArrays(const RunSettings& s, RunData& d);
 
 // Closes the direct-mode genotype file and releases every array.

@@ -35,7 +35,7 @@ int run_ventarquillo(int argc, char** argv) {
     RunData data;
     readSequencedPhenotypes(settings, data);
     if (settings.m_cov) readCovariateSelection(settings, data);
-    if (settings.DO_MLE == 1) {
+    if (usesMle(settings)) {
         readNonsequencedPhenotypes(settings, data);
     } else if (settings.N_SEC == 0 && settings.DO_InvNormal == 1) {
         // Least squares on the primary trait: the transformation that -INT and
@@ -43,9 +43,9 @@ int run_ventarquillo(int argc, char** argv) {
         rankInverseNormal(data.n1, data.seq_prim, settings.DO_Rescale);
     }
     readGenotypes(settings, data);
-    if (settings.DO_BURDEN > 0) readMapping(settings, data);
+    if (usesMapping(settings)) readMapping(settings, data);
     // The customized test's weights, read and checked once (no console text).
-    if (settings.DO_BURDEN == 6) readWeightFile(settings.wfile, data.weights);
+    if (settings.DO_BURDEN == kCustomized) readWeightFile(settings.wfile, data.weights);
     printDataSummary(settings, data);
 
     covariatesProcess(data.n1, data.p, data.covariates);

@@ -1,17 +1,15 @@
-// Tab-separated input files: the sizing pass that counts rows and tabs, a
-// buffered reader that hands out one row at a time for the parsing pass, and
-// the conversions of single fields.
+// Reading tab-separated inputs in two passes: one that sizes the file (rows
+// and tabs) so the arrays can be allocated, then a buffered row reader for the
+// parsing pass; plus the conversions of single fields.
 //
-// Row counting: a line break ends a row, and a last row without a closing
-// line break is a row as well.  The file's very first character is never
-// counted as a tab or a line break (so a file that starts with a line break
-// has no empty first row).  Blank lines (only blanks, tabs or carriage
-// returns) after the last row are not rows: such a file reads exactly like
-// the same file without them.  Every other row must hold as many fields as
-// the first row, and the first row as many as the tab count gives columns;
-// otherwise the run stops with a message naming the file and the line.  A
-// UTF-8 byte-order mark (EF BB BF) at the very start of a file is not part of
-// the file's text: both passes skip it.
+// Row counting: each line break ends a row, and an unterminated last line
+// still counts.  The first character of a file is skipped by the tab and
+// line-break count, so a leading line break does not make an empty first row.
+// Trailing blank lines (blanks, tabs, carriage returns only) are ignored, so
+// they never change what is read.  All rows must have the field count of the
+// first row, which must match the column count from the tabs; a mismatch
+// stops the run naming the file and the line.  Both passes skip a UTF-8
+// byte-order mark (EF BB BF) at the start of a file.
 #ifndef VENTARQUILLO_DRIVER_TEXT_INPUT_H
 #define VENTARQUILLO_DRIVER_TEXT_INPUT_H
 

@@ -30,13 +30,13 @@ void unpoolPrimary(const double* pooled, int n1, double* seq_prim, int N0, doubl
 void rankInverseNormal(long n, double* v, int DO_Rescale) {
     if (n <= 0) return;
     double scale = 1.0;
-    if (DO_Rescale == 1) scale = sd(v, 0, n - 1, mean(v, 0, n - 1));
-    else if (DO_Rescale == 2) scale = sd_MAD(v, 0, n - 1);
+    if (DO_Rescale == kRescaleSD) scale = sd(v, 0, n - 1, mean(v, 0, n - 1));
+    else if (DO_Rescale == kRescaleRobust) scale = sd_MAD(v, 0, n - 1);
 
     qRank_noTie(n, v);
     const double count = static_cast<double>(n);
     for (long i = 0; i < n; ++i) v[i] = gsl_cdf_gaussian_Pinv((v[i] + 1 - 0.5) / count, 1.0);
-    if (DO_Rescale != 0)
+    if (DO_Rescale != kNoRescale)
         for (long i = 0; i < n; ++i) v[i] = scale * v[i];
 }
 
@@ -84,10 +84,10 @@ void requirePositive(double v) {
 
 void logPrimaryTrait(int n1, double* seq_prim, int DO_MLE, int n0, double* nonseq_prim_unique) {
     for (int i = 0; i < n1; ++i) requirePositive(seq_prim[i]);
-    if (DO_MLE == 1)
+    if (DO_MLE == kMLE)
         for (int k = 0; k < n0; ++k) requirePositive(nonseq_prim_unique[k]);
     for (int i = 0; i < n1; ++i) seq_prim[i] = std::log(seq_prim[i]);
-    if (DO_MLE == 1)
+    if (DO_MLE == kMLE)
         for (int k = 0; k < n0; ++k) nonseq_prim_unique[k] = std::log(nonseq_prim_unique[k]);
 }
 

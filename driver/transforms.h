@@ -6,12 +6,14 @@
 #ifndef VENTARQUILLO_DRIVER_TRANSFORMS_H
 #define VENTARQUILLO_DRIVER_TRANSFORMS_H
 
-// v[0..n-1] in place: with DO_Rescale 1 the scale s is the population
-// standard deviation of the values, with 2 the robust (MAD) standard
+#include "driver/options.h"
+
+// v[0..n-1] in place: with kRescaleSD the scale s is the population standard
+// deviation of the values, with kRescaleRobust the robust (MAD) standard
 // deviation, both taken before the ranking; each value is replaced by its
 // 0-based rank r (ties in index order) and then by the standard normal
-// quantile at (r + 1 - 0.5) / n, times s when DO_Rescale is not 0.  n <= 0
-// leaves nothing to do.
+// quantile at (r + 1 - 0.5) / n, times s unless DO_Rescale is kNoRescale.
+// n <= 0 leaves nothing to do.
 void rankInverseNormal(long n, double* v, int DO_Rescale);
 
 // The pooled primary trait: seq_prim[0..n1-1] followed by
@@ -30,7 +32,7 @@ void roundPrimaryTrait(long NMAX, int n1, double* seq_prim, int N0, double* nons
 void distinctValuesWithCounts(int N0, double* nonseq_prim, double* nonseq_prim_unique, int* n0, int** c0);
 
 // seq_prim[i] = ln(seq_prim[i]); under MLE also every non-sequenced record
-// value (the counts stay with their records).
+// value (the counts stay with their records).  DO_MLE is kMLE or kLS.
 void logPrimaryTrait(int n1, double* seq_prim, int DO_MLE, int n0, double* nonseq_prim_unique);
 
 // The per-gene transformation of one secondary trait: y2[0..n2-1] by

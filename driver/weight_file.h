@@ -1,7 +1,6 @@
-// The weight file of the customized test: rows "gene <tab> variant <tab>
-// weight <tab> weight ...", every row with the same number of weights, the
-// rows of a gene standing together.  It is read and checked once, at
-// start-up, into a table that the gene loop only reads.
+// Weights for the customized test.  The file is parsed and validated once at
+// start-up; the resulting table never changes afterwards, so the gene threads
+// share it without locking.
 #ifndef VENTARQUILLO_DRIVER_WEIGHT_FILE_H
 #define VENTARQUILLO_DRIVER_WEIGHT_FILE_H
 
@@ -27,8 +26,8 @@ struct WeightTable {
     std::unordered_map<std::string, Run> genes;
 };
 
-// Reads characters up to and including the next line break, or to the end of
-// the file; returns 1 when it stopped at the end of the file, else 0.
+// Skips the rest of the current line, its line break included.  Returns 1 if
+// the file ended first, 0 otherwise.
 int skipLine(std::FILE* fi);
 
 // Reads and checks the weight file in one pass.  Stops the run with a

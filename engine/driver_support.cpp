@@ -10,11 +10,12 @@
 
 #include "engine/stop.h"
 #include "numerics/console.h"
+#include "numerics/missing_value.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
 
-constexpr double MISSING = -999.0;
+constexpr double MISSING = kMissing;
 constexpr double SAME_VALUE_TOL = 1e-15;
 
 // Ascending order that is a strict weak ordering even with NaN: numbers in

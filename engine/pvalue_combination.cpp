@@ -12,6 +12,7 @@
 #include "numerics/console.h"
 #include "numerics/gamma_and_stats.h"
 #include "numerics/linear_algebra.h"
+#include "numerics/missing_value.h"
 #include "numerics/multivariate_normal.h"
 #include "numerics/normal_max_tail.h"
 #include "numerics/offset_arrays.h"
@@ -19,8 +20,6 @@
 #include "numerics/quadratic_form_tail.h"
 
 namespace {
-
-constexpr double kNotComputed = -999.0;
 
 // Maximum statistic: a correlation this close to 1 makes the later of two
 // components a duplicate of the earlier one.

@@ -26,7 +26,7 @@ import math
 import os
 import random
 
-SEED = 20150729
+SEED = 12345
 N_POP = 3400
 N_TAIL = 200          # sequenced from each end of the primary-trait distribution
 N_GENES = 36

@@ -122,7 +122,7 @@ TEST(GenotypeReader, CountsPerRowInTestMode) {
     EXPECT_EQ(d.geno_offset[2], 48);
     EXPECT_EQ(d.geno_offset[3], 68);
     RunSettings s;
-    s.DO_BURDEN = 1;
+    s.DO_BURDEN = kT1;
     releaseRunData(s, d);
 }
 

@@ -70,22 +70,22 @@ RunSettings settings(int design, int mle, int nsec, int burden) {
 // ------------------------------------------------------------- header and logs
 
 TEST(ResultHeader, SingleBurdenPrimaryTrait) {
-    Created c = createIn(settings(1, 1, 0, 0), {"bmi"}, 12);
+    Created c = createIn(settings(kTDS, kMLE, 0, kDirect), {"bmi"}, 12);
     EXPECT_EQ(c.header, "\t------\t------\tbmi_MLE\t------\t------\nID\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn\n");
     EXPECT_EQ(c.data.logList[0], "log_bmi_MLE");
-    c = createIn(settings(1, 0, 0, 3), {"bmi"}, 12);
+    c = createIn(settings(kTDS, kLS, 0, kMB), {"bmi"}, 12);
     EXPECT_EQ(c.header, "\t------\t------\tbmi_LS\t------\t------\nID\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn\n");
     EXPECT_EQ(c.data.logList[0], "log_bmi_LS");
 }
 
 TEST(ResultHeader, MultiScorePrimaryTrait) {
-    Created c = createIn(settings(1, 1, 0, 4), {"y"}, 7);
+    Created c = createIn(settings(kTDS, kMLE, 0, kVT), {"y"}, 7);
     EXPECT_EQ(c.header, "\t------\ty_MLE\t------\nID\tStatistic\tP-value\tWarn\n");
     EXPECT_EQ(c.data.logList[0], "log_y_MLE");
 }
 
 TEST(ResultHeader, SecondaryTraitsUnderMle) {
-    Created c = createIn(settings(1, 1, 2, 1), {"y", "a", "b"}, 5);
+    Created c = createIn(settings(kTDS, kMLE, 2, kT1), {"y", "a", "b"}, 5);
     EXPECT_EQ(c.header,
               "\t------\t------\ta_MLE\t------\t------\t------\t------\tb_MLE\t------\t------\n"
               "ID\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn\n");
@@ -96,16 +96,16 @@ TEST(ResultHeader, SecondaryTraitsUnderMle) {
 }
 
 TEST(ResultHeader, RandomDesignHasOneLeastSquaresBlockPerTrait) {
-    Created c = createIn(settings(3, 0, 2, 5), {"", "a", "b"}, 5);
+    Created c = createIn(settings(kRandom, kLS, 2, kVC), {"", "a", "b"}, 5);
     EXPECT_EQ(c.header, "\t------\ta_LS\t------\t------\tb_LS\t------\nID\tStatistic\tP-value\tWarn\tStatistic\tP-value\tWarn\n");
     EXPECT_EQ(c.data.logList[1], "log_a_LS");
     EXPECT_EQ(c.data.logList[2], "log_b_LS");
-    c = createIn(settings(3, 0, 1, 0), {"", "a"}, 5);
+    c = createIn(settings(kRandom, kLS, 1, kDirect), {"", "a"}, 5);
     EXPECT_EQ(c.header, "\t------\t------\ta_LS\t------\t------\nID\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn\n");
 }
 
 TEST(ResultHeader, CaseControlTwoTraitsVcHasMarginalAndConditionalBlocks) {
-    Created c = createIn(settings(2, 0, 2, 5), {"y", "a", "b"}, 9);
+    Created c = createIn(settings(kCC, kLS, 2, kVC), {"y", "a", "b"}, 9);
     EXPECT_EQ(c.header,
               "\t------\ta_LS-M\t------\t------\ta_LS-C\t------\t------\tb_LS-M\t------\t------\tb_LS-C\t------\n"
               "ID\tStatistic\tP-value\tWarn\tStatistic\tP-value\tWarn\tStatistic\tP-value\tWarn\tStatistic\tP-value"
@@ -118,7 +118,7 @@ TEST(ResultHeader, CaseControlTwoTraitsVcHasMarginalAndConditionalBlocks) {
 }
 
 TEST(ResultHeader, TdsLeastSquaresSecondarySingleBurden) {
-    Created c = createIn(settings(1, 0, 1, 2), {"y", "a"}, 9);
+    Created c = createIn(settings(kTDS, kLS, 1, kT5), {"y", "a"}, 9);
     EXPECT_EQ(c.header,
               "\t------\t------\ta_LS-M\t------\t------\t------\t------\ta_LS-C\t------\t------\n"
               "ID\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn\n");
@@ -351,7 +351,7 @@ std::string checkIn(RunSettings s, const std::vector<std::string>& traits, const
 TEST(OutputFiles, AnOutputThatIsAnInputFileIsRefusedWhateverThePath) {
     const auto none = [](const std::string&) {};
     int status = 0;
-    RunSettings s = settings(1, 0, 0, 6);
+    RunSettings s = settings(kTDS, kLS, 0, kCustomized);
     s.outFile = "./geno.txt";
     EXPECT_EQ(checkIn(s, {"y"}, none, &status),
               std::string("Error: the result table './geno.txt' is the input file 'geno.txt'; writing it would destroy "
@@ -389,22 +389,23 @@ TEST(OutputFiles, AnOutputThatIsAnInputFileIsRefusedWhateverThePath) {
         std::FILE* f = std::fopen((folder + "/output.txt").c_str(), "w");
         std::fclose(f);
     };
-    EXPECT_EQ(checkIn(settings(1, 1, 0, 1), {"y"}, old_output, &status), "");
+    EXPECT_EQ(checkIn(settings(kTDS, kMLE, 0, kT1), {"y"}, old_output, &status), "");
     EXPECT_EQ(status, 0);
 }
 
 TEST(TraitLogs, TwoTraitsWithOneNameAreRefused) {
     const auto none = [](const std::string&) {};
     int status = 0;
-    for (const RunSettings& s : {settings(1, 1, 3, 4), settings(2, 0, 3, 1), settings(3, 0, 3, 5)}) {
+    for (const RunSettings& s :
+         {settings(kTDS, kMLE, 3, kVT), settings(kCC, kLS, 3, kT1), settings(kRandom, kLS, 3, kVC)}) {
         EXPECT_EQ(checkIn(s, {"y", "bmi", "ldl", "bmi"}, none, &status),
                   std::string("Error: two traits are named 'bmi' and would share the trait log 'log_bmi_") +
-                      (s.DO_MLE == 1 ? "MLE" : s.TYPE_STUDY == 3 ? "LS" : "LS-M") +
+                      (s.DO_MLE == kMLE ? "MLE" : s.TYPE_STUDY == kRandom ? "LS" : "LS-M") +
                       "'; every trait needs its own name.\n" + kStopLine);
         EXPECT_EQ(status, 1);
     }
     // Names that differ only in case are different files here.
-    EXPECT_EQ(checkIn(settings(1, 1, 2, 4), {"y", "bmi", "BMI"}, none, &status), "");
+    EXPECT_EQ(checkIn(settings(kTDS, kMLE, 2, kVT), {"y", "bmi", "BMI"}, none, &status), "");
     EXPECT_EQ(status, 0);
 }
 

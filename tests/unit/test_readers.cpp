@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "driver/options.h"
 #include "driver/readers.h"
 #include "run_capture.h"
 
@@ -20,6 +21,43 @@ RunSettings tdsSettings(int nsec) {
 // Runs body in a child process; returns the console text and the status.
 std::string consoleOf(const std::function<void()>& body, int* status) { return runCaptured(body, status); }
 
+// The sequenced phenotypes, then the non-sequenced ones when asked, with the
+// console muted.
+void readPhenotypesQuietly(const RunSettings& s, RunData& d, bool nonsequenced = false) {
+    QuietStdout quiet;
+    readSequencedPhenotypes(s, d);
+    if (nonsequenced) readNonsequencedPhenotypes(s, d);
+}
+
+// The mapping file at path for the test kind `burden` and n_snp genotype
+// rows, with the console muted.
+void readMappingQuietly(const std::string& path, int burden, int n_snp, RunSettings& s, RunData& d) {
+    s.DO_BURDEN = burden;
+    s.mapFile = path;
+    d.N_SNP = n_snp;
+    QuietStdout quiet;
+    readMapping(s, d);
+}
+
+// Runs body in a child process and expects it to stop the run (status 1)
+// with the console text ending in heading, message ("@" stands for the file
+// name path) and the stop line; with whole_text, that is the whole text.
+void expectStop(const std::function<void()>& body, const std::string& heading, std::string message,
+                const std::string& path, bool whole_text) {
+    int status = 0;
+    const std::string out = consoleOf(body, &status);
+    const std::size_t at = message.find('@');
+    if (at != std::string::npos) message.replace(at, 1, path);
+    EXPECT_EQ(status, 1) << message;
+    const std::string tail = heading + message + kStopLine;
+    if (whole_text) {
+        EXPECT_EQ(out, tail);
+    } else {
+        ASSERT_GE(out.size(), tail.size()) << message;
+        EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+    }
+}
+
 }  // namespace
 
 // ------------------------------------------------------------- sequenced phenotypes
@@ -30,10 +68,7 @@ TEST(SequencedReader, TdsLayoutWithMissingTokens) {
     s.seqPheno = f.path();
     s.CR_LB = 0.5;
     RunData d;
-    {
-        QuietStdout quiet;
-        readSequencedPhenotypes(s, d);
-    }
+    readPhenotypesQuietly(s, d);
     ASSERT_EQ(d.n1, 3);
     ASSERT_EQ(d.p, 3);  // intercept, age, sex
     EXPECT_EQ(d.CRC_LB, 1.5);
@@ -60,14 +95,11 @@ TEST(SequencedReader, TdsLayoutWithMissingTokens) {
 TEST(SequencedReader, RandomDesignHasNoPrimaryColumn) {
     TempFile f("s1\ts2\tage\n0.1\t0.2\t40\n0.3\tNA\t50\n");
     RunSettings s;
-    s.TYPE_STUDY = 3;
+    s.TYPE_STUDY = kRandom;
     s.N_SEC = 2;
     s.seqPheno = f.path();
     RunData d;
-    {
-        QuietStdout quiet;
-        readSequencedPhenotypes(s, d);
-    }
+    readPhenotypesQuietly(s, d);
     ASSERT_EQ(d.n1, 2);
     ASSERT_EQ(d.p, 2);  // 3 columns - 2 + 1
     EXPECT_EQ(d.traitHeader[0], "");
@@ -85,13 +117,10 @@ TEST(SequencedReader, TrailingBlankLinesChangeNothing) {
     TempFile blank("y\tx\n1\t2\n3\t4\n\n\t\n\n");
     RunSettings s = tdsSettings(0);
     RunData a, b;
-    {
-        QuietStdout quiet;
-        s.seqPheno = plain.path();
-        readSequencedPhenotypes(s, a);
-        s.seqPheno = blank.path();
-        readSequencedPhenotypes(s, b);
-    }
+    s.seqPheno = plain.path();
+    readPhenotypesQuietly(s, a);
+    s.seqPheno = blank.path();
+    readPhenotypesQuietly(s, b);
     EXPECT_EQ(a.n1, 2);
     EXPECT_EQ(b.n1, 2);
     EXPECT_EQ(b.p, 2);
@@ -109,29 +138,28 @@ TEST(SequencedReader, StopsWithTheirMessages) {
         std::string message;  // after the heading; "@" stands for the file name
     };
     const Case cases[] = {
-        {"s1\n1\n", 3, 2,
+        {"s1\n1\n", kRandom, 2,
          "fail\nError: phenotype file for sequenced subjects '@' has 1 column(s), fewer than the 2 secondary "
          "trait(s).\n"},
-        {"y\tx\n1\t2\ninf\t3\n", 1, 0, "fail\nError: line 3 of file '@': the primary trait 'inf' is not a number.\n"},
-        {"y\tx\n", 1, 0, "fail\nError: phenotype file for sequenced subjects '@' has a header but no subject rows.\n"},
-        {"y\tx\n0x10\t1\n", 1, 0, "fail\nError: line 2 of file '@': the primary trait '0x10' is not a number.\n"},
+        {"y\tx\n1\t2\ninf\t3\n", kTDS, 0, "fail\nError: line 3 of file '@': the primary trait 'inf' is not a number.\n"},
+        {"y\tx\n", kTDS, 0, "fail\nError: phenotype file for sequenced subjects '@' has a header but no subject rows.\n"},
+        {"y\tx\n0x10\t1\n", kTDS, 0, "fail\nError: line 2 of file '@': the primary trait '0x10' is not a number.\n"},
         // Secondary traits and covariates: NA or one whole finite number.
-        {"y\tbmi\tage\n1\t2\t3\n1\tabc\t3\n", 1, 1,
+        {"y\tbmi\tage\n1\t2\t3\n1\tabc\t3\n", kTDS, 1,
          "fail\nError: line 3 of file '@', field 2 (secondary trait 'bmi'): 'abc' is neither a finite number nor NA.\n"},
-        {"y\tbmi\tage\n1\t2\t1,5\n", 1, 1,
+        {"y\tbmi\tage\n1\t2\t1,5\n", kTDS, 1,
          "fail\nError: line 2 of file '@', field 3 (covariate 'age'): '1,5' is neither a finite number nor NA.\n"},
-        {"bmi\tage\n2\tnan\n", 3, 1,
+        {"bmi\tage\n2\tnan\n", kRandom, 1,
          "fail\nError: line 2 of file '@', field 2 (covariate 'age'): 'nan' is neither a finite number nor NA.\n"},
-        {"y\tbmi\tage\n1\t1e309\t3\n", 2, 1,
+        {"y\tbmi\tage\n1\t1e309\t3\n", kCC, 1,
          "fail\nError: line 2 of file '@', field 2 (secondary trait 'bmi'): '1e309' is neither a finite number nor "
          "NA.\n"},
-        {"y\tage\n1\t-inf\n", 1, 0,
+        {"y\tage\n1\t-inf\n", kTDS, 0,
          "fail\nError: line 2 of file '@', field 2 (covariate 'age'): '-inf' is neither a finite number nor NA.\n"},
     };
     for (const Case& c : cases) {
         TempFile f(c.bytes);
-        int status = 0;
-        const std::string out = consoleOf(
+        expectStop(
             [&] {
                 RunSettings s;
                 s.TYPE_STUDY = c.design;
@@ -140,12 +168,7 @@ TEST(SequencedReader, StopsWithTheirMessages) {
                 RunData d;
                 readSequencedPhenotypes(s, d);
             },
-            &status);
-        std::string want = c.message;
-        const std::size_t at = want.find('@');
-        if (at != std::string::npos) want.replace(at, 1, f.path());
-        EXPECT_EQ(status, 1);
-        EXPECT_EQ(out, "\nPHENOTYPE FILE FOR SEQUENCED SUBJECTS..........\n" + want + kStopLine);
+            "\nPHENOTYPE FILE FOR SEQUENCED SUBJECTS..........\n", c.message, f.path(), true);
     }
 }
 
@@ -159,9 +182,9 @@ TEST(CovariateSelection, CountsSelectedCovariatesPerTrait) {
     s.whichCov = cov.path();
     s.m_cov = 1;
     RunData d;
+    readPhenotypesQuietly(s, d);
     {
         QuietStdout quiet;
-        readSequencedPhenotypes(s, d);
         readCovariateSelection(s, d);
     }
     ASSERT_EQ(d.p, 4);
@@ -188,8 +211,7 @@ TEST(CovariateSelection, StopsWithTheirMessages) {
     TempFile pheno("y\ts\ta\tb\tc\n1\t2\t3\t4\t5\n");
     for (const auto& c : cases) {
         TempFile cov(c.first);
-        int status = 0;
-        const std::string out = consoleOf(
+        expectStop(
             [&] {
                 RunSettings s = tdsSettings(1);
                 s.seqPheno = pheno.path();
@@ -198,14 +220,7 @@ TEST(CovariateSelection, StopsWithTheirMessages) {
                 readSequencedPhenotypes(s, d);
                 readCovariateSelection(s, d);
             },
-            &status);
-        std::string want = c.second;
-        const std::size_t at = want.find('@');
-        if (at != std::string::npos) want.replace(at, 1, cov.path());
-        EXPECT_EQ(status, 1);
-        const std::string tail = "\nCOVARIATE SELECTION FILE..........\n" + want + kStopLine;
-        ASSERT_GE(out.size(), tail.size());
-        EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+            "\nCOVARIATE SELECTION FILE..........\n", c.second, cov.path(), false);
     }
 }
 
@@ -219,11 +234,7 @@ TEST(NonsequencedReader, OneColumnGivesDistinctValuesWithCounts) {
     s.seqPheno = pheno.path();
     s.nonseqPheno = nonseq.path();
     RunData d;
-    {
-        QuietStdout quiet;
-        readSequencedPhenotypes(s, d);
-        readNonsequencedPhenotypes(s, d);
-    }
+    readPhenotypesQuietly(s, d, true);
     EXPECT_EQ(d.N0, 3);
     ASSERT_EQ(d.n0, 2);
     EXPECT_EQ(d.nonseq_prim_unique[0], 1.0);
@@ -278,11 +289,7 @@ TEST(NonsequencedReader, TwoColumnsKeepRecordsAndWarn) {
                    "Warning: the inverse normal transformation is not applied to the primary trait when the phenotype "
                    "file for non-sequenced subjects contains frequencies.\n"
                    "successful\n");
-    {
-        QuietStdout quiet;
-        readSequencedPhenotypes(s, d);
-        readNonsequencedPhenotypes(s, d);
-    }
+    readPhenotypesQuietly(s, d, true);
     EXPECT_EQ(d.N0, 5);
     ASSERT_EQ(d.n0, 2);
     EXPECT_EQ(d.nonseq_prim_unique[0], 1.5);
@@ -303,8 +310,7 @@ TEST(NonsequencedReader, StopsWithTheirMessages) {
     TempFile pheno("y\n5\n");
     for (const auto& c : cases) {
         TempFile nonseq(c.first);
-        int status = 0;
-        const std::string out = consoleOf(
+        expectStop(
             [&] {
                 RunSettings s = tdsSettings(0);
                 s.DO_ROUND = 0;
@@ -314,14 +320,7 @@ TEST(NonsequencedReader, StopsWithTheirMessages) {
                 readSequencedPhenotypes(s, d);
                 readNonsequencedPhenotypes(s, d);
             },
-            &status);
-        std::string want = c.second;
-        const std::size_t at = want.find('@');
-        if (at != std::string::npos) want.replace(at, 1, nonseq.path());
-        EXPECT_EQ(status, 1);
-        const std::string tail = "\nPHENOTYPE FILE FOR NON-SEQUENCED SUBJECTS..........\n" + want + kStopLine;
-        ASSERT_GE(out.size(), tail.size());
-        EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+            "\nPHENOTYPE FILE FOR NON-SEQUENCED SUBJECTS..........\n", c.second, nonseq.path(), false);
     }
 }
 
@@ -330,14 +329,8 @@ TEST(NonsequencedReader, StopsWithTheirMessages) {
 TEST(MappingReader, TwoColumnsSortStablyByGene) {
     TempFile map("B\tb1\nA\ta1\nB\tb2\n10\tx\n9\ty\n");
     RunSettings s;
-    s.DO_BURDEN = 1;
-    s.mapFile = map.path();
     RunData d;
-    d.N_SNP = 4;
-    {
-        QuietStdout quiet;
-        readMapping(s, d);
-    }
+    readMappingQuietly(map.path(), kT1, 4, s, d);
     EXPECT_EQ(d.maf_flag, 1);
     EXPECT_EQ(d.EXT_THRESH, 0);
     EXPECT_EQ(d.map_maf, nullptr);
@@ -355,14 +348,8 @@ TEST(MappingReader, TwoColumnsSortStablyByGene) {
 TEST(MappingReader, FrequenciesAndThresholdsTravelWithTheirRows) {
     TempFile map("G2\tv1\t0.01\t1\nG1\tv2\t0.002\t0\nG2\tv3\t0.03\t1\n");
     RunSettings s;
-    s.DO_BURDEN = 4;
-    s.mapFile = map.path();
     RunData d;
-    d.N_SNP = 3;
-    {
-        QuietStdout quiet;
-        readMapping(s, d);
-    }
+    readMappingQuietly(map.path(), kVT, 3, s, d);
     EXPECT_EQ(d.EXT_THRESH, 1);
     EXPECT_EQ(d.maf_flag, 0);
     EXPECT_STREQ(d.map_snpID[0], "v2");
@@ -378,14 +365,8 @@ TEST(MappingReader, FrequenciesAndThresholdsTravelWithTheirRows) {
 TEST(MappingReader, MoreThanFourColumnsReadAsThree) {
     TempFile map("G\tv1\t0.01\t1\textra\nG\tv2\t0.02\t0\tmore\n");
     RunSettings s;
-    s.DO_BURDEN = 2;
-    s.mapFile = map.path();
     RunData d;
-    d.N_SNP = 2;
-    {
-        QuietStdout quiet;
-        readMapping(s, d);
-    }
+    readMappingQuietly(map.path(), kT5, 2, s, d);
     EXPECT_EQ(d.maf_flag, 0);
     EXPECT_EQ(d.EXT_THRESH, 0);
     EXPECT_EQ(d.map_maf[1], 0.02);
@@ -397,25 +378,24 @@ TEST(MappingReader, MoreThanFourColumnsReadAsThree) {
 TEST(MappingReader, StopsWithTheirMessages) {
     struct Case {
         std::string bytes;
-        int burden;
+        int burden;  // the test kind
         std::string message;  // "@" stands for the file name
     };
     const Case cases[] = {
-        {"G\tv\tNA\n", 1, "fail\nError: line 1 of file '@': the frequency 'NA' is not a number between 0 and 1.\n"},
-        {"G\tv\t0.1\nG\tw\t1.5\n", 1,
+        {"G\tv\tNA\n", kT1, "fail\nError: line 1 of file '@': the frequency 'NA' is not a number between 0 and 1.\n"},
+        {"G\tv\t0.1\nG\tw\t1.5\n", kT1,
          "fail\nError: line 2 of file '@': the frequency '1.5' is not a number between 0 and 1.\n"},
-        {"G\tv\t-0.01\n", 1, "fail\nError: line 1 of file '@': the frequency '-0.01' is not a number between 0 and 1.\n"},
-        {"G\tv\tinf\n", 1, "fail\nError: line 1 of file '@': the frequency 'inf' is not a number between 0 and 1.\n"},
+        {"G\tv\t-0.01\n", kT1, "fail\nError: line 1 of file '@': the frequency '-0.01' is not a number between 0 and 1.\n"},
+        {"G\tv\tinf\n", kT1, "fail\nError: line 1 of file '@': the frequency 'inf' is not a number between 0 and 1.\n"},
         // VT threshold flags: 0 or 1.
-        {"G\tv\t0.1\t0\nG\tw\t0.1\tyes\n", 4, "fail\nError: line 2 of file '@': the threshold flag 'yes' is not 0 or 1.\n"},
-        {"G\tv\t0.1\t0\nG\tw\t0.1\t2\n", 4, "fail\nError: line 2 of file '@': the threshold flag '2' is not 0 or 1.\n"},
-        {"G\tv\t0.1\t-1\n", 4, "fail\nError: line 1 of file '@': the threshold flag '-1' is not 0 or 1.\n"},
-        {"G\tv\t0.1\t1.0\n", 4, "fail\nError: line 1 of file '@': the threshold flag '1.0' is not 0 or 1.\n"},
+        {"G\tv\t0.1\t0\nG\tw\t0.1\tyes\n", kVT, "fail\nError: line 2 of file '@': the threshold flag 'yes' is not 0 or 1.\n"},
+        {"G\tv\t0.1\t0\nG\tw\t0.1\t2\n", kVT, "fail\nError: line 2 of file '@': the threshold flag '2' is not 0 or 1.\n"},
+        {"G\tv\t0.1\t-1\n", kVT, "fail\nError: line 1 of file '@': the threshold flag '-1' is not 0 or 1.\n"},
+        {"G\tv\t0.1\t1.0\n", kVT, "fail\nError: line 1 of file '@': the threshold flag '1.0' is not 0 or 1.\n"},
     };
     for (const Case& c : cases) {
         TempFile map(c.bytes);
-        int status = 0;
-        const std::string out = consoleOf(
+        expectStop(
             [&] {
                 RunSettings s;
                 s.DO_BURDEN = c.burden;
@@ -424,11 +404,7 @@ TEST(MappingReader, StopsWithTheirMessages) {
                 d.N_SNP = 1;
                 readMapping(s, d);
             },
-            &status);
-        std::string want = c.message;
-        want.replace(want.find('@'), 1, map.path());
-        EXPECT_EQ(status, 1);
-        EXPECT_EQ(out, "\nMAPPING FILE..........\n" + want + kStopLine);
+            "\nMAPPING FILE..........\n", c.message, map.path(), true);
     }
 }
 
@@ -447,14 +423,14 @@ TEST(DataSummary, LinesByDesignModeAndMethod) {
     EXPECT_EQ(out, "\nDATA SUMMARY:\nStudy Design: Trait-dependent sampling\n#SNP = 12\n#SEQ_Subjects = 40\n"
                    "#NONSEQ_Subjects = 100\n#NONSEQ_Unique_Subjects=60\n#Covariates = 3\n\n");
     RunSettings cc;
-    cc.TYPE_STUDY = 2;
-    cc.DO_MLE = 0;
+    cc.TYPE_STUDY = kCC;
+    cc.DO_MLE = kLS;
     cc.N_SEC = 2;
-    cc.DO_BURDEN = 4;
+    cc.DO_BURDEN = kVT;
     out = consoleOf([&] { printDataSummary(cc, d); }, &status);
     EXPECT_EQ(out, "\nDATA SUMMARY:\nStudy Design: Case-control sampling\n#SNP = 12\n#GENE = 3\n#SEC_Traits = 2\n"
                    "#SEQ_Subjects = 40\n#Covariates = 3\n\n");
-    cc.TYPE_STUDY = 3;
+    cc.TYPE_STUDY = kRandom;
     out = consoleOf([&] { printDataSummary(cc, d); }, &status);
     EXPECT_NE(out.find("Study Design: Case-only sampling or random sampling\n"), std::string::npos);
 }

@@ -1,0 +1,13 @@
+// Small helpers that the burden and multi-score tests share when they build
+// the design of one analysis.
+#ifndef VENTARQUILLO_DRIVER_DESIGN_COLUMNS_H
+#define VENTARQUILLO_DRIVER_DESIGN_COLUMNS_H
+
+// dst[i] = 1.0, then the columns k = 1..p-1 of src[i] whose flag is above 0.5
+// (the covariates a trait uses, after the intercept), for rows 0..rows-1.
+void selectColumns(int rows, int p, double** src, const double* flags, double** dst);
+
+// True when v[0..n-1] holds one value (n >= 1).
+bool constantOver(int n, const double* v);
+
+#endif
