@@ -7,7 +7,7 @@
 #include "driver/null_fit_cache.h"
 #include "driver/output.h"
 #include "driver/transforms.h"
-#include "engine/driver_support.h"
+#include "engine/data_preparation.h"
 #include "engine/least_squares.h"
 #include "engine/score_columns.h"
 #include "engine/single_burden_mle.h"

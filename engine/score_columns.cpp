@@ -2,11 +2,9 @@
 
 #include <climits>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
-#include "engine/driver_support.h"
-#include "numerics/console.h"
+#include "engine/data_preparation.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
 
@@ -31,15 +29,6 @@ int addAlleles(int count, double g) {
 
 // The expected additive code of a missing genotype: 2 (1 - q).
 double imputedAdditive(double q) { return 2 * (1 - q); }
-
-// The imputation is defined for 0 or 1 carried alleles only; a dosage sum
-// such as 0.7 has no meaning there.
-bool acceptableType(double type) { return type == 0.0 || type == 1.0; }
-
-[[noreturn]] void stopOnType() {
-    std::fprintf(consoleOut(), "Only type=0 or 1 is acceptable\n");
-    stopRun();
-}
 
 bool inThreshold(const ColumnSource& src, int k, int j) { return src.thresh[k] >= src.maf_hat[j]; }
 
@@ -121,11 +110,11 @@ void codeThreshold(const ColumnSource& src, int k, int n, double* S, int* mac) {
                 s = 1.0;
             else if (n_miss == 0)
                 s = 0.0;
-            else if (acceptableType(carried))
+            else if (acceptableRecessiveType(carried))
                 s = getS_REC_impute(carried, n_miss, missing_q);  // same digits as the burden
             else {
                 free_dvector(missing_q, 0, top(src.N_SNP));
-                stopOnType();
+                stopOnRecessiveType();
             }
         } else {
             for (int j = 0; j < src.N_SNP; ++j) {

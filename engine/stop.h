@@ -4,6 +4,5 @@
 #define VENTARQUILLO_ENGINE_STOP_H
 
 [[noreturn]] void kill_VENTARQUILLO();
-[[noreturn]] void kill_DRENNIK();
 
 #endif

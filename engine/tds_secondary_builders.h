@@ -44,29 +44,4 @@ void EM_sec_VTtest_fixThresh2_v2(int MODEL, int n, int n10, int n1, int n2, int 
                                  double* thresh, double* maf_hat, double* q, int MAI_LB, int* mac_thresh,
                                  int* mai_thresh, int* n_work, double* U, double** cov, int* EMconvergeN);
 
-// Covariance of the scores of the columns S1 and S2 (first n2 entries read):
-//   (S1'S2 - t1' inv_A t2) / R_sigma22_tilt
-//     + (B1' Omega1 B2) (R_alpha / R_sigma22_tilt)^2,
-// t = (S'yw, S'z2) of length p2+1, B = (S0'S, z1'S) of length p1+1, all sums
-// over the first n2 subjects; inv_A is the 1-based inverse normal matrix of
-// the null secondary fit on (yw, z2), Omega1 the primary coefficient
-// covariance (its block [0..p1][0..p1] is read).
-double EM_sec_v2_cov(int n2, int p1, int p2, double* yw, double** z1, double** z2, double** inv_A, double* S0,
-                     double* S1, double* S2, double R_sigma22_tilt, double R_alpha, double** Omega1);
-
-// Omega = A C A' for C = blockdiag(prim_cov[0..p+1][0..p+1],
-// Omega2[0..p+2][0..p+2]) of order 2p+5, primary and secondary models with
-// the same p covariate columns.  A (filled here, same order) keeps the
-// primary parameters, picks the secondary entries 1..p+1, adds
-// sec_est_alpha times the primary covariate effects to the secondary ones,
-// and forms alpha*sigma11 and sigma22 + alpha^2*sigma11.  Not used by the
-// program.
-void getOmega2(int p, double** prim_cov, double** Omega2, double* prim_est, double sec_est_alpha, double** Omega,
-               double** A);
-
-// As getOmega2, with the secondary burden effect also carrying
-// sec_est_alpha times the primary burden effect.  Not used by the program.
-void getOmega(int p, double** prim_cov, double** Omega2, double* prim_est, double sec_est_alpha, double** Omega,
-              double** A);
-
 #endif

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "engine/library_extras.h"
 #include "engine/stop.h"
 
 namespace {

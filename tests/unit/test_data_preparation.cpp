@@ -11,7 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "engine/driver_support.h"
+#include "engine/data_preparation.h"
+#include "engine/library_extras.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
