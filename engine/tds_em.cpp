@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "engine/tds_em_detail.h"
 #include "numerics/console.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
+#include "numerics/simd_pairs.h"
 
 // Every sum below is formed in the order in which it is written in the
 // comments (records, points and coefficients by increasing index, products
@@ -19,15 +19,6 @@
 // (a product with a zero membership weight), which leaves every sum unchanged.
 
 namespace {
-
-using v2d = double __attribute__((vector_size(16)));
-
-inline v2d load2(const double* p) {
-    v2d v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void store2(double* p, v2d v) { std::memcpy(p, &v, sizeof v); }
 
 // ---------------------------------------------------------------------------
 // EM
@@ -228,6 +219,37 @@ struct Information {
     double** Q1 = nullptr;  // (q+1) x (q+1), 0-based
 };
 
+// Residual moments of each point j under the membership weights:
+// r_k[j] = (y_j - etaW_j)^k + sum over non-sequenced i of phi[i][j]*(y_i - etaW_j)^k,
+// for k = 1..3, and k = 4 when r4 is given; zero weights are skipped.
+void residual_moments(int n10, int n1, double** phi, const double* y10, const double* etaW, double* r1,
+                      double* r2, double* r3, double* r4) {
+    for (int j = 0; j < n1; ++j) {
+        const double dl = y10[j] - etaW[j];
+        const double d2 = dl * dl;
+        const double d3 = d2 * dl;
+        r1[j] = dl;
+        r2[j] = d2;
+        r3[j] = d3;
+        if (r4 != nullptr) r4[j] = d3 * dl;
+    }
+    for (int i = n1; i < n10; ++i) {
+        const double* pi = phi[i];
+        const double y = y10[i];
+        for (int j = 0; j < n1; ++j) {
+            const double p = pi[j];
+            if (p == 0.0) continue;
+            const double dl = y - etaW[j];
+            const double d2 = dl * dl;
+            const double d3 = d2 * dl;
+            r1[j] += p * dl;
+            r2[j] += p * d2;
+            r3[j] += p * d3;
+            if (r4 != nullptr) r4[j] += p * (d3 * dl);
+        }
+    }
+}
+
 // The points that record i sits on (its nonzero membership weights), and over
 // them ai[a] = sum_j phi*SZ[j][a] and bi[a] = sum_j phi*etaW[j]*SZ[j][a]; E and
 // F are the covariate parts of ai and bi weighted by eta.
@@ -321,32 +343,8 @@ Information louis_information(int n, int n10, int n1, int m, int m1, double s, d
     for (int a = 0; a <= m; ++a)
         for (int b = 0; b <= m; ++b) Q11[a][b] = Q12[a][b] = 0.0;
 
-    // Moments r_k(j) = (y_j - etaW_j)^k + sum over non-sequenced i of phi[i][j]*(y_i - etaW_j)^k.
     std::vector<double> r1(n1), r2(n1), r3(n1), r4(n1);
-    for (int j = 0; j < n1; ++j) {
-        const double dl = y10[j] - etaW[j];
-        const double d2 = dl * dl;
-        const double d3 = d2 * dl;
-        r1[j] = dl;
-        r2[j] = d2;
-        r3[j] = d3;
-        r4[j] = d3 * dl;
-    }
-    for (int i = n1; i < n10; ++i) {
-        const double* pi = phi[i];
-        const double y = y10[i];
-        for (int j = 0; j < n1; ++j) {
-            const double p = pi[j];
-            if (p == 0.0) continue;
-            const double dl = y - etaW[j];
-            const double d2 = dl * dl;
-            const double d3 = d2 * dl;
-            r1[j] += p * dl;
-            r2[j] += p * d2;
-            r3[j] += p * d3;
-            r4[j] += p * (d3 * dl);
-        }
-    }
+    residual_moments(n10, n1, phi, y10, etaW, r1.data(), r2.data(), r3.data(), r4.data());
     double R2 = 0.0;
     double R4 = 0.0;
     const double two_s = 2.0 * s;
@@ -632,26 +630,7 @@ void getUCOV_prim_given_nuisance(int n, int n10, int n1, int m, int m1, double s
     const int rows = std::max(m1, 1);
 
     std::vector<double> r1(n1), r2(n1), r3(n1);
-    for (int j = 0; j < n1; ++j) {
-        const double dl = y10[j] - etaW[j];
-        const double d2 = dl * dl;
-        r1[j] = dl;
-        r2[j] = d2;
-        r3[j] = d2 * dl;
-    }
-    for (int i = n1; i < n10; ++i) {
-        const double* pi = phi[i];
-        const double y = y10[i];
-        for (int j = 0; j < n1; ++j) {
-            const double p = pi[j];
-            if (p == 0.0) continue;
-            const double dl = y - etaW[j];
-            const double d2 = dl * dl;
-            r1[j] += p * dl;
-            r2[j] += p * d2;
-            r3[j] += p * (d2 * dl);
-        }
-    }
+    residual_moments(n10, n1, phi, y10, etaW, r1.data(), r2.data(), r3.data(), nullptr);
 
     // Q11 and Q12 rows d < m1 (columns 0..m) and P12[j][d].
     double** Q11 = dmatrix(0, rows - 1, 0, m);
