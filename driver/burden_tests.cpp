@@ -18,7 +18,6 @@
 namespace {
 
 constexpr double kNotComputed = -999.0;
-constexpr int kEmIterationCap = 2000;
 
 bool finiteStatistic(double t) { return !std::isnan(t) && !std::isinf(t); }
 
@@ -190,7 +189,7 @@ void leastSquaresBlock(int N, int D, double* y, double* x, double** design, Bloc
 
 // The block in the result row and the end of the log record.
 void writeBlock(std::FILE* out, std::FILE* log, bool mle, const BlockResult& r, GeneData& g) {
-    if (mle && r.NCOV == kEmIterationCap) g.warn += "Non-convergence,";
+    if (mle && emReachedCap(r.NCOV)) g.warn += "Non-convergence,";
     if (r.pvalue == kNotComputed) {
         g.warn += "Undefined_V,";
         writeBurdenBlockUndefined(out, r.beta_est, r.beta_se, g.warn.c_str());

@@ -10,13 +10,20 @@
 #ifndef VENTARQUILLO_ENGINE_TDS_EM_H
 #define VENTARQUILLO_ENGINE_TDS_EM_H
 
+// The EM stops after this many iterations if it has not converged.
+constexpr int kEmMaxIterations = 2000;
+
+// Whether an EM iteration count is that of a fit stopped at the cap (a fit
+// that converges in its last allowed iteration reports the same count).
+inline bool emReachedCap(int EMconvergeN) { return EMconvergeN == kEmMaxIterations; }
+
 // EM fit of the model on the design w[n1][d].
 // Out: eta[d], *sigma11, qm[n1], etaW[n1] (fitted value of each point),
 // phi[n10][n1] (membership weights of the last E-step: identity rows for the
 // sequenced records, c10[i] times the posterior for the others) and
-// *EMconvergeN (t+1 on convergence in iteration t, 2000 at the cap).
+// *EMconvergeN (t+1 on convergence in iteration t, kEmMaxIterations at the cap).
 // Stops when the summed absolute change of sigma11, eta and qm falls below
-// 1e-4; after 2000 iterations it prints a warning and keeps the last iterate.
+// 1e-4; after kEmMaxIterations it prints a warning and keeps the last iterate.
 void EM_quan(int n, int n10, int n1, int d, int* c10, double* y10, double** w, double* eta,
              double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN);
 

@@ -1,14 +1,16 @@
 // Internal entry points of the semiparametric EM with an explicit stopping
-// rule.  The public routines of tds_em.h use tolerance 1e-4 and a cap of 2000
-// iterations; tests use these to refit to tight convergence or to reach the
+// rule.  The public routines of tds_em.h use tolerance 1e-4 and a cap of
+// kEmMaxIterations; tests use these to refit to tight convergence or to reach the
 // cap quickly.  Not for use elsewhere in the program.
 #ifndef VENTARQUILLO_ENGINE_TDS_EM_DETAIL_H
 #define VENTARQUILLO_ENGINE_TDS_EM_DETAIL_H
 
+#include "engine/tds_em.h"
+
 namespace tds_detail {
 
 constexpr double kTolerance = 1e-4;
-constexpr int kMaxIterations = 2000;
+constexpr int kMaxIterations = kEmMaxIterations;
 
 // Returns true when the fit stopped at the cap and printed the warning (a
 // fit that meets the tolerance in its last allowed iteration reports the
