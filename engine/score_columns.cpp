@@ -16,9 +16,6 @@ constexpr double kSingularDeterminant = 1e-20;
 
 bool missing(double g) { return g < kMissingBelow; }
 
-// Upper index of a 0-based scratch array of n entries (one slot when empty).
-int top(int n) { return n > 0 ? n - 1 : 0; }
-
 // Integer part of (count + g) for a called genotype g >= 1.0, saturated at
 // INT_MAX so that an absurd dosage cannot overflow the conversion.
 int addAlleles(int count, double g) {
@@ -84,7 +81,7 @@ void codeVariant(const ColumnSource& src, int k, int n, double* S, int* mac) {
 
 void codeThreshold(const ColumnSource& src, int k, int n, double* S, int* mac) {
     summedCounts(src, n, mac, [&src, k](int j) { return inThreshold(src, k, j); });
-    double* missing_q = src.MODEL == 3 ? dvector(0, top(src.N_SNP)) : nullptr;
+    double* missing_q = src.MODEL == 3 ? dvector(0, lastIndex(src.N_SNP)) : nullptr;
     for (int i = 0; i < n; ++i) {
         const double* row = src.x[i];
         double s = 0.0;
@@ -113,7 +110,7 @@ void codeThreshold(const ColumnSource& src, int k, int n, double* S, int* mac) {
             else if (acceptableRecessiveType(carried))
                 s = getS_REC_impute(carried, n_miss, missing_q);  // same digits as the burden
             else {
-                free_dvector(missing_q, 0, top(src.N_SNP));
+                free_dvector(missing_q, 0, lastIndex(src.N_SNP));
                 stopOnRecessiveType();
             }
         } else {
@@ -124,7 +121,7 @@ void codeThreshold(const ColumnSource& src, int k, int n, double* S, int* mac) {
         }
         S[i] = s;
     }
-    if (missing_q != nullptr) free_dvector(missing_q, 0, top(src.N_SNP));
+    if (missing_q != nullptr) free_dvector(missing_q, 0, lastIndex(src.N_SNP));
 }
 
 }  // namespace
@@ -229,12 +226,12 @@ bool checkColumn(const ColumnSource& src, int k, int n, int p, double** z, int M
 void buildCheckedColumns(const ColumnSource& src, int K, int n_code, int n_check, int p, double** z, int MAI_LB,
                          double** S, int* null_thresh, const ScoreSet& set) {
     *set.n_work = 0;
-    int* mac = ivector(0, top(n_code));
+    int* mac = ivector(0, lastIndex(n_code));
     for (int k = 0; k < K; ++k) {
         codeColumn(src, k, n_code, S[k], mac);
         checkColumn(src, k, n_check, p, z, MAI_LB, S[k], mac, set, null_thresh);
     }
-    free_ivector(mac, 0, top(n_code));
+    free_ivector(mac, 0, lastIndex(n_code));
 }
 
 void clearScores(int K, const ScoreSet& set) {

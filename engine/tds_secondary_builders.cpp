@@ -50,9 +50,6 @@ using tds_detail::covarianceFromMoments;
 
 constexpr double kMissingBelow = -0.1;  // a genotype below this is missing
 
-// Upper index of a 0-based scratch array of n entries (one slot when empty).
-int top(int n) { return n > 0 ? n - 1 : 0; }
-
 bool anyPositiveGenotype(int n1, int N_SNP, double** x) {
     for (int i = 0; i < n1; ++i)
         for (int j = 0; j < N_SNP; ++j)
@@ -89,8 +86,8 @@ void secondaryScoreSet(const ColumnSource& src, int K, int n, int n10, int n1, i
     // No minor allele anywhere in the gene: nothing to test, no fit.
     if (!anyPositiveGenotype(n1, src.N_SNP, src.x)) return;
 
-    double** S = dmatrix(0, top(K), 0, n1 - 1);
-    int* null_thresh = ivector(0, top(K));
+    double** S = dmatrix(0, lastIndex(K), 0, n1 - 1);
+    int* null_thresh = ivector(0, lastIndex(K));
 
     if (n2 <= p2 + 1) {
         // The null secondary fit on (yw, z2) would leave no residual: the
@@ -99,8 +96,8 @@ void secondaryScoreSet(const ColumnSource& src, int K, int n, int n10, int n1, i
         buildCheckedColumns(src, K, n1, n2, p2, z2, MAI_LB, S, null_thresh, set);
         *n_work = 0;
         clearScores(K, set);
-        free_ivector(null_thresh, 0, top(K));
-        free_dmatrix(S, 0, top(K), 0, n1 - 1);
+        free_ivector(null_thresh, 0, lastIndex(K));
+        free_dmatrix(S, 0, lastIndex(K), 0, n1 - 1);
         return;
     }
 
@@ -129,8 +126,8 @@ void secondaryScoreSet(const ColumnSource& src, int K, int n, int n10, int n1, i
     buildCheckedColumns(src, K, n1, n2, p2, z2, MAI_LB, S, null_thresh, set);
     clearScores(K, set);
 
-    double** t = dmatrix(0, top(K), 0, p2);
-    double** B = dmatrix(0, top(K), 0, p1);
+    double** t = dmatrix(0, lastIndex(K), 0, p2);
+    double** B = dmatrix(0, lastIndex(K), 0, p1);
     for (int k = 0; k < K; ++k) {
         if (null_thresh[k] != 0) continue;
         const double* Sk = S[k];
@@ -155,16 +152,16 @@ void secondaryScoreSet(const ColumnSource& src, int K, int n, int n10, int n1, i
         }
     }
 
-    free_dmatrix(B, 0, top(K), 0, p1);
-    free_dmatrix(t, 0, top(K), 0, p2);
+    free_dmatrix(B, 0, lastIndex(K), 0, p1);
+    free_dmatrix(t, 0, lastIndex(K), 0, p2);
     free_dvector(resid, 0, n2 - 1);
     free_dmatrix(inv_A2, 1, p2 + 1, 1, p2 + 1);
     free_dvector(yw, 0, n2 - 1);
     free_dmatrix(prim_cov, 0, p1 + 1, 0, p1 + 1);
     free_dvector(prim_est, 0, p1 + 1);
     free_dvector(S0, 0, n1 - 1);
-    free_ivector(null_thresh, 0, top(K));
-    free_dmatrix(S, 0, top(K), 0, n1 - 1);
+    free_ivector(null_thresh, 0, lastIndex(K));
+    free_dmatrix(S, 0, lastIndex(K), 0, n1 - 1);
 }
 
 }  // namespace

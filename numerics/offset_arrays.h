@@ -23,6 +23,10 @@ T* allocate_elements(long count) {
     return static_cast<T*>(std::malloc(n * sizeof(T)));
 }
 
+// Upper index of a 0-based scratch array of n entries; one slot when n is 0,
+// so that every scratch array has a valid handle.
+constexpr long lastIndex(long n) { return n > 0 ? n - 1 : 0; }
+
 double* dvector(long nl, long nh);
 int* ivector(int nl, int nh);
 double** dmatrix(long nrl, long nrh, long ncl, long nch);
