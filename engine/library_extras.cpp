@@ -21,14 +21,13 @@ void EM_quan2_score_Q1(int n, int n10, int n1, int p, int* c10, double* y10, dou
 
 // ---------------------------------------------------------------- secondary trait
 
-void MLE_Sec_v2_getOmega(int p1, int p2, double** prim_cov, double** Omega2, double* prim_est,
-                         double sec_est_alpha, double** Omega, double** A) {
-    const int np = p1 + 2;    // primary block: burden, p1 covariates, sigma11
-    const int ns = p2 + 3;    // secondary block
-    const int N = np + ns;    // p1 + p2 + 5
-    const int sig = p1 + 1;   // column of sigma11
-    const int first = p1 + 2; // column of the first secondary entry
+namespace {
 
+// C = blockdiag(prim_cov[0..np-1], Omega2[0..ns-1]) of order np + ns, returned
+// for free_dmatrix(C, 0, np + ns - 1, 0, np + ns - 1); A of the same order is
+// cleared and given ones on the primary diagonal (the primary parameters kept).
+double** blockDiagonal(int np, int ns, double** prim_cov, double** Omega2, double** A) {
+    const int N = np + ns;
     double** C = dmatrix(0, N - 1, 0, N - 1);
     for (int r = 0; r < N; ++r)
         for (int c = 0; c < N; ++c) {
@@ -41,6 +40,20 @@ void MLE_Sec_v2_getOmega(int p1, int p2, double** prim_cov, double** Omega2, dou
         for (int c = 0; c < ns; ++c) C[np + r][np + c] = Omega2[r][c];
 
     for (int r = 0; r < np; ++r) A[r][r] = 1.0;
+    return C;
+}
+
+}  // namespace
+
+void MLE_Sec_v2_getOmega(int p1, int p2, double** prim_cov, double** Omega2, double* prim_est,
+                         double sec_est_alpha, double** Omega, double** A) {
+    const int np = p1 + 2;    // primary block: burden, p1 covariates, sigma11
+    const int ns = p2 + 3;    // secondary block
+    const int N = np + ns;    // p1 + p2 + 5
+    const int sig = p1 + 1;   // column of sigma11
+    const int first = p1 + 2; // column of the first secondary entry
+
+    double** C = blockDiagonal(np, ns, prim_cov, Omega2, A);
     for (int r = np; r < np + p2; ++r) A[r][r + 1] = 1.0;
     const int row_a = p1 + p2 + 3;
     A[row_a][sig] = sec_est_alpha;
@@ -84,18 +97,7 @@ void transformedCovariance(int p, double** prim_cov, double** Omega2, double* pr
     const int sig = p + 1;  // primary sigma11
     const int a0 = p + 2;   // secondary alpha
 
-    double** C = dmatrix(0, N - 1, 0, N - 1);
-    for (int r = 0; r < N; ++r)
-        for (int c = 0; c < N; ++c) {
-            C[r][c] = 0.0;
-            A[r][c] = 0.0;
-        }
-    for (int r = 0; r < np; ++r)
-        for (int c = 0; c < np; ++c) C[r][c] = prim_cov[r][c];
-    for (int r = 0; r < ns; ++r)
-        for (int c = 0; c < ns; ++c) C[np + r][np + c] = Omega2[r][c];
-
-    for (int r = 0; r < np; ++r) A[r][r] = 1.0;
+    double** C = blockDiagonal(np, ns, prim_cov, Omega2, A);
     for (int r = p + 2; r <= 2 * p + 2; ++r) A[r][r + 1] = 1.0;  // secondary entries 1..p+1
     if (marginal_burden) {
         A[p + 2][0] = alpha;

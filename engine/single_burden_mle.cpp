@@ -87,11 +87,7 @@ void MLE_Sec_v2(int n, int n10, int n1, int n2, int p1, int p2, int* c10, double
 
     // 2. Primary residuals of the subjects with the secondary trait.
     double* yw = dvector(0, n2 - 1);
-    for (int i = 0; i < n2; ++i) {
-        double r = y10[i] - prim_est[0] * x1[i];
-        for (int c = 0; c < p1; ++c) r -= prim_est[c + 1] * z1[i][c];
-        yw[i] = r;
-    }
+    tds_detail::primary_residuals(n2, p1, y10, x1, z1, prim_est, yw);
 
     // 3-5. Full secondary model and its covariance.
     double** W = dmatrix(0, n2 - 1, 0, k - 1);
@@ -174,6 +170,15 @@ void MLE_Sec_v2(int n, int n10, int n1, int n2, int p1, int p2, int* c10, double
 }
 
 namespace tds_detail {
+
+void primary_residuals(int n2, int p1, const double* y10, const double* g, double** z1, const double* prim_est,
+                       double* yw) {
+    for (int i = 0; i < n2; ++i) {
+        double r = y10[i] - prim_est[0] * g[i];
+        for (int c = 0; c < p1; ++c) r -= prim_est[c + 1] * z1[i][c];
+        yw[i] = r;
+    }
+}
 
 double least_squares_fit(int n2, int k, double** W, const double* y2, double** inv_A, double* est,
                          double* resid) {

@@ -79,6 +79,11 @@ double least_squares_fit(int n2, int k, double** W, const double* y2, double** i
 double null_secondary_fit(int n2, int p2, const double* yw, double** z2, const double* y2, double** inv_A,
                           double* r, double* R_alpha);
 
+// Residuals of the primary fit for the first n2 subjects:
+// yw[i] = y10[i] - prim_est[0] g[i] - sum over c of prim_est[c+1] z1[i][c].
+void primary_residuals(int n2, int p1, const double* y10, const double* g, double** z1, const double* prim_est,
+                       double* yw);
+
 }  // namespace tds_detail
 
 #endif

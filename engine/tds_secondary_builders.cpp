@@ -110,11 +110,7 @@ void secondaryScoreSet(const ColumnSource& src, int K, int n, int n10, int n1, i
 
     // Primary residuals of the subjects with the secondary trait.
     double* yw = dvector(0, n2 - 1);
-    for (int i = 0; i < n2; ++i) {
-        double r = y10[i] - prim_est[0] * S0[i];
-        for (int k = 0; k < p1; ++k) r -= prim_est[k + 1] * z1[i][k];
-        yw[i] = r;
-    }
+    tds_detail::primary_residuals(n2, p1, y10, S0, z1, prim_est, yw);
 
     // Null secondary fit.
     double** inv_A2 = dmatrix(1, p2 + 1, 1, p2 + 1);
