@@ -47,32 +47,53 @@ double rescue_underflowed_record(int n1, int i, double y, double c, double two_s
     return sum;
 }
 
-}  // namespace
+// The working arrays of one EM fit.  post[j][i] is the weight of
+// non-sequenced record i on point j (phi transposed, so that every per-point
+// sum runs over contiguous memory); qm_0 and eta_0 hold the previous iterate.
+struct EmScratch {
+    int n1, n0, d;
+    const double* y0;  // non-sequenced values
+    const int* c0;     // and their counts
+    double** post;
+    double* fm_n0;  // per non-sequenced record, the sum of its E-step terms
+    double* qm_0;
+    double* eta_0;
+    double* a;  // M-step: 1 + sum_i phi per point
+    double* b;  // M-step: y_j + sum_i phi*y_i per point
+    double** inv_A;
+    double* B;
 
-namespace tds_detail {
+    EmScratch(int n10, int n1_, int d_, const int* c10, const double* y10)
+        : n1(n1_), n0(n10 - n1_), d(d_), y0(y10 + n1_), c0(c10 + n1_) {
+        post = dmatrix(0, n1 - 1, 0, n0 - 1);
+        fm_n0 = dvector(0, n0 - 1);
+        qm_0 = dvector(0, n1 - 1);
+        eta_0 = dvector(0, d - 1);
+        a = dvector(0, n1 - 1);
+        b = dvector(0, n1 - 1);
+        inv_A = dmatrix(1, d, 1, d);
+        B = dvector(1, d);
+    }
+    ~EmScratch() {
+        free_dvector(B, 1, d);
+        free_dmatrix(inv_A, 1, d, 1, d);
+        free_dvector(b, 0, n1 - 1);
+        free_dvector(a, 0, n1 - 1);
+        free_dvector(eta_0, 0, d - 1);
+        free_dvector(qm_0, 0, n1 - 1);
+        free_dvector(fm_n0, 0, n0 - 1);
+        free_dmatrix(post, 0, n1 - 1, 0, n0 - 1);
+    }
+    EmScratch(const EmScratch&) = delete;
+    EmScratch& operator=(const EmScratch&) = delete;
+};
 
-void report_nonconvergence() { std::fprintf(consoleOut(), "\nEM_quan Warning: EM iteration NOT converge!\n"); }
-
-bool em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, double** w, double* eta,
-            double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN, double tolerance,
-            int max_iterations) {
-    const int n0 = n10 - n1;
-    const double* y0 = y10 + n1;  // non-sequenced values
-    const int* c0 = c10 + n1;
-
-    // post[j][i]: weight of non-sequenced record i on point j (phi transposed,
-    // so that every per-point sum runs over contiguous memory).
-    double** post = dmatrix(0, n1 - 1, 0, n0 - 1);
-    double* fm_n0 = dvector(0, n0 - 1);
-    double* qm_0 = dvector(0, n1 - 1);
-    double* eta_0 = dvector(0, d - 1);
-    double* a = dvector(0, n1 - 1);
-    double* b = dvector(0, n1 - 1);
-    double** inv_A = dmatrix(1, d, 1, d);
-    double* B = dvector(1, d);
-
-    // Start values.
-    for (int j = 0; j < n1; ++j) qm[j] = qm_0[j] = 1.0 / n1;
+// Start values: equal point weights, identity memberships for the sequenced
+// records, eta = 0 and the count-weighted variance of all values (divisor
+// the number of subjects), which is returned.
+double start_values(int n10, int n1, int d, const int* c10, const double* y10, double** w, double* eta, double* qm,
+                    double* etaW, double** phi, EmScratch& x) {
+    for (int j = 0; j < n1; ++j) qm[j] = x.qm_0[j] = 1.0 / n1;
     for (int i = 0; i < n1; ++i)
         for (int j = 0; j < n1; ++j) phi[i][j] = (i == j) ? 1.0 : 0.0;
     long long count = 0;
@@ -86,97 +107,144 @@ bool em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, do
         const double dl = y10[i] - mean;
         var += c10[i] * (dl * dl);
     }
-    double s = var / C;
-    double s_0 = s;
-    for (int k = 0; k < d; ++k) eta[k] = eta_0[k] = 0.0;
+    for (int k = 0; k < d; ++k) eta[k] = x.eta_0[k] = 0.0;
     for (int j = 0; j < n1; ++j) {
         double fit = 0.0;
         for (int k = 0; k < d; ++k) fit += w[j][k] * eta[k];
         etaW[j] = fit;
     }
+    return var / C;
+}
+
+// E-step: the posterior weight of each non-sequenced record on each point,
+// fm_n0[i] = sum over points j of qm[j]*exp(-(y_i - etaW[j])^2/(2s)) being
+// the normaliser; post[j][i] = c_i * term / fm_n0[i].
+void e_step(int n1, double s, const double* qm, const double* etaW, EmScratch& x) {
+    const int n0 = x.n0;
+    const double* y0 = x.y0;
+    const int* c0 = x.c0;
+    const double two_s = 2.0 * s;
+    for (int i = 0; i < n0; ++i) x.fm_n0[i] = 0.0;
+    for (int j = 0; j < n1; ++j) {
+        const double q = qm[j];
+        const double fit = etaW[j];
+        double* pj = x.post[j];
+        for (int i = 0; i < n0; ++i) {
+            const double dl = y0[i] - fit;
+            const double u = q * std::exp(-(dl * dl) / two_s);
+            x.fm_n0[i] += u;
+            pj[i] = c0[i] * u;
+        }
+    }
+    for (int i = 0; i < n0; ++i)
+        if (x.fm_n0[i] == 0.0)
+            x.fm_n0[i] = rescue_underflowed_record(n1, i, y0[i], c0[i], two_s, qm, etaW, x.post);
+    for (int j = 0; j < n1; ++j) {
+        double* pj = x.post[j];
+        for (int i = 0; i < n0; ++i) pj[i] = pj[i] / x.fm_n0[i];
+    }
+}
+
+// M-step, point weights: a_j = 1 + sum_i phi, b_j = y_j + sum_i phi*y_i, qm = a/n.
+void m_step_point_weights(int n1, double dn, const double* y10, double* qm, EmScratch& x) {
+    for (int j = 0; j < n1; ++j) {
+        const double* pj = x.post[j];
+        double aj = 1.0;
+        double bj = y10[j];
+        for (int i = 0; i < x.n0; ++i) {
+            aj += pj[i];
+            bj += pj[i] * x.y0[i];
+        }
+        x.a[j] = aj;
+        x.b[j] = bj;
+        qm[j] = aj / dn;
+    }
+}
+
+// M-step, coefficients: weighted least squares of b/a on the design rows with
+// weights a, eta = (sum_j a_j w_j w_j')^-1 (sum_j b_j w_j).
+void m_step_coefficients(int n1, int d, double** w, double* eta, EmScratch& x) {
+    double** inv_A = x.inv_A;
+    double* B = x.B;
+    for (int r = 1; r <= d; ++r) {
+        B[r] = 0.0;
+        for (int c = 1; c <= d; ++c) inv_A[r][c] = 0.0;
+    }
+    for (int j = 0; j < n1; ++j) {
+        const double* wj = w[j];
+        for (int r = 0; r < d; ++r) {
+            const double awr = x.a[j] * wj[r];
+            for (int c = 0; c < d; ++c) inv_A[r + 1][c + 1] += awr * wj[c];
+            B[r + 1] += x.b[j] * wj[r];
+        }
+    }
+    invv(inv_A, d);
+    for (int r = 0; r < d; ++r) {
+        double e = 0.0;
+        for (int c = 0; c < d; ++c) e += inv_A[r + 1][c + 1] * B[c + 1];
+        eta[r] = e;
+    }
+}
+
+// M-step, variance: the new fitted values etaW and the residual sum of
+// squares over the sequenced records and the weighted non-sequenced ones.
+double residual_sum_of_squares(int n1, int d, const double* y10, double** w, const double* eta, double* etaW,
+                               const EmScratch& x) {
+    double rss = 0.0;
+    for (int j = 0; j < n1; ++j) {
+        double fit = 0.0;
+        for (int k = 0; k < d; ++k) fit += w[j][k] * eta[k];
+        etaW[j] = fit;
+        const double dl = y10[j] - fit;
+        rss += dl * dl;
+        const double* pj = x.post[j];
+        for (int i = 0; i < x.n0; ++i) {
+            const double di = x.y0[i] - fit;
+            rss += pj[i] * (di * di);
+        }
+    }
+    return rss;
+}
+
+// Summed absolute change of sigma11, eta and qm since the previous iterate.
+double parameter_change(int n1, int d, double s_0, double s, const double* eta, const double* qm,
+                        const EmScratch& x) {
+    double diff = std::fabs(s_0 - s);
+    for (int k = 0; k < d; ++k) diff += std::fabs(x.eta_0[k] - eta[k]);
+    for (int j = 0; j < n1; ++j) diff += std::fabs(x.qm_0[j] - qm[j]);
+    return diff;
+}
+
+}  // namespace
+
+namespace tds_detail {
+
+void report_nonconvergence() { std::fprintf(consoleOut(), "\nEM_quan Warning: EM iteration NOT converge!\n"); }
+
+bool em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, double** w, double* eta,
+            double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN, double tolerance,
+            int max_iterations) {
+    EmScratch x(n10, n1, d, c10, y10);
+    double s = start_values(n10, n1, d, c10, y10, w, eta, qm, etaW, phi, x);
+    double s_0 = s;
     *EMconvergeN = 0;
     bool warned = false;
     const double dn = n;
 
     for (int t = 0; t < max_iterations; ++t) {
-        // E-step: fm_n0[i] = sum over points j of qm[j]*exp(-(y_i - etaW[j])^2/(2s)).
-        const double two_s = 2.0 * s;
-        for (int i = 0; i < n0; ++i) fm_n0[i] = 0.0;
-        for (int j = 0; j < n1; ++j) {
-            const double q = qm[j];
-            const double fit = etaW[j];
-            double* pj = post[j];
-            for (int i = 0; i < n0; ++i) {
-                const double dl = y0[i] - fit;
-                const double u = q * std::exp(-(dl * dl) / two_s);
-                fm_n0[i] += u;
-                pj[i] = c0[i] * u;
-            }
-        }
-        for (int i = 0; i < n0; ++i)
-            if (fm_n0[i] == 0.0)
-                fm_n0[i] = rescue_underflowed_record(n1, i, y0[i], c0[i], two_s, qm, etaW, post);
-        for (int j = 0; j < n1; ++j) {
-            double* pj = post[j];
-            for (int i = 0; i < n0; ++i) pj[i] = pj[i] / fm_n0[i];
-        }
-
-        // M-step: a_j = 1 + sum_i phi, b_j = y_j + sum_i phi*y_i, qm = a/n.
-        for (int j = 0; j < n1; ++j) {
-            const double* pj = post[j];
-            double aj = 1.0;
-            double bj = y10[j];
-            for (int i = 0; i < n0; ++i) {
-                aj += pj[i];
-                bj += pj[i] * y0[i];
-            }
-            a[j] = aj;
-            b[j] = bj;
-            qm[j] = aj / dn;
-        }
-        for (int r = 1; r <= d; ++r) {
-            B[r] = 0.0;
-            for (int c = 1; c <= d; ++c) inv_A[r][c] = 0.0;
-        }
-        for (int j = 0; j < n1; ++j) {
-            const double* wj = w[j];
-            for (int r = 0; r < d; ++r) {
-                const double awr = a[j] * wj[r];
-                for (int c = 0; c < d; ++c) inv_A[r + 1][c + 1] += awr * wj[c];
-                B[r + 1] += b[j] * wj[r];
-            }
-        }
-        invv(inv_A, d);
-        for (int r = 0; r < d; ++r) {
-            double e = 0.0;
-            for (int c = 0; c < d; ++c) e += inv_A[r + 1][c + 1] * B[c + 1];
-            eta[r] = e;
-        }
-        double rss = 0.0;
-        for (int j = 0; j < n1; ++j) {
-            double fit = 0.0;
-            for (int k = 0; k < d; ++k) fit += w[j][k] * eta[k];
-            etaW[j] = fit;
-            const double dl = y10[j] - fit;
-            rss += dl * dl;
-            const double* pj = post[j];
-            for (int i = 0; i < n0; ++i) {
-                const double di = y0[i] - fit;
-                rss += pj[i] * (di * di);
-            }
-        }
-        s = rss / dn;
+        e_step(n1, s, qm, etaW, x);
+        m_step_point_weights(n1, dn, y10, qm, x);
+        m_step_coefficients(n1, d, w, eta, x);
+        s = residual_sum_of_squares(n1, d, y10, w, eta, etaW, x) / dn;
 
         // Change measure and stopping rule.
-        double diff = std::fabs(s_0 - s);
-        for (int k = 0; k < d; ++k) diff += std::fabs(eta_0[k] - eta[k]);
-        for (int j = 0; j < n1; ++j) diff += std::fabs(qm_0[j] - qm[j]);
+        const double diff = parameter_change(n1, d, s_0, s, eta, qm, x);
         if (tolerance > diff) {
             *EMconvergeN = t + 1;
             break;
         }
-        for (int k = 0; k < d; ++k) eta_0[k] = eta[k];
-        for (int j = 0; j < n1; ++j) qm_0[j] = qm[j];
+        for (int k = 0; k < d; ++k) x.eta_0[k] = eta[k];
+        for (int j = 0; j < n1; ++j) x.qm_0[j] = qm[j];
         if (t == max_iterations - 1) {
             report_nonconvergence();
             warned = true;
@@ -187,19 +255,10 @@ bool em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, do
     }
 
     *sigma11 = s;
-    for (int i = 0; i < n0; ++i) {
+    for (int i = 0; i < x.n0; ++i) {
         double* row = phi[n1 + i];
-        for (int j = 0; j < n1; ++j) row[j] = post[j][i];
+        for (int j = 0; j < n1; ++j) row[j] = x.post[j][i];
     }
-
-    free_dvector(B, 1, d);
-    free_dmatrix(inv_A, 1, d, 1, d);
-    free_dvector(b, 0, n1 - 1);
-    free_dvector(a, 0, n1 - 1);
-    free_dvector(eta_0, 0, d - 1);
-    free_dvector(qm_0, 0, n1 - 1);
-    free_dvector(fm_n0, 0, n0 - 1);
-    free_dmatrix(post, 0, n1 - 1, 0, n0 - 1);
     return warned;
 }
 
