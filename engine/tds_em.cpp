@@ -376,29 +376,43 @@ void add_record_products(double* row, int b0, int len, int R, const double* la, 
     }
 }
 
-// Louis' information Q1 = Q13 - Q11 - Q12 for the fit (s, phi, eta, etaW, qm)
-// with design SZ[n1][m], the last m - m1 columns being those of eta.  With
-// full_coefficient_variance false, the entries Q11[a][m] are not accumulated
-// and Q12[a][m] has no 0.5*Q11[a][m] term (the information of the full fit).
-// When U is given, U[d] receives the summed record scores of column d < m1.
-Information louis_information(int n, int n10, int n1, int m, int m1, double s, double** phi,
-                              const double* eta, const double* etaW, const double* qm, const double* y10,
-                              const int* c10, double** SZ, bool full_coefficient_variance, double* U) {
-    Information info;
-    info.m = m;
-    info.q = m + n1;
-    const int q = info.q;
+// The expected-information blocks Q11 and Q12 of Louis' formula.  They have
+// entries only in rows and columns 0..m (coefficients and sigma11) and, in
+// Q12, between a point weight and a coefficient or sigma11: P12[j][a] =
+// Q12[a][m+1+j] for a < m, P12[j][m] = Q12[m][m+1+j].
+struct MomentBlocks {
+    int m = 0;
+    int n1 = 0;
+    double** Q11 = nullptr;  // (m+1) x (m+1)
+    double** Q12 = nullptr;  // (m+1) x (m+1)
+    double** P12 = nullptr;  // n1 x (m+1)
+};
+
+void release(MomentBlocks& k) {
+    free_dmatrix(k.P12, 0, k.n1 - 1, 0, k.m);
+    free_dmatrix(k.Q12, 0, k.m, 0, k.m);
+    free_dmatrix(k.Q11, 0, k.m, 0, k.m);
+}
+
+// Q11, Q12 and P12 of the fit (s, phi, etaW, qm) on the design SZ[n1][m],
+// from the residual moments of the points; full_coefficient_variance as in
+// louis_information.
+MomentBlocks moment_blocks(int n, int n10, int n1, int m, double s, double** phi, const double* etaW,
+                           const double* qm, const double* y10, double** SZ, bool full_coefficient_variance) {
     const double dn = n;
     const double s2 = s * s;
     const double s3 = s2 * s;
     const double s4 = s3 * s;
 
-    // Q11 and Q12 have entries only in rows and columns 0..m, and, in Q12,
-    // between a point weight and a coefficient or sigma11 (P12[j][a] =
-    // Q12[a][m+1+j] for a < m, P12[j][m] = Q12[m][m+1+j]).
-    double** Q11 = dmatrix(0, m, 0, m);
-    double** Q12 = dmatrix(0, m, 0, m);
-    double** P12 = dmatrix(0, n1 - 1, 0, m);
+    MomentBlocks k;
+    k.m = m;
+    k.n1 = n1;
+    k.Q11 = dmatrix(0, m, 0, m);
+    k.Q12 = dmatrix(0, m, 0, m);
+    k.P12 = dmatrix(0, n1 - 1, 0, m);
+    double** Q11 = k.Q11;
+    double** Q12 = k.Q12;
+    double** P12 = k.P12;
     for (int a = 0; a <= m; ++a)
         for (int b = 0; b <= m; ++b) Q11[a][b] = Q12[a][b] = 0.0;
 
@@ -442,10 +456,21 @@ Information louis_information(int n, int n10, int n1, int m, int m1, double s, d
     }
     Q12[m][m] = dn / (4.0 * s2) - R2 / (2.0 * s3) + R4 / (4.0 * s4);
     Q11[m][m] = -dn / (2.0 * s2);
+    return k;
+}
 
-    // Q13 = sum over records of l_i l_i' / c10[i], upper triangle, in Q1.
-    double** Q1 = dmatrix(0, q, 0, q);
-    info.Q1 = Q1;
+// Q13 = sum over records i of l_i l_i' / c10[i], the outer products of the
+// record scores l_i, added into the upper triangle of Q1 (order q+1, cleared
+// here).  Records on few points are applied one by one over their nonzero
+// entries; the others are buffered and applied sixteen at a time, row by row,
+// each entry still receiving its terms in record order.  When U is given,
+// U[d] receives the summed record scores of column d < m1.
+void record_products(int n10, int n1, int m, int m1, double s, double** phi, const double* eta,
+                     const double* etaW, const double* qm, const double* y10, const int* c10, double** SZ,
+                     double* U, double** Q1) {
+    const int q = m + n1;
+    const double s2 = s * s;
+    const double two_s = 2.0 * s;
     for (int a = 0; a <= q; ++a) std::fill(Q1[a] + a, Q1[a] + q + 1, 0.0);
     if (U != nullptr)
         for (int d = 0; d < m1; ++d) U[d] = 0.0;
@@ -527,8 +552,16 @@ Information louis_information(int n, int n10, int n1, int m, int m1, double s, d
     if (nblock > 0) flush();
     for (int a = 0; a <= q; ++a)
         for (int b = a + 1; b <= q; ++b) Q1[b][a] = Q1[a][b];
+    free_dvector(lsparse, 0, q);
+    free_dmatrix(lblock, 0, kBlock - 1, 0, q);
+}
 
-    // Q1 = Q13 - Q11 - Q12; the point-weight block has no Q11 or Q12 entries.
+// Q1 = Q13 - Q11 - Q12 (Q1 holds the symmetric Q13 on entry); the
+// point-weight block has no Q11 or Q12 entries.
+void subtract_moment_blocks(int n1, int m, const MomentBlocks& k, double** Q1) {
+    double** Q11 = k.Q11;
+    double** Q12 = k.Q12;
+    double** P12 = k.P12;
     for (int a = 0; a <= m; ++a)
         for (int b = 0; b <= m; ++b) Q1[a][b] = Q1[a][b] - Q11[a][b] - Q12[a][b];
     for (int j = 0; j < n1; ++j) {
@@ -539,12 +572,24 @@ Information louis_information(int n, int n10, int n1, int m, int m1, double s, d
             Q1[col][a] = Q1[col][a] - P12[j][a];
         }
     }
+}
 
-    free_dvector(lsparse, 0, q);
-    free_dmatrix(lblock, 0, kBlock - 1, 0, q);
-    free_dmatrix(P12, 0, n1 - 1, 0, m);
-    free_dmatrix(Q12, 0, m, 0, m);
-    free_dmatrix(Q11, 0, m, 0, m);
+// Louis' information Q1 = Q13 - Q11 - Q12 for the fit (s, phi, eta, etaW, qm)
+// with design SZ[n1][m], the last m - m1 columns being those of eta.  With
+// full_coefficient_variance false, the entries Q11[a][m] are not accumulated
+// and Q12[a][m] has no 0.5*Q11[a][m] term (the information of the full fit).
+// When U is given, U[d] receives the summed record scores of column d < m1.
+Information louis_information(int n, int n10, int n1, int m, int m1, double s, double** phi,
+                              const double* eta, const double* etaW, const double* qm, const double* y10,
+                              const int* c10, double** SZ, bool full_coefficient_variance, double* U) {
+    Information info;
+    info.m = m;
+    info.q = m + n1;
+    MomentBlocks k = moment_blocks(n, n10, n1, m, s, phi, etaW, qm, y10, SZ, full_coefficient_variance);
+    info.Q1 = dmatrix(0, info.q, 0, info.q);
+    record_products(n10, n1, m, m1, s, phi, eta, etaW, qm, y10, c10, SZ, U, info.Q1);
+    subtract_moment_blocks(n1, m, k, info.Q1);
+    release(k);
     return info;
 }
 
