@@ -655,118 +655,37 @@ void profiled_products(int nF, int m1, double** DQD, double** inv, double** DT, 
     }
 }
 
-void release(Information& info) {
-    free_dmatrix(info.Q1, 0, info.q, 0, info.q);
-    info.Q1 = nullptr;
-}
-
-}  // namespace
-
-// ---------------------------------------------------------------------------
-// Public routines
-// ---------------------------------------------------------------------------
-
-void EM_quan(int n, int n10, int n1, int d, int* c10, double* y10, double** w, double* eta,
-             double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN) {
-    tds_detail::em_fit(n, n10, n1, d, c10, y10, w, eta, sigma11, qm, etaW, phi, EMconvergeN,
-                       tds_detail::kTolerance, tds_detail::kMaxIterations);
-}
-
-void getUCOV_prim(int n, int n10, int n1, int m, int m1, double sigma11, double** phi, double* eta,
-                  double* etaW, double* qm, double* y10, int* c10, double** SZ, double* U, double** cov) {
-    Information info =
-        louis_information(n, n10, n1, m, m1, sigma11, phi, eta, etaW, qm, y10, c10, SZ, true, U);
-    reduce_last_point(info);
-    double** DQD = info.Q1;
-    const int q = info.q;
-
-    // Nuisance block F = m1..q-1 (covariates, sigma11, first n1-1 point weights).
-    const int nF = q - m1;
-    double** inv_F22 = dmatrix(1, nF, 1, nF);
-    for (int f = 0; f < nF; ++f)
-        for (int g = 0; g < nF; ++g) inv_F22[f + 1][g + 1] = DQD[m1 + f][m1 + g];
-    invv(inv_F22, nF);
-
-    // cov[d][e] = DQD[d][e] - sum over f, g in F of DQD[d][f]*inv_F22[f][g]*DQD[e][g],
-    // with one running sum per (d, e) (f outer, g inner).
-    double** DT = dmatrix(0, std::max(nF, 1) - 1, 0, std::max(m1, 1) - 1);  // DT[g][e] = DQD[e][m1+g]
+// The covariance of the m1 tested parameters with the nuisance block F (the
+// nF parameters after them) profiled out, from the rows DQD[d][0..m1+nF-1],
+// d < m1, of the reduced information and inv = the inverse of its F block:
+// cov[d][e] = DQD[d][e] - sum over f, g in F of DQD[d][f]*inv[f][g]*DQD[e][g],
+// with one running sum per (d, e) (f outer, g inner).
+void profiled_covariance(int nF, int m1, double** DQD, double** inv, double** cov) {
+    const int rows = std::max(m1, 1);
+    double** DT = dmatrix(0, std::max(nF, 1) - 1, 0, rows - 1);  // DT[g][e] = DQD[e][m1+g]
     for (int g = 0; g < nF; ++g)
         for (int e = 0; e < m1; ++e) DT[g][e] = DQD[e][m1 + g];
-    double** acc = dmatrix(0, std::max(m1, 1) - 1, 0, std::max(m1, 1) - 1);
-    profiled_products(nF, m1, DQD, inv_F22, DT, acc);
+    double** acc = dmatrix(0, rows - 1, 0, rows - 1);
+    profiled_products(nF, m1, DQD, inv, DT, acc);
     for (int d = 0; d < m1; ++d)
         for (int e = d; e < m1; ++e) {
             cov[d][e] = DQD[d][e] - acc[d][e];
             cov[e][d] = cov[d][e];
         }
-    free_dmatrix(acc, 0, std::max(m1, 1) - 1, 0, std::max(m1, 1) - 1);
-
-    free_dmatrix(DT, 0, std::max(nF, 1) - 1, 0, std::max(m1, 1) - 1);
-    free_dmatrix(inv_F22, 1, nF, 1, nF);
-    release(info);
+    free_dmatrix(acc, 0, rows - 1, 0, rows - 1);
+    free_dmatrix(DT, 0, std::max(nF, 1) - 1, 0, rows - 1);
 }
 
-namespace tds_detail {
-
-double** nuisance_inverse(int n, int n10, int n1, int p, double sigma11, double** phi, double* eta, double* etaW,
-                          double* qm, double* y10, int* c10, double** z) {
-    Information info = louis_information(n, n10, n1, p, 0, sigma11, phi, eta, etaW, qm, y10, c10, z, true, nullptr);
-    reduce_last_point(info);
-    const int nF = info.q;
-    double** inv = dmatrix(1, nF, 1, nF);
-    for (int f = 0; f < nF; ++f)
-        for (int g = 0; g < nF; ++g) inv[f + 1][g + 1] = info.Q1[f][g];
-    invv(inv, nF);
-    release(info);
-    return inv;
-}
-
-// The rows d < m1 of the reduced information of getUCOV_prim, each entry
-// formed by the operations, in the order, that louis_information and
-// reduce_last_point apply to it; the nuisance block is not formed.
-void getUCOV_prim_given_nuisance(int n, int n10, int n1, int m, int m1, double s, double** phi, double* eta,
-                                 double* etaW, double* qm, double* y10, int* c10, double** SZ, double** inv_F22,
-                                 double* U, double** cov) {
+// Rows d < m1 of Q13 = sum over records of l_i l_i' / c10[i] in R[d][0..q]
+// (upper part formed record by record, lower part copied from the rows
+// above), and U[d] = the summed record scores of column d: the entries that
+// record_products forms for these rows, by the same operations in the same
+// order.
+void tested_record_rows(int n10, int n1, int m, int m1, double s, double** phi, const double* eta,
+                        const double* etaW, const double* qm, const double* y10, const int* c10, double** SZ,
+                        double* U, double** R) {
     const int q = m + n1;
-    const double dn = n;
     const double s2 = s * s;
-    const double s3 = s2 * s;
-    const int rows = std::max(m1, 1);
-
-    std::vector<double> r1(n1), r2(n1), r3(n1);
-    residual_moments(n10, n1, phi, y10, etaW, r1.data(), r2.data(), r3.data(), nullptr);
-
-    // Q11 and Q12 rows d < m1 (columns 0..m) and P12[j][d].
-    double** Q11 = dmatrix(0, rows - 1, 0, m);
-    double** Q12 = dmatrix(0, rows - 1, 0, m);
-    double** P12 = dmatrix(0, n1 - 1, 0, rows - 1);
-    for (int d = 0; d < m1; ++d)
-        for (int b = 0; b <= m; ++b) Q11[d][b] = Q12[d][b] = 0.0;
-    for (int j = 0; j < n1; ++j) {
-        const double* zj = SZ[j];
-        for (int d = 0; d < m1; ++d) {
-            const double qa = qm[j] * zj[d];
-            const double ra = r2[j] * zj[d];
-            for (int b = 0; b < m; ++b) {
-                Q11[d][b] += qa * zj[b];
-                Q12[d][b] += ra * zj[b];
-            }
-            Q11[d][m] -= r1[j] * zj[d];
-            Q12[d][m] += r3[j] * zj[d];
-            P12[j][d] = (r1[j] * zj[d]) / (s * qm[j]);
-        }
-    }
-    for (int d = 0; d < m1; ++d) {
-        for (int b = 0; b < m; ++b) {
-            Q11[d][b] = -dn * Q11[d][b] / s;
-            Q12[d][b] = Q12[d][b] / s2;
-        }
-        Q11[d][m] = Q11[d][m] / s2;
-        Q12[d][m] = 0.5 * Q11[d][m] + Q12[d][m] / (2.0 * s3);
-    }
-
-    // Q13 rows d < m1, upper part (columns d..q), records in order.
-    double** R = dmatrix(0, rows - 1, 0, q);
     for (int d = 0; d < m1; ++d) {
         std::fill(R[d], R[d] + q + 1, 0.0);
         U[d] = 0.0;
@@ -815,8 +734,16 @@ void getUCOV_prim_given_nuisance(int n, int n10, int n1, int m, int m1, double s
     }
     for (int d = 0; d < m1; ++d)
         for (int b = 0; b < d; ++b) R[d][b] = R[b][d];
+}
 
-    // Q1 = Q13 - Q11 - Q12, then the sum-to-one constraint on the columns.
+// Rows d < m1: R = Q13 - Q11 - Q12, then the sum-to-one constraint on the
+// columns of the point weights, as subtract_moment_blocks and
+// reduce_last_point do for these rows.
+void subtract_and_reduce_tested_rows(int n1, int m, int m1, const MomentBlocks& k, double** R) {
+    const int q = m + n1;
+    double** Q11 = k.Q11;
+    double** Q12 = k.Q12;
+    double** P12 = k.P12;
     for (int d = 0; d < m1; ++d) {
         double* row = R[d];
         for (int b = 0; b <= m; ++b) row[b] = row[b] - Q11[d][b] - Q12[d][b];
@@ -825,23 +752,75 @@ void getUCOV_prim_given_nuisance(int n, int n10, int n1, int m, int m1, double s
         for (int c = m + 1; c < q; ++c) row[c] = row[c] - t;
     }
 
+}
+
+void release(Information& info) {
+    free_dmatrix(info.Q1, 0, info.q, 0, info.q);
+    info.Q1 = nullptr;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Public routines
+// ---------------------------------------------------------------------------
+
+void EM_quan(int n, int n10, int n1, int d, int* c10, double* y10, double** w, double* eta,
+             double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN) {
+    tds_detail::em_fit(n, n10, n1, d, c10, y10, w, eta, sigma11, qm, etaW, phi, EMconvergeN,
+                       tds_detail::kTolerance, tds_detail::kMaxIterations);
+}
+
+void getUCOV_prim(int n, int n10, int n1, int m, int m1, double sigma11, double** phi, double* eta,
+                  double* etaW, double* qm, double* y10, int* c10, double** SZ, double* U, double** cov) {
+    Information info =
+        louis_information(n, n10, n1, m, m1, sigma11, phi, eta, etaW, qm, y10, c10, SZ, true, U);
+    reduce_last_point(info);
+    double** DQD = info.Q1;
+    const int q = info.q;
+
+    // Nuisance block F = m1..q-1 (covariates, sigma11, first n1-1 point weights).
     const int nF = q - m1;
-    double** DT = dmatrix(0, std::max(nF, 1) - 1, 0, rows - 1);
-    for (int g = 0; g < nF; ++g)
-        for (int e = 0; e < m1; ++e) DT[g][e] = R[e][m1 + g];
-    double** acc = dmatrix(0, rows - 1, 0, rows - 1);
-    profiled_products(nF, m1, R, inv_F22, DT, acc);
-    for (int d = 0; d < m1; ++d)
-        for (int e = d; e < m1; ++e) {
-            cov[d][e] = R[d][e] - acc[d][e];
-            cov[e][d] = cov[d][e];
-        }
-    free_dmatrix(acc, 0, rows - 1, 0, rows - 1);
-    free_dmatrix(DT, 0, std::max(nF, 1) - 1, 0, rows - 1);
+    double** inv_F22 = dmatrix(1, nF, 1, nF);
+    for (int f = 0; f < nF; ++f)
+        for (int g = 0; g < nF; ++g) inv_F22[f + 1][g + 1] = DQD[m1 + f][m1 + g];
+    invv(inv_F22, nF);
+
+    profiled_covariance(nF, m1, DQD, inv_F22, cov);
+    free_dmatrix(inv_F22, 1, nF, 1, nF);
+    release(info);
+}
+
+namespace tds_detail {
+
+double** nuisance_inverse(int n, int n10, int n1, int p, double sigma11, double** phi, double* eta, double* etaW,
+                          double* qm, double* y10, int* c10, double** z) {
+    Information info = louis_information(n, n10, n1, p, 0, sigma11, phi, eta, etaW, qm, y10, c10, z, true, nullptr);
+    reduce_last_point(info);
+    const int nF = info.q;
+    double** inv = dmatrix(1, nF, 1, nF);
+    for (int f = 0; f < nF; ++f)
+        for (int g = 0; g < nF; ++g) inv[f + 1][g + 1] = info.Q1[f][g];
+    invv(inv, nF);
+    release(info);
+    return inv;
+}
+
+// The rows d < m1 of the reduced information of getUCOV_prim, each entry
+// formed by the operations, in the order, that louis_information and
+// reduce_last_point apply to it; the nuisance block is not formed.
+void getUCOV_prim_given_nuisance(int n, int n10, int n1, int m, int m1, double s, double** phi, double* eta,
+                                 double* etaW, double* qm, double* y10, int* c10, double** SZ, double** inv_F22,
+                                 double* U, double** cov) {
+    const int q = m + n1;
+    const int rows = std::max(m1, 1);
+    MomentBlocks k = moment_blocks(n, n10, n1, m, s, phi, etaW, qm, y10, SZ, true);
+    double** R = dmatrix(0, rows - 1, 0, q);
+    tested_record_rows(n10, n1, m, m1, s, phi, eta, etaW, qm, y10, c10, SZ, U, R);
+    subtract_and_reduce_tested_rows(n1, m, m1, k, R);
+    profiled_covariance(q - m1, m1, R, inv_F22, cov);
     free_dmatrix(R, 0, rows - 1, 0, q);
-    free_dmatrix(P12, 0, n1 - 1, 0, rows - 1);
-    free_dmatrix(Q12, 0, rows - 1, 0, m);
-    free_dmatrix(Q11, 0, rows - 1, 0, m);
+    release(k);
 }
 
 double** burden_design(int n1, int p, const double* g, double** z) {
