@@ -73,23 +73,35 @@ void MLE_Sec_v2_Jacobian(int n2, int p2, double** inv_A, double* sec_est, double
     free_dvector(t, 0, k - 1);
 }
 
-void MLE_Sec_v2(int n, int n10, int n1, int n2, int p1, int p2, int* c10, double* y10, double* x1,
-                double** z1, double* y2, double* x2, double** z2, double* T2_U, double* T2_V, double* T2,
-                int* convergeN2, double* beta2_est, double* beta2_se) {
+namespace {
+
+// J[d][c] (k by p1+1): the derivative of the secondary estimates sec_est[d]
+// in the primary coefficient of design column c (the burden x1, then the
+// columns of z1), one MLE_Sec_v2_Jacobian column each.
+void primary_jacobian(int n1, int n2, int p1, int p2, double** inv_A, double* sec_est, double* yw, double* y2,
+                      double* x1, double** z1, double* x2, double** z2, double** J) {
+    const int k = p2 + 2;
+    double* column = dvector(0, k - 1);
+    double* z1_d = dvector(0, n1 - 1);
+    MLE_Sec_v2_Jacobian(n2, p2, inv_A, sec_est, yw, y2, x2, z2, x1, column);
+    for (int d = 0; d < k; ++d) J[d][0] = column[d];
+    for (int c = 0; c < p1; ++c) {
+        for (int i = 0; i < n1; ++i) z1_d[i] = z1[i][c];
+        MLE_Sec_v2_Jacobian(n2, p2, inv_A, sec_est, yw, y2, x2, z2, z1_d, column);
+        for (int d = 0; d < k; ++d) J[d][c + 1] = column[d];
+    }
+    free_dvector(z1_d, 0, n1 - 1);
+    free_dvector(column, 0, k - 1);
+}
+
+// Secondary model y2 on (yw, x2, z2): *beta2_est the burden effect and
+// *beta2_se its standard error, the least-squares covariance plus the
+// delta-method term J P J' for the estimated primary coefficients (P their
+// covariance block).  Returns the burden entry of the inverse normal matrix.
+double secondary_burden_effect(int n1, int n2, int p1, int p2, double* yw, double* y2, double* x1, double** z1,
+                               double* x2, double** z2, double** prim_cov, double* beta2_est, double* beta2_se) {
     const int kp = p1 + 1;  // primary coefficients: burden, then p1 covariates
     const int k = p2 + 2;   // secondary: yw, burden, p2 covariates
-    const int k0 = p2 + 1;  // secondary null: yw, p2 covariates
-
-    // 1. Primary fit on (burden, covariates) over all records.
-    double* prim_est = dvector(0, p1 + 1);
-    double** prim_cov = dmatrix(0, p1 + 1, 0, p1 + 1);
-    EM_quan2_time(n, n10, n1, p1, c10, y10, x1, z1, prim_est, prim_cov, convergeN2);
-
-    // 2. Primary residuals of the subjects with the secondary trait.
-    double* yw = dvector(0, n2 - 1);
-    tds_detail::primary_residuals(n2, p1, y10, x1, z1, prim_est, yw);
-
-    // 3-5. Full secondary model and its covariance.
     double** W = dmatrix(0, n2 - 1, 0, k - 1);
     for (int i = 0; i < n2; ++i) {
         W[i][0] = yw[i];
@@ -103,19 +115,8 @@ void MLE_Sec_v2(int n, int n10, int n1, int n2, int p1, int p2, int* c10, double
     for (int d = 0; d < k; ++d)
         for (int e = 0; e < k; ++e) Omega2[d][e] = sigma22_tilt * inv_A[d + 1][e + 1];
 
-    // 6. Jacobian of sec_est in the primary coefficients, one column each.
     double** J = dmatrix(0, k - 1, 0, kp - 1);
-    double* column = dvector(0, k - 1);
-    double* z1_d = dvector(0, n1 - 1);
-    MLE_Sec_v2_Jacobian(n2, p2, inv_A, sec_est, yw, y2, x2, z2, x1, column);
-    for (int d = 0; d < k; ++d) J[d][0] = column[d];
-    for (int c = 0; c < p1; ++c) {
-        for (int i = 0; i < n1; ++i) z1_d[i] = z1[i][c];
-        MLE_Sec_v2_Jacobian(n2, p2, inv_A, sec_est, yw, y2, x2, z2, z1_d, column);
-        for (int d = 0; d < k; ++d) J[d][c + 1] = column[d];
-    }
-
-    // 7. Delta method: Omega2 += J P J', P the primary coefficient block.
+    primary_jacobian(n1, n2, p1, p2, inv_A, sec_est, yw, y2, x1, z1, x2, z2, J);
     for (int d = 0; d < k; ++d) {
         for (int e = d; e < k; ++e) {
             double sum = 0.0;
@@ -125,12 +126,28 @@ void MLE_Sec_v2(int n, int n10, int n1, int n2, int p1, int p2, int* c10, double
             Omega2[e][d] = Omega2[d][e];
         }
     }
-
-    // 8. Burden effect and its corrected standard error.
     *beta2_est = sec_est[1];
     *beta2_se = std::sqrt(Omega2[1][1]);
+    const double burden_inverse = inv_A[2][2];
 
-    // 9-10. Null secondary model (without the burden) and the score.
+    free_dmatrix(J, 0, k - 1, 0, kp - 1);
+    free_dmatrix(Omega2, 0, k - 1, 0, k - 1);
+    free_dvector(sec_est, 0, k - 1);
+    free_dmatrix(inv_A, 1, k, 1, k);
+    free_dmatrix(W, 0, n2 - 1, 0, k - 1);
+    return burden_inverse;
+}
+
+// Score test of the burden x2 under the null secondary model on (yw, z2):
+// the least-squares score r'x2 / sigma~2, and its variance, the residual
+// information of the burden (from burden_inverse, the burden entry of the full
+// model's inverse normal matrix) plus the correction for the estimated primary
+// coefficients, alpha^2 v'Pv / sigma~4 with v = (x1'x2, z1'x2).
+void secondary_score_test(int n2, int p1, int p2, double* yw, double* y2, double* x1, double** z1, double* x2,
+                          double** z2, double** prim_cov, double burden_inverse, double* T2_U, double* T2_V,
+                          double* T2) {
+    const int kp = p1 + 1;
+    const int k0 = p2 + 1;  // null: yw, p2 covariates
     double** inv_A2 = dmatrix(1, k0, 1, k0);
     double* R_resid = dvector(0, n2 - 1);
     double R_alpha = 0.0;
@@ -139,8 +156,6 @@ void MLE_Sec_v2(int n, int n10, int n1, int n2, int p1, int p2, int* c10, double
     for (int i = 0; i < n2; ++i) score += R_resid[i] * x2[i];
     *T2_U = score / R_sigma22_tilt;
 
-    // 11. Variance: residual information of the burden plus the correction
-    // for the estimated primary coefficients, v'Pv with v = (x1'x2, z1'x2).
     double* v = dvector(0, kp - 1);
     for (int a = 0; a < kp; ++a) v[a] = 0.0;
     for (int i = 0; i < n2; ++i) {
@@ -150,20 +165,32 @@ void MLE_Sec_v2(int n, int n10, int n1, int n2, int p1, int p2, int* c10, double
     double vPv = 0.0;
     for (int a = 0; a < kp; ++a)
         for (int b = 0; b < kp; ++b) vPv += v[a] * prim_cov[a][b] * v[b];
-    *T2_V = 1.0 / (R_sigma22_tilt * inv_A[2][2]) +
+    *T2_V = 1.0 / (R_sigma22_tilt * burden_inverse) +
             R_alpha * R_alpha * vPv / (R_sigma22_tilt * R_sigma22_tilt);
     *T2 = *T2_U / std::sqrt(*T2_V);
 
     free_dvector(v, 0, kp - 1);
     free_dvector(R_resid, 0, n2 - 1);
     free_dmatrix(inv_A2, 1, k0, 1, k0);
-    free_dvector(z1_d, 0, n1 - 1);
-    free_dvector(column, 0, k - 1);
-    free_dmatrix(J, 0, k - 1, 0, kp - 1);
-    free_dmatrix(Omega2, 0, k - 1, 0, k - 1);
-    free_dvector(sec_est, 0, k - 1);
-    free_dmatrix(inv_A, 1, k, 1, k);
-    free_dmatrix(W, 0, n2 - 1, 0, k - 1);
+}
+
+}  // namespace
+
+void MLE_Sec_v2(int n, int n10, int n1, int n2, int p1, int p2, int* c10, double* y10, double* x1,
+                double** z1, double* y2, double* x2, double** z2, double* T2_U, double* T2_V, double* T2,
+                int* convergeN2, double* beta2_est, double* beta2_se) {
+    // Primary fit on (burden, covariates) over all records, and the primary
+    // residuals of the subjects with the secondary trait.
+    double* prim_est = dvector(0, p1 + 1);
+    double** prim_cov = dmatrix(0, p1 + 1, 0, p1 + 1);
+    EM_quan2_time(n, n10, n1, p1, c10, y10, x1, z1, prim_est, prim_cov, convergeN2);
+    double* yw = dvector(0, n2 - 1);
+    tds_detail::primary_residuals(n2, p1, y10, x1, z1, prim_est, yw);
+
+    const double burden_inverse = secondary_burden_effect(n1, n2, p1, p2, yw, y2, x1, z1, x2, z2, prim_cov,
+                                                          beta2_est, beta2_se);
+    secondary_score_test(n2, p1, p2, yw, y2, x1, z1, x2, z2, prim_cov, burden_inverse, T2_U, T2_V, T2);
+
     free_dvector(yw, 0, n2 - 1);
     free_dmatrix(prim_cov, 0, p1 + 1, 0, p1 + 1);
     free_dvector(prim_est, 0, p1 + 1);
