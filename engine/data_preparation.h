@@ -21,22 +21,25 @@ void StringSort_map(int N, char** stringArray1, char** stringArray2);
 // Ascending distinct values of v, their number, and each element's index among them.
 void unique_vector(int n, double* v, double* v_unique, int* n_unique, int* index_unique);
 
-// In place: each value replaced by its 0-based rank; ties in index order.
+// Replaces the values by their 0-based ranks, in place; equal values rank in
+// index order.
 void qRank_noTie(long arrayLen, double* Array);
 // Comparison of two pointers to pointers to doubles: 1, 0 or -1.
 int cmp(const void* a, const void* b);
 
 // Probability of a recessive burden given type (0 or 1 minor alleles already
 // carried) and the common-allele frequencies q of the n_miss missing sites.
-// A type other than 0 or 1 stops the run with "Only type=0 or 1 is acceptable".
+// Any other type is refused through stopOnRecessiveType.
 double getS_REC_impute(double type, int n_miss, double* q);
 
 // The imputation is defined for 0 or 1 carried alleles only; a dosage sum such
-// as 0.7 has no meaning there.  The stop prints the message above.
+// as 0.7 has no meaning there.  The stop prints "Only type=0 or 1 is
+// acceptable" and ends the run.
 bool acceptableRecessiveType(double type);
 [[noreturn]] void stopOnRecessiveType();
 
-// rank[i] = the 1-based rank of Array[i]; ties in index order; Array unchanged.
+// rank[i]: where Array[i] falls, counting from 1, equal values in index order;
+// Array is not changed.
 void bubbleRank_noTie(int arrayLen, double* Array, double* rank);
 
 #endif

@@ -144,10 +144,8 @@ double var(int n, int* freq, double* x) {
     return ss / total;
 }
 
-// Correlation matrix of the per-subject score contributions
-//   e[k][i] = (S[k][i] - sum_d (SZ_k' Iz)[d] z[i][d]) * centerY[i],
-// the covariate-adjusted score column times the residual.  The contributions
-// are not centred (a score has mean zero under the null):
+// e[k][i]: column k adjusted for the covariates (its residual on z), times
+// centerY[i].  A score has mean zero under the null, so e is not centred:
 //   Sigma[k+1][l+1] = sum_i e[k][i] e[l][i] / sqrt(sum_i e[k][i]^2 sum_i e[l][i]^2),
 // with 1.0 on the diagonal and 0.0 beside a column without variation.
 void getSigma(int N_WT, int N, int D, double** S, double** z, double* centerY, double** Iz, double** SZ,

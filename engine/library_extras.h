@@ -9,8 +9,8 @@
 
 // ---------------------------------------------------------------- primary trait
 
-// As scoreTest_MLE_Prim, with T1_den = sqrt(T1_V) and T1 = T1_num / T1_den;
-// prim_est and prim_cov are neither read nor written.
+// scoreTest_MLE_Prim under other output names: T1_num is the score, T1_den
+// the square root of its variance.  prim_est and prim_cov are ignored.
 void EM_quan2_score_Q1(int n, int n10, int n1, int p, int* c10, double* y10, double* g, double** z,
                        double* prim_est, double** prim_cov, double* T1_num, double* T1_den, double* T1,
                        int* convergeN);
@@ -24,22 +24,20 @@ void EM_quan2_score_Q1(int n, int n10, int n1, int p, int* c10, double* y10, dou
 void MLE_Sec_v2_getOmega(int p1, int p2, double** prim_cov, double** Omega2, double* prim_est,
                          double sec_est_alpha, double** Omega, double** A);
 
-// Covariance of the scores of the columns S1 and S2 (first n2 entries read):
-//   (S1'S2 - t1' inv_A t2) / R_sigma22_tilt
-//     + (B1' Omega1 B2) (R_alpha / R_sigma22_tilt)^2,
-// t = (S'yw, S'z2) of length p2+1, B = (S0'S, z1'S) of length p1+1, all sums
-// over the first n2 subjects; inv_A is the 1-based inverse normal matrix of
-// the null secondary fit on (yw, z2), Omega1 the primary coefficient
-// covariance (its block [0..p1][0..p1] is read).
+// One entry of the secondary multi-score covariance, for the columns S1 and
+// S2 over the first n2 subjects: the least-squares part given the null design
+// (yw, z2), whose 1-based inverse normal matrix is inv_A, plus the correction
+// for the primary coefficients, whose covariance block Omega1[0..p1][0..p1]
+// is read (see tds_detail::covarianceFromMoments).
 double EM_sec_v2_cov(int n2, int p1, int p2, double* yw, double** z1, double** z2, double** inv_A, double* S0,
                      double* S1, double* S2, double R_sigma22_tilt, double R_alpha, double** Omega1);
 
-// Omega = A C A' for C = blockdiag(prim_cov[0..p+1][0..p+1],
-// Omega2[0..p+2][0..p+2]) of order 2p+5, primary and secondary models with
-// the same p covariate columns.  A (filled here, same order) keeps the
-// primary parameters, picks the secondary entries 1..p+1, adds
-// sec_est_alpha times the primary covariate effects to the secondary ones,
-// and forms alpha*sigma11 and sigma22 + alpha^2*sigma11.
+// Joint covariance of the primary and secondary estimates when both models
+// use the same p covariates: C stacks prim_cov (order p+2) and Omega2 (order
+// p+3) on the diagonal, and Omega = A C A' (order 2p+5) for the linear map A,
+// written to A, that keeps the primary parameters and the secondary entries
+// 1..p+1, adds sec_est_alpha times each primary covariate effect to its
+// secondary one, and forms alpha*sigma11 and sigma22 + alpha^2*sigma11.
 void getOmega2(int p, double** prim_cov, double** Omega2, double* prim_est, double sec_est_alpha, double** Omega,
                double** A);
 
@@ -53,10 +51,10 @@ void getOmega(int p, double** prim_cov, double** Omega2, double* prim_est, doubl
 // Frequency-weighted variance with divisor sum(freq).
 double var(int n, int* freq, double* x);
 
-// Correlation matrix, in the 1-based Sigma[1..N_WT][1..N_WT], of the
-// per-subject contributions (S[k][i] - sum_d (SZ_k' Iz)[d] z[i][d]) centerY[i]
-// of N_WT score columns S[k][0..N-1], adjusted for the D covariates z[i][0..D-1]
-// with Iz = (z'z)^-1 (D x D) and SZ[k][d] = sum_i S[k][i] z[i][d]; the
+// Correlations, into the 1-based Sigma[1..N_WT][1..N_WT], between the
+// per-subject score contributions of N_WT columns S[k][0..N-1]: each column
+// regressed on the D covariates z (Iz their inverse cross-product matrix, SZ[k]
+// the column's cross-products with z), its residual times centerY[i].  The
 // contributions are not centred.
 void getSigma(int N_WT, int N, int D, double** S, double** z, double* centerY, double** Iz, double** SZ,
               double** Sigma);

@@ -86,8 +86,8 @@ void codeThreshold(const ColumnSource& src, int k, int n, double* S, int* mac) {
         const double* row = src.x[i];
         double s = 0.0;
         if (src.MODEL == 2) {
-            // Carrier of any included variant, else the probability of at
-            // least one minor allele at the included missing sites.
+            // 1 for a carrier of an included variant; otherwise, with included
+            // sites missing, the chance that one of them carries a minor allele.
             double p_none = 1.0;
             for (int j = 0; j < src.N_SNP; ++j) {
                 if (!inThreshold(src, k, j)) continue;

@@ -11,12 +11,11 @@
 #include "numerics/offset_arrays.h"
 #include "numerics/simd_pairs.h"
 
-// Every sum below is formed in the order in which it is written in the
-// comments (records, points and coefficients by increasing index, products
-// left to right), so that results do not depend on the loop arrangement.
-// Loops are arranged so that the innermost index walks contiguous memory; the
-// only liberty taken is to skip the addition of terms that are exactly zero
-// (a product with a zero membership weight), which leaves every sum unchanged.
+// Sums run over records, points and coefficients by increasing index, and
+// products are taken left to right, whatever the loop nesting: the loops are
+// arranged for contiguous memory, never for a different rounding.  Terms that
+// are exactly zero (a zero membership weight) may be skipped, which leaves
+// every sum unchanged.
 
 namespace {
 
@@ -655,11 +654,10 @@ void profiled_products(int nF, int m1, double** DQD, double** inv, double** DT, 
     }
 }
 
-// The covariance of the m1 tested parameters with the nuisance block F (the
-// nF parameters after them) profiled out, from the rows DQD[d][0..m1+nF-1],
-// d < m1, of the reduced information and inv = the inverse of its F block:
-// cov[d][e] = DQD[d][e] - sum over f, g in F of DQD[d][f]*inv[f][g]*DQD[e][g],
-// with one running sum per (d, e) (f outer, g inner).
+// Profiles the nuisance block F (the nF parameters after the m1 tested ones)
+// out of the reduced information: cov = D_TT - D_TF inv D_FT, from the tested
+// rows of DQD and inv, the inverse of the F block.  Each entry is one running
+// sum over f (outer) and g (inner), see profiled_products.
 void profiled_covariance(int nF, int m1, double** DQD, double** inv, double** cov) {
     const int rows = std::max(m1, 1);
     double** DT = dmatrix(0, std::max(nF, 1) - 1, 0, rows - 1);  // DT[g][e] = DQD[e][m1+g]

@@ -41,13 +41,13 @@ void em_full_fit(int n, int n10, int n1, int p, const int* c10, const double* y1
                  double** z, double* prim_est, double** prim_cov, int* convergeN, double tolerance,
                  int max_iterations);
 
-// The design (g, z[n1][p]) of a single-burden test: GZ[j][0] = g[j],
-// GZ[j][k+1] = z[j][k].  Released with free_dmatrix(GZ, 0, n1 - 1, 0, p).
+// The n1 by p+1 design of a single-burden test, the burden g in column 0 and
+// z after it.  Released with free_dmatrix(GZ, 0, n1 - 1, 0, p).
 double** burden_design(int n1, int p, const double* g, double** z);
 
-// Efficient score of the burden g at 0 under a null fit: the sum over
-// records i and points j of phi[i][j]*(y10[i] - etaW[j])*g[j], divided by
-// sigma11.
+// Score of the burden g at effect 0 under a null fit: each record's residual
+// at each point, weighted by its membership phi and by g at that point,
+// summed record by record and divided by sigma11.
 double burden_score(int n10, int n1, double** phi, const double* y10, const double* etaW, const double* g,
                     double sigma11);
 

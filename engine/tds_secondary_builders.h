@@ -1,28 +1,26 @@
-// Multi-score builders for a secondary trait under trait-dependent sampling,
-// method MLE.  The secondary model is y2 = alpha*yw + z2'beta + e2, where yw
-// is the residual of the primary trait after the primary model fitted by the
-// semiparametric EM on (S0, z1), S0 being the unweighted sum of all the
-// gene's genotypes.  The score of a column S is the least-squares score of
-// the null secondary fit, sum r_i S_i / sigma~2; its covariance is the
-// least-squares covariance given the null design (yw, z2) plus a delta-method
-// correction for the estimated primary coefficients.
+// Multi-score builders of a secondary trait y2 (method MLE).  The primary trait
+// is first fitted by the semiparametric EM on the gene's plain allele count S0
+// and the primary covariates z1; its residual yw then enters the secondary
+// regression y2 ~ alpha*yw + z2'beta as a covariate.  Each column S gets the
+// least-squares score of that null regression, r'S / sigma~2, and the
+// covariances are the least-squares ones on the design (yw, z2), corrected by
+// the delta method for having estimated the primary coefficients.
 //
-// Subjects: the n1 sequenced subjects, the n2 that have the secondary trait
-// in rows 0..n2-1 of every subject array (x, z1, the first n1 entries of y10).
-// Pooled records n, n10, c10, y10 as for the primary trait.  y2[n2] and
-// z2[n2][p2] (column 0 the intercept) hold the secondary trait and its
-// covariates; z1[n1][p1] (column 0 the intercept) the primary covariates;
-// x[n1][N_SNP] the genotypes (below -0.1 missing, imputed from q[j] = 1 - MAF).
+// Arrays: the subjects with y2 come first (rows 0..n2-1 of x, z1 and y10),
+// among the n1 sequenced ones; n, n10, c10 and y10 are the pooled records of
+// the primary trait.  z1[n1][p1] and z2[n2][p2] both start with the
+// intercept; x[n1][N_SNP] holds the genotypes, a value below -0.1 being
+// missing and imputed from q[j] = 1 - MAF.
 //
-// Outputs, caller-allocated for K columns: mac_thresh, mai_thresh (every
-// column, counted over the n2 subjects), *n_work, U[K], cov[K][K] (zero for a
-// dropped column), and *EMconvergeN, the iteration count of the primary fit.
+// The caller allocates the outputs for K columns: mac_thresh and mai_thresh
+// (counted over the n2 subjects), *n_work, U[K], cov[K][K] (a dropped column
+// stays zero), and *EMconvergeN, the EM iteration count of the primary fit.
 //
-// When no genotype of the n1 sequenced subjects is above 0.0 every output is
-// 0 and no fit is made.  When the null secondary fit has no residual degree
-// of freedom (n2 <= p2 + 1, including a trait missing for every subject) the
-// columns are coded and checked as usual but all of them are dropped, and no
-// fit is made (*EMconvergeN = 0).
+// Two cases make no fit and leave *EMconvergeN = 0: a gene in which no
+// sequenced subject carries a minor allele (every output 0), and a secondary
+// regression without a residual degree of freedom (n2 <= p2 + 1, e.g. a trait
+// missing for everyone), where the columns are still coded and checked, then
+// all dropped.
 #ifndef VENTARQUILLO_ENGINE_TDS_SECONDARY_BUILDERS_H
 #define VENTARQUILLO_ENGINE_TDS_SECONDARY_BUILDERS_H
 
