@@ -9,8 +9,10 @@
 namespace {
 
 // Ordinary least squares of y on the N by D design z.  izz (1-based, D by D)
-// receives (z'z)^-1, resid the residuals; returns RSS / N.
-double nullFit(int N, int D, const double* y, double** z, double** izz, double* resid) {
+// receives (z'z)^-1, resid the residuals, *first_coefficient (when given) the
+// coefficient of column 0; returns RSS / N.
+double nullFit(int N, int D, const double* y, double** z, double** izz, double* resid,
+               double* first_coefficient = nullptr) {
     double* zy = dvector(0, lastIndex(D));
     double* beta = dvector(0, lastIndex(D));
 
@@ -42,6 +44,7 @@ double nullFit(int N, int D, const double* y, double** z, double** izz, double* 
         rss += resid[i] * resid[i];
     }
 
+    if (first_coefficient != nullptr) *first_coefficient = beta[0];
     free_dvector(zy, 0, lastIndex(D));
     free_dvector(beta, 0, lastIndex(D));
     return rss / N;
@@ -177,43 +180,19 @@ void scoreLinear_UV(int N, int D, const double* y, const double* S, double** z, 
 
 void estLinear(int N, int D, const double* y, const double* S, double** z, double* beta_est, double* beta_se) {
     const int m = D + 1;
-    // Column a of X = [S, z] for subject i.
-    auto X = [&](int i, int a) { return a == 0 ? S[i] : z[i][a - 1]; };
-
-    double** xx = dmatrix(1, m, 1, m);
-    double* xy = dvector(0, m - 1);
-    double* beta = dvector(0, m - 1);
-    for (int a = 0; a < m; ++a) {
-        double sum = 0.0;
-        for (int i = 0; i < N; ++i) sum += X(i, a) * y[i];
-        xy[a] = sum;
-        for (int b = a; b < m; ++b) {
-            double cross = 0.0;
-            for (int i = 0; i < N; ++i) cross += X(i, a) * X(i, b);
-            xx[a + 1][b + 1] = cross;
-            xx[b + 1][a + 1] = cross;
-        }
-    }
-    invv(xx, m);
-
-    for (int a = 0; a < m; ++a) {
-        double sum = 0.0;
-        for (int b = 0; b < m; ++b) sum += xx[a + 1][b + 1] * xy[b];
-        beta[a] = sum;
-    }
-    double rss = 0.0;
+    double** X = dmatrix(0, lastIndex(N), 0, m - 1);  // [S, z]
     for (int i = 0; i < N; ++i) {
-        double fitted = 0.0;
-        for (int a = 0; a < m; ++a) fitted += X(i, a) * beta[a];
-        const double r = y[i] - fitted;
-        rss += r * r;
+        X[i][0] = S[i];
+        for (int d = 0; d < D; ++d) X[i][d + 1] = z[i][d];
     }
-    *beta_est = beta[0];
-    *beta_se = std::sqrt(rss / N * xx[1][1]);
+    double** xx = dmatrix(1, m, 1, m);
+    double* resid = dvector(0, lastIndex(N));
+    const double sigma2 = nullFit(N, m, y, X, xx, resid, beta_est);
+    *beta_se = std::sqrt(sigma2 * xx[1][1]);
 
-    free_dvector(beta, 0, m - 1);
-    free_dvector(xy, 0, m - 1);
+    free_dvector(resid, 0, lastIndex(N));
     free_dmatrix(xx, 1, m, 1, m);
+    free_dmatrix(X, 0, lastIndex(N), 0, m - 1);
 }
 
 void EM_prim_MULTI_naive(int n1, int p, int N_SNP, const double* y10, double** x, double** z, int n_weight,

@@ -221,12 +221,7 @@ double least_squares_fit(int n2, int k, double** W, const double* y2, double** i
             B[d + 1] += y2[i] * wi[d];
         }
     }
-    invv(inv_A, k);
-    for (int d = 0; d < k; ++d) {
-        double sum = 0.0;
-        for (int e = 0; e < k; ++e) sum += inv_A[d + 1][e + 1] * B[e + 1];
-        est[d] = sum;
-    }
+    solve_normal_equations(k, inv_A, B, est);
     double rss = 0.0;
     for (int i = 0; i < n2; ++i) {
         double fit = 0.0;

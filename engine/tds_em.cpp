@@ -177,12 +177,7 @@ void m_step_coefficients(int n1, int d, double** w, double* eta, EmScratch& x) {
             B[r + 1] += x.b[j] * wj[r];
         }
     }
-    invv(inv_A, d);
-    for (int r = 0; r < d; ++r) {
-        double e = 0.0;
-        for (int c = 0; c < d; ++c) e += inv_A[r + 1][c + 1] * B[c + 1];
-        eta[r] = e;
-    }
+    tds_detail::solve_normal_equations(d, inv_A, B, eta);
 }
 
 // M-step, variance: the new fitted values etaW and the residual sum of
@@ -217,6 +212,15 @@ double parameter_change(int n1, int d, double s_0, double s, const double* eta, 
 }  // namespace
 
 namespace tds_detail {
+
+void solve_normal_equations(int k, double** inv_A, const double* B, double* est) {
+    invv(inv_A, k);
+    for (int r = 0; r < k; ++r) {
+        double e = 0.0;
+        for (int c = 0; c < k; ++c) e += inv_A[r + 1][c + 1] * B[c + 1];
+        est[r] = e;
+    }
+}
 
 void report_nonconvergence() { std::fprintf(consoleOut(), "\nEM_quan Warning: EM iteration NOT converge!\n"); }
 

@@ -84,6 +84,10 @@ double null_secondary_fit(int n2, int p2, const double* yw, double** z2, const d
 void primary_residuals(int n2, int p1, const double* y10, const double* g, double** z1, const double* prim_est,
                        double* yw);
 
+// The normal equations A est = B (A and B 1-based, order k): inv_A is replaced
+// by the inverse of A (invv), then est[r] = sum over c of inv_A[r+1][c+1] B[c+1].
+void solve_normal_equations(int k, double** inv_A, const double* B, double* est);
+
 }  // namespace tds_detail
 
 #endif
