@@ -6,6 +6,7 @@
 #include "engine/single_burden_mle.h"
 #include "engine/tds_em_detail.h"
 #include "numerics/console.h"
+#include "numerics/multivariate_normal.h"
 #include "numerics/offset_arrays.h"
 
 // ---------------------------------------------------------------- primary trait
@@ -196,9 +197,8 @@ void getSigma(int N_WT, int N, int D, double** S, double** z, double* centerY, d
 // ---------------------------------------------------------------- integration
 
 // Crude Monte Carlo with antithetic pairs, the companion of the adaptive
-// cubature; it draws from uni_ (L'Ecuyer's combined multiple recursive
-// generator), which lives with the multivariate normal routines.
-double uni_();
+// cubature; it draws from uni_, the uniform generator of the multivariate
+// normal routines.
 
 namespace {
 constexpr int kMaxDim = 100;  // size of the point buffer in rcrude_
