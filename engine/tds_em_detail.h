@@ -2,7 +2,7 @@
 // points with an explicit stopping rule.  The public routines of tds_em.h use
 // tolerance 1e-4 and a cap of kEmMaxIterations; tests call the entry points
 // here to refit to tight convergence or to reach the cap quickly.  Only the
-// engine and its tests include this header.
+// engine, its tests and the benchmarks include this header.
 #ifndef VENTARQUILLO_ENGINE_TDS_EM_DETAIL_H
 #define VENTARQUILLO_ENGINE_TDS_EM_DETAIL_H
 
