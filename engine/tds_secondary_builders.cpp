@@ -70,6 +70,56 @@ void unweightedBurden(int n1, int N_SNP, double** x, const double* q, double* S0
     }
 }
 
+// What the scores of the secondary columns need from the two fits: the
+// unweighted burden S0 and the primary coefficient covariance prim_cov, the
+// primary residuals yw, and the null secondary fit on (yw, z2) with its
+// residuals, inverse normal matrix, residual variance and coefficient of yw.
+struct SecondaryNullFit {
+    const double* S0;
+    double** prim_cov;
+    const double* yw;
+    const double* resid;
+    double** inv_A2;
+    double R_sigma22_tilt;
+    double R_alpha;
+};
+
+// Scores and covariances of the columns S[0..K-1] that passed the checks
+// (null_thresh[k] == 0), over the first n2 subjects; a column whose variance
+// is not positive is dropped before the covariances between columns are
+// formed.
+void secondaryScores(int K, int n2, int p1, int p2, double** S, int* null_thresh, double** z1, double** z2,
+                     const SecondaryNullFit& fit, const ScoreSet& set) {
+    double** t = dmatrix(0, lastIndex(K), 0, p2);
+    double** B = dmatrix(0, lastIndex(K), 0, p1);
+    for (int k = 0; k < K; ++k) {
+        if (null_thresh[k] != 0) continue;
+        const double* Sk = S[k];
+        double score = 0.0;
+        for (int i = 0; i < n2; ++i) score += fit.resid[i] * Sk[i];
+        set.U[k] = score / fit.R_sigma22_tilt;
+        columnMoments(n2, p1, p2, fit.yw, z1, z2, fit.S0, Sk, t[k], B[k]);
+        set.cov[k][k] = covarianceFromMoments(n2, p1, p2, fit.inv_A2, fit.prim_cov, Sk, Sk, t[k], t[k], B[k],
+                                              B[k], fit.R_sigma22_tilt, fit.R_alpha);
+    }
+    dropNonPositiveVariance(K, null_thresh, set);
+
+    if (*set.n_work > 0) {
+        for (int k = 0; k < K; ++k) {
+            if (null_thresh[k] != 0) continue;
+            for (int l = k + 1; l < K; ++l) {
+                if (null_thresh[l] != 0) continue;
+                set.cov[k][l] = covarianceFromMoments(n2, p1, p2, fit.inv_A2, fit.prim_cov, S[k], S[l], t[k], t[l],
+                                                      B[k], B[l], fit.R_sigma22_tilt, fit.R_alpha);
+                set.cov[l][k] = set.cov[k][l];
+            }
+        }
+    }
+
+    free_dmatrix(B, 0, lastIndex(K), 0, p1);
+    free_dmatrix(t, 0, lastIndex(K), 0, p2);
+}
+
 // The procedure shared by the three builders.
 void secondaryScoreSet(const ColumnSource& src, int K, int n, int n10, int n1, int n2, int p1, int p2, int* c10,
                        double* y10, double* y2, double** z1, double** z2, int MAI_LB, int* mac_thresh,
@@ -122,34 +172,9 @@ void secondaryScoreSet(const ColumnSource& src, int K, int n, int n10, int n1, i
     buildCheckedColumns(src, K, n1, n2, p2, z2, MAI_LB, S, null_thresh, set);
     clearScores(K, set);
 
-    double** t = dmatrix(0, lastIndex(K), 0, p2);
-    double** B = dmatrix(0, lastIndex(K), 0, p1);
-    for (int k = 0; k < K; ++k) {
-        if (null_thresh[k] != 0) continue;
-        const double* Sk = S[k];
-        double score = 0.0;
-        for (int i = 0; i < n2; ++i) score += resid[i] * Sk[i];
-        U[k] = score / R_sigma22_tilt;
-        columnMoments(n2, p1, p2, yw, z1, z2, S0, Sk, t[k], B[k]);
-        cov[k][k] = covarianceFromMoments(n2, p1, p2, inv_A2, prim_cov, Sk, Sk, t[k], t[k], B[k], B[k],
-                                          R_sigma22_tilt, R_alpha);
-    }
-    dropNonPositiveVariance(K, null_thresh, set);
+    const SecondaryNullFit fit{S0, prim_cov, yw, resid, inv_A2, R_sigma22_tilt, R_alpha};
+    secondaryScores(K, n2, p1, p2, S, null_thresh, z1, z2, fit, set);
 
-    if (*n_work > 0) {
-        for (int k = 0; k < K; ++k) {
-            if (null_thresh[k] != 0) continue;
-            for (int l = k + 1; l < K; ++l) {
-                if (null_thresh[l] != 0) continue;
-                cov[k][l] = covarianceFromMoments(n2, p1, p2, inv_A2, prim_cov, S[k], S[l], t[k], t[l], B[k],
-                                                  B[l], R_sigma22_tilt, R_alpha);
-                cov[l][k] = cov[k][l];
-            }
-        }
-    }
-
-    free_dmatrix(B, 0, lastIndex(K), 0, p1);
-    free_dmatrix(t, 0, lastIndex(K), 0, p2);
     free_dvector(resid, 0, n2 - 1);
     free_dmatrix(inv_A2, 1, p2 + 1, 1, p2 + 1);
     free_dvector(yw, 0, n2 - 1);
