@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/driver_support.h"
+#include "engine/data_preparation.h"
 
 int main(int argc, char** argv) {
     const int n = argc > 1 ? std::atoi(argv[1]) : 1000000;

@@ -8,7 +8,7 @@
 #include "driver/null_fit_cache.h"
 #include "driver/output.h"
 #include "driver/transforms.h"
-#include "engine/driver_support.h"
+#include "engine/data_preparation.h"
 #include "engine/least_squares.h"
 #include "engine/score_columns.h"
 #include "engine/single_burden_mle.h"
@@ -18,8 +18,6 @@
 #include "numerics/offset_arrays.h"
 
 namespace {
-
-constexpr int kEmIterationCap = 2000;
 
 bool finiteStatistic(double t) { return !std::isnan(t) && !std::isinf(t); }
 
@@ -174,7 +172,7 @@ void leastSquaresBlock(int N, int D, double* y, double* x, double** design, Bloc
 
 // The block in the result row and the end of the log record.
 void writeBlock(std::FILE* out, std::FILE* log, bool mle, const BlockResult& r, GeneData& g) {
-    if (mle && r.NCOV == kEmIterationCap) g.warn += "Non-convergence,";
+    if (mle && emReachedCap(r.NCOV)) g.warn += "Non-convergence,";
     if (r.pvalue == kNotComputed) {
         g.warn += "Undefined_V,";
         writeBurdenBlockUndefined(out, r.beta_est, r.beta_se, g.warn.c_str());

@@ -6,7 +6,7 @@
 
 #include "driver/text_input.h"
 #include "driver/transforms.h"
-#include "engine/driver_support.h"
+#include "engine/data_preparation.h"
 #include "engine/stop.h"
 #include "numerics/missing_value.h"
 #include "numerics/offset_arrays.h"

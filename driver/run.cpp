@@ -8,7 +8,7 @@
 #include "driver/output.h"
 #include "driver/readers.h"
 #include "driver/transforms.h"
-#include "engine/driver_support.h"
+#include "engine/data_preparation.h"
 
 namespace {
 

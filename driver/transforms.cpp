@@ -5,7 +5,7 @@
 
 #include <gsl/gsl_cdf.h>
 
-#include "engine/driver_support.h"
+#include "engine/data_preparation.h"
 #include "engine/stop.h"
 #include "numerics/gamma_and_stats.h"
 #include "numerics/offset_arrays.h"

@@ -8,15 +8,13 @@
 
 namespace {
 
-// Upper index of a 0-based scratch array of n entries (one slot when empty,
-// so that every scratch array has a valid handle).
-long top(long n) { return n > 0 ? n - 1 : 0; }
-
 // Ordinary least squares of y on the N by D design z.  izz (1-based, D by D)
-// receives (z'z)^-1, resid the residuals; returns RSS / N.
-double nullFit(int N, int D, const double* y, double** z, double** izz, double* resid) {
-    double* zy = dvector(0, top(D));
-    double* beta = dvector(0, top(D));
+// receives (z'z)^-1, resid the residuals, *first_coefficient (when given) the
+// coefficient of column 0; returns RSS / N.
+double nullFit(int N, int D, const double* y, double** z, double** izz, double* resid,
+               double* first_coefficient = nullptr) {
+    double* zy = dvector(0, lastIndex(D));
+    double* beta = dvector(0, lastIndex(D));
 
     for (int d = 0; d < D; ++d) {
         double sum = 0.0;
@@ -46,8 +44,9 @@ double nullFit(int N, int D, const double* y, double** z, double** izz, double* 
         rss += resid[i] * resid[i];
     }
 
-    free_dvector(zy, 0, top(D));
-    free_dvector(beta, 0, top(D));
+    if (first_coefficient != nullptr) *first_coefficient = beta[0];
+    free_dvector(zy, 0, lastIndex(D));
+    free_dvector(beta, 0, lastIndex(D));
     return rss / N;
 }
 
@@ -83,8 +82,8 @@ void leastSquaresCovariance(int K, int nsubj, int p, double** z, double** S, con
                             const double* centerY, double SigmaSQ, double** Iz, const ScoreSet& set) {
     const double s2 = nsubj * SigmaSQ / (nsubj - p);
     const double scale = s2 / (SigmaSQ * SigmaSQ);
-    double** zs = dmatrix(0, top(K), 0, top(p));
-    double** izs = dmatrix(0, top(K), 0, top(p));
+    double** zs = dmatrix(0, lastIndex(K), 0, lastIndex(p));
+    double** izs = dmatrix(0, lastIndex(K), 0, lastIndex(p));
 
     for (int k = 0; k < K; ++k) {
         if (null_thresh[k] != 0) continue;
@@ -102,8 +101,8 @@ void leastSquaresCovariance(int K, int nsubj, int p, double** z, double** S, con
         }
     }
 
-    free_dmatrix(zs, 0, top(K), 0, top(p));
-    free_dmatrix(izs, 0, top(K), 0, top(p));
+    free_dmatrix(zs, 0, lastIndex(K), 0, lastIndex(p));
+    free_dmatrix(izs, 0, lastIndex(K), 0, lastIndex(p));
 }
 
 // The common body of the six builders.  The primary builders fit the null
@@ -113,8 +112,8 @@ void leastSquaresScoreSet(bool fit_first, const ColumnSource& src, int K, int ns
                           double** z, int MAI_LB, int* mac_thresh, int* mai_thresh, int* n_work, double* U,
                           double** cov) {
     const ScoreSet set{mac_thresh, mai_thresh, n_work, U, cov};
-    double* centerY = dvector(0, top(nsubj));
-    double** Iz = dmatrix(0, top(p), 0, top(p));
+    double* centerY = dvector(0, lastIndex(nsubj));
+    double** Iz = dmatrix(0, lastIndex(p), 0, lastIndex(p));
     double SigmaSQ = 0.0;
     bool fitted = false;
     if (fit_first) {
@@ -122,8 +121,8 @@ void leastSquaresScoreSet(bool fit_first, const ColumnSource& src, int K, int ns
         fitted = true;
     }
 
-    double** S = dmatrix(0, top(K), 0, top(nsubj));
-    int* null_thresh = ivector(0, static_cast<int>(top(K)));
+    double** S = dmatrix(0, lastIndex(K), 0, lastIndex(nsubj));
+    int* null_thresh = ivector(0, static_cast<int>(lastIndex(K)));
     buildCheckedColumns(src, K, nsubj, nsubj, p, z, MAI_LB, S, null_thresh, set);
     clearScores(K, set);
 
@@ -139,10 +138,10 @@ void leastSquaresScoreSet(bool fit_first, const ColumnSource& src, int K, int ns
         }
     }
 
-    free_ivector(null_thresh, 0, static_cast<int>(top(K)));
-    free_dmatrix(S, 0, top(K), 0, top(nsubj));
-    free_dmatrix(Iz, 0, top(p), 0, top(p));
-    free_dvector(centerY, 0, top(nsubj));
+    free_ivector(null_thresh, 0, static_cast<int>(lastIndex(K)));
+    free_dmatrix(S, 0, lastIndex(K), 0, lastIndex(nsubj));
+    free_dmatrix(Iz, 0, lastIndex(p), 0, lastIndex(p));
+    free_dvector(centerY, 0, lastIndex(nsubj));
 }
 
 }  // namespace
@@ -158,8 +157,8 @@ void score_yz_quanTrait(int N, int D, const double* y, double** z, double* cente
 void scoreLinear_UV(int N, int D, const double* y, const double* S, double** z, double* stat_U, double* stat_V,
                     double* stat, double* errorVar) {
     double** izz = dmatrix(1, D, 1, D);
-    double* resid = dvector(0, top(N));
-    double* zs = dvector(0, top(D));
+    double* resid = dvector(0, lastIndex(N));
+    double* zs = dvector(0, lastIndex(D));
 
     *errorVar = nullFit(N, D, y, z, izz, resid);
     *stat_U = dot(N, resid, S);
@@ -174,50 +173,26 @@ void scoreLinear_UV(int N, int D, const double* y, const double* S, double** z, 
     *stat_V = (dot(N, S, S) - explained) * *errorVar;
     *stat = *stat_U / std::sqrt(*stat_V);
 
-    free_dvector(zs, 0, top(D));
-    free_dvector(resid, 0, top(N));
+    free_dvector(zs, 0, lastIndex(D));
+    free_dvector(resid, 0, lastIndex(N));
     free_dmatrix(izz, 1, D, 1, D);
 }
 
 void estLinear(int N, int D, const double* y, const double* S, double** z, double* beta_est, double* beta_se) {
     const int m = D + 1;
-    // Column a of X = [S, z] for subject i.
-    auto X = [&](int i, int a) { return a == 0 ? S[i] : z[i][a - 1]; };
-
-    double** xx = dmatrix(1, m, 1, m);
-    double* xy = dvector(0, m - 1);
-    double* beta = dvector(0, m - 1);
-    for (int a = 0; a < m; ++a) {
-        double sum = 0.0;
-        for (int i = 0; i < N; ++i) sum += X(i, a) * y[i];
-        xy[a] = sum;
-        for (int b = a; b < m; ++b) {
-            double cross = 0.0;
-            for (int i = 0; i < N; ++i) cross += X(i, a) * X(i, b);
-            xx[a + 1][b + 1] = cross;
-            xx[b + 1][a + 1] = cross;
-        }
-    }
-    invv(xx, m);
-
-    for (int a = 0; a < m; ++a) {
-        double sum = 0.0;
-        for (int b = 0; b < m; ++b) sum += xx[a + 1][b + 1] * xy[b];
-        beta[a] = sum;
-    }
-    double rss = 0.0;
+    double** X = dmatrix(0, lastIndex(N), 0, m - 1);  // [S, z]
     for (int i = 0; i < N; ++i) {
-        double fitted = 0.0;
-        for (int a = 0; a < m; ++a) fitted += X(i, a) * beta[a];
-        const double r = y[i] - fitted;
-        rss += r * r;
+        X[i][0] = S[i];
+        for (int d = 0; d < D; ++d) X[i][d + 1] = z[i][d];
     }
-    *beta_est = beta[0];
-    *beta_se = std::sqrt(rss / N * xx[1][1]);
+    double** xx = dmatrix(1, m, 1, m);
+    double* resid = dvector(0, lastIndex(N));
+    const double sigma2 = nullFit(N, m, y, X, xx, resid, beta_est);
+    *beta_se = std::sqrt(sigma2 * xx[1][1]);
 
-    free_dvector(beta, 0, m - 1);
-    free_dvector(xy, 0, m - 1);
+    free_dvector(resid, 0, lastIndex(N));
     free_dmatrix(xx, 1, m, 1, m);
+    free_dmatrix(X, 0, lastIndex(N), 0, m - 1);
 }
 
 void EM_prim_MULTI_naive(int n1, int p, int N_SNP, const double* y10, double** x, double** z, int n_weight,

@@ -1,7 +1,7 @@
-// Least-squares analysis of the sequenced subjects: the null regression of a
-// trait on its covariates, the score test and the effect estimate of one
-// burden, and the six multi-score builders (customized, VC and VT tests, for
-// the primary trait and for secondary traits).
+// Method LS: ordinary least squares over the sequenced subjects only.  The
+// null regression of a trait on its covariates, the score test and effect of
+// one burden, and the multi-score builders of the customized, VC and VT tests
+// (a primary and a secondary version of each).
 //
 // Matrices are 0-based offset matrices with one row per subject; z holds
 // every column of the design, the intercept included (none is added here).

@@ -1,25 +1,22 @@
-// Combination of a score vector U and its covariance V into one statistic and
-// one p-value.
+// From a score vector U and its covariance V to one statistic and its p-value,
+// three ways:
+//   method 1  the largest standardized score, max_k |U_k| / sqrt(V_kk); its
+//             p-value is a multivariate normal probability under the score
+//             correlations (Genz's integration, mymvn).
+//   method 2  the variance component sum_k w_k U_k^2, a mixture of
+//             chi-squared variables with the eigenvalues of
+//             diag(sqrt w) V diag(sqrt w) as weights (Davies, AS 155, qfc).
+//   method 0  the quadratic form U' V^-1 U against a chi-squared law, one
+//             degree of freedom per valid component.
 //
-//   method 1  maximum standardized statistic: T = max_k |U_k| / sqrt(V_kk), with
-//             P(max_k |W_k| >= T) for W ~ N(0, R), R the correlation matrix of
-//             the scores, by Genz's multivariate normal integration (mymvn).
-//   method 2  variance component: T = sum_k w_k U_k^2, a weighted sum of
-//             chi-squared variables whose coefficients are the eigenvalues of
-//             diag(sqrt w) V diag(sqrt w); its upper tail by Davies' algorithm
-//             (AS 155, qfc).
-//   method 0  quadratic form T = U' V^-1 U with the chi-squared upper tail on as
-//             many degrees of freedom as there are valid components.
+// Components with V[k][k] <= 0.0 are left out (NaN is kept).  Results come
+// back as status codes, never as exceptions.  mymvn and qfc hold state in
+// static storage: none of these routines may run on two threads at once.
 //
-// A component k is valid unless V[k][k] <= 0.0 (a NaN variance counts as
-// valid); the others take no part.  Status codes are returned, nothing is
-// thrown.  mymvn and qfc keep working state in static storage, so none of
-// these routines is re-entrant.
-//
-// P-values below what one minus a probability can resolve are computed as
-// tails: the maximum statistic below 0.1 by importance sampling of a union of
-// half-spaces, the variance component below ten times Davies' accuracy by a
-// saddlepoint approximation.
+// Small p-values, where 1 - P would lose the digits, are taken as tails
+// instead: for method 1 below 0.1 by ALOE importance sampling over the
+// half-spaces, for method 2 below ten times Davies' accuracy by the
+// Lugannani-Rice saddlepoint approximation.
 #ifndef VENTARQUILLO_ENGINE_PVALUE_COMBINATION_H
 #define VENTARQUILLO_ENGINE_PVALUE_COMBINATION_H
 
@@ -47,8 +44,8 @@ void DRENNIK_metaPval_v2(int method, int n_thresh, double* U, double** V, double
 // duplicates.
 int max_statistic_components(int n_thresh, double** V);
 
-// P(max_k |W_k| >= wstat_max) for W ~ N(0, Sigma), Sigma a 1-based N_WT by N_WT
-// correlation matrix.
+// The probability that some |W_k| reaches wstat_max, W multivariate normal with
+// the 1-based N_WT by N_WT correlation matrix Sigma.
 //   Stage 1: 1 - P(box) by Genz's integration (mymvn) to an absolute error of
 //   0.01, on a budget of 5000 N_WT^3 integrand evaluations, retried at twice
 //   and four times that budget while it stays at most 1e9.  If every budget
@@ -65,15 +62,15 @@ int max_statistic_components(int n_thresh, double** V);
 // integrated: the result is then 1.0 with *inform = 1.
 double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform);
 
-// *T = sum_i weight[i] S[i]^2 over i < m and its upper-tail probability when
-// S ~ N(0, covS) (covS 0-based, symmetric): the eigenvalues of the weighted
-// covariance (GSL's symmetric eigen-solver, sorted by ascending magnitude)
-// that lie strictly above 1/100000 of the mean of the non-negative ones are
-// handed to qfc (accuracy 1e-8, at most 1e9 terms); *errorInd = qfc's fault
-// code.
+// The variance-component statistic *T = sum_i weight[i] S[i]^2 (i < m) and
+// its upper tail for S normal with mean 0 and covariance covS (0-based,
+// symmetric).  The weighted covariance is diagonalised by GSL (eigenvalues by
+// ascending magnitude); eigenvalues above 1e-5 times the mean of the
+// non-negative ones go to qfc (accuracy 1e-8, at most 1e9 terms), whose fault
+// code lands in *errorInd.
 //
-// - No eigenvalue >= 0 (for instance a covariance holding NaN, or m < 1): prints "No
-//   Eigenvalue is bigger than 0!!" on standard output, *T_pvalue = -999.0,
+// - No eigenvalue >= 0 (a covariance holding NaN, or m < 1): the message
+//   "No Eigenvalue is bigger than 0!!" on the console, *T_pvalue = -999.0,
 //   *errorInd unchanged.
 // - Some eigenvalue NaN, some >= 0 (NaN confined to a block of the
 //   covariance): *T_pvalue = NaN, *errorInd = 3, as qfc reports a coefficient

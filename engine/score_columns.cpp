@@ -2,11 +2,9 @@
 
 #include <climits>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
-#include "engine/driver_support.h"
-#include "numerics/console.h"
+#include "engine/data_preparation.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
 
@@ -18,9 +16,6 @@ constexpr double kSingularDeterminant = 1e-20;
 
 bool missing(double g) { return g < kMissingBelow; }
 
-// Upper index of a 0-based scratch array of n entries (one slot when empty).
-int top(int n) { return n > 0 ? n - 1 : 0; }
-
 // Integer part of (count + g) for a called genotype g >= 1.0, saturated at
 // INT_MAX so that an absurd dosage cannot overflow the conversion.
 int addAlleles(int count, double g) {
@@ -31,15 +26,6 @@ int addAlleles(int count, double g) {
 
 // The expected additive code of a missing genotype: 2 (1 - q).
 double imputedAdditive(double q) { return 2 * (1 - q); }
-
-// The imputation is defined for 0 or 1 carried alleles only; a dosage sum
-// such as 0.7 has no meaning there.
-bool acceptableType(double type) { return type == 0.0 || type == 1.0; }
-
-[[noreturn]] void stopOnType() {
-    std::fprintf(consoleOut(), "Only type=0 or 1 is acceptable\n");
-    stopRun();
-}
 
 bool inThreshold(const ColumnSource& src, int k, int j) { return src.thresh[k] >= src.maf_hat[j]; }
 
@@ -95,13 +81,13 @@ void codeVariant(const ColumnSource& src, int k, int n, double* S, int* mac) {
 
 void codeThreshold(const ColumnSource& src, int k, int n, double* S, int* mac) {
     summedCounts(src, n, mac, [&src, k](int j) { return inThreshold(src, k, j); });
-    double* missing_q = src.MODEL == 3 ? dvector(0, top(src.N_SNP)) : nullptr;
+    double* missing_q = src.MODEL == 3 ? dvector(0, lastIndex(src.N_SNP)) : nullptr;
     for (int i = 0; i < n; ++i) {
         const double* row = src.x[i];
         double s = 0.0;
         if (src.MODEL == 2) {
-            // Carrier of any included variant, else the probability of at
-            // least one minor allele at the included missing sites.
+            // 1 for a carrier of an included variant; otherwise, with included
+            // sites missing, the chance that one of them carries a minor allele.
             double p_none = 1.0;
             for (int j = 0; j < src.N_SNP; ++j) {
                 if (!inThreshold(src, k, j)) continue;
@@ -121,11 +107,11 @@ void codeThreshold(const ColumnSource& src, int k, int n, double* S, int* mac) {
                 s = 1.0;
             else if (n_miss == 0)
                 s = 0.0;
-            else if (acceptableType(carried))
+            else if (acceptableRecessiveType(carried))
                 s = getS_REC_impute(carried, n_miss, missing_q);  // same digits as the burden
             else {
-                free_dvector(missing_q, 0, top(src.N_SNP));
-                stopOnType();
+                free_dvector(missing_q, 0, lastIndex(src.N_SNP));
+                stopOnRecessiveType();
             }
         } else {
             for (int j = 0; j < src.N_SNP; ++j) {
@@ -135,7 +121,7 @@ void codeThreshold(const ColumnSource& src, int k, int n, double* S, int* mac) {
         }
         S[i] = s;
     }
-    if (missing_q != nullptr) free_dvector(missing_q, 0, top(src.N_SNP));
+    if (missing_q != nullptr) free_dvector(missing_q, 0, lastIndex(src.N_SNP));
 }
 
 }  // namespace
@@ -240,12 +226,12 @@ bool checkColumn(const ColumnSource& src, int k, int n, int p, double** z, int M
 void buildCheckedColumns(const ColumnSource& src, int K, int n_code, int n_check, int p, double** z, int MAI_LB,
                          double** S, int* null_thresh, const ScoreSet& set) {
     *set.n_work = 0;
-    int* mac = ivector(0, top(n_code));
+    int* mac = ivector(0, lastIndex(n_code));
     for (int k = 0; k < K; ++k) {
         codeColumn(src, k, n_code, S[k], mac);
         checkColumn(src, k, n_check, p, z, MAI_LB, S[k], mac, set, null_thresh);
     }
-    free_ivector(mac, 0, top(n_code));
+    free_ivector(mac, 0, lastIndex(n_code));
 }
 
 void clearScores(int K, const ScoreSet& set) {

@@ -1,16 +1,14 @@
 // Score columns of the multi-score builders and their quality check.
 //
-// A multi-score builder turns the genotypes of one gene into K score columns
-// (one per weight vector, per variant or per frequency threshold), checks each
-// column, and returns the scores and their covariance in a ScoreSet.  This
-// header holds what every builder shares:
+// Every multi-score builder codes a gene's genotypes as K columns (one per
+// weight vector, variant or frequency threshold), checks them, and fills a
+// ScoreSet with the scores and their covariance.  The shared parts live here:
 //   - checkWarning2, the quality check of one column (also applied by the
 //     driver to a single burden);
 //   - the coding of one column into per-subject scores S[i] and minor-allele
 //     counts mac[i], for each family and genetic model;
-//   - the drop protocol: a column that fails the check, or whose variance is
-//     not positive, is left with score 0 and a zero row and column, and is not
-//     counted in n_work.
+//   - dropping: a column that fails the check or has no positive variance
+//     keeps a zero score, row and column and does not count in n_work.
 // A builder supplies only its score and covariance formulas:
 //
 //   ScoreSet set{mac_thresh, mai_thresh, n_work, U, cov};
@@ -70,8 +68,8 @@ enum class ColumnFamily {
 };
 
 // Everything the coding of a column reads.  x is subjects by N_SNP (a value
-// below -0.1 is missing); q[j] is 1 - MAF of variant j, used to impute a
-// missing genotype.  MODEL: 2 dominant, 3 recessive, anything else additive
+// below -0.1 is missing); a missing genotype of variant j is imputed from
+// q[j] = 1 - MAF.  MODEL: 2 dominant, 3 recessive, anything else additive
 // (ignored by Weighted columns, which are always additive).
 struct ColumnSource {
     ColumnFamily family;
@@ -115,13 +113,12 @@ bool checkColumn(const ColumnSource& src, int k, int n, int p, double** z, int M
 void buildCheckedColumns(const ColumnSource& src, int K, int n_code, int n_check, int p, double** z, int MAI_LB,
                          double** S, int* null_thresh, const ScoreSet& set);
 
-// U[k] = 0 and cov[k][l] = 0 for all k, l < K.
+// Zeroes the K scores and the K by K covariance.
 void clearScores(int K, const ScoreSet& set);
 
-// After the scores and covariances of the counted columns are in: each
-// counted column whose variance is not positive (0.0 >= cov[k][k]; a NaN
-// variance stays) is dropped and *n_work lowered; then every dropped column
-// gets U[k] = 0 and a zero row and column of cov.
+// Once the counted columns have their scores and variances: those with
+// 0.0 >= cov[k][k] are dropped too (NaN stays) and *n_work goes down; every
+// dropped column then has its score, row and column of cov set to zero.
 void dropNonPositiveVariance(int K, int* null_thresh, const ScoreSet& set);
 
 #endif

@@ -35,54 +35,12 @@ void primary_score(int n, int n10, int n1, int p, int* c10, double* y10, double*
     free_dmatrix(GZ, 0, n1 - 1, 0, p);
 }
 
-// Least squares of y2 on the n2 rows W[i][0..k-1]: inv_A (1-based, order k)
-// receives the inverse normal matrix, est[k] the estimates, and the return
-// value is the residual variance with divisor n2.
-double least_squares(int n2, int k, double** W, const double* y2, double** inv_A, double* est) {
-    double* B = dvector(1, k);
-    for (int d = 1; d <= k; ++d) {
-        B[d] = 0.0;
-        for (int e = 1; e <= k; ++e) inv_A[d][e] = 0.0;
-    }
-    for (int i = 0; i < n2; ++i) {
-        const double* wi = W[i];
-        for (int d = 0; d < k; ++d) {
-            for (int e = 0; e < k; ++e) inv_A[d + 1][e + 1] += wi[d] * wi[e];
-            B[d + 1] += y2[i] * wi[d];
-        }
-    }
-    invv(inv_A, k);
-    for (int d = 0; d < k; ++d) {
-        double sum = 0.0;
-        for (int e = 0; e < k; ++e) sum += inv_A[d + 1][e + 1] * B[e + 1];
-        est[d] = sum;
-    }
-    double rss = 0.0;
-    for (int i = 0; i < n2; ++i) {
-        double fit = 0.0;
-        for (int d = 0; d < k; ++d) fit += W[i][d] * est[d];
-        const double r = y2[i] - fit;
-        rss += r * r;
-    }
-    free_dvector(B, 1, k);
-    return rss / n2;
-}
-
 }  // namespace
 
 void scoreTest_MLE_Prim(int n, int n10, int n1, int p, int* c10, double* y10, double* g, double** z,
                         double* T1_U, double* T1_V, double* T1, int* convergeN1) {
     primary_score(n, n10, n1, p, c10, y10, g, z, T1_U, T1_V, convergeN1);
     *T1 = *T1_U / std::sqrt(*T1_V);
-}
-
-void EM_quan2_score_Q1(int n, int n10, int n1, int p, int* c10, double* y10, double* g, double** z,
-                       double* /*prim_est*/, double** /*prim_cov*/, double* T1_num, double* T1_den, double* T1,
-                       int* convergeN) {
-    double V = 0.0;
-    primary_score(n, n10, n1, p, c10, y10, g, z, T1_num, &V, convergeN);
-    *T1_den = std::sqrt(V);
-    *T1 = *T1_num / *T1_den;
 }
 
 void MLE_Sec_v2_Jacobian(int n2, int p2, double** inv_A, double* sec_est, double* yw, double* y2, double* x2,
@@ -115,42 +73,14 @@ void MLE_Sec_v2_Jacobian(int n2, int p2, double** inv_A, double* sec_est, double
     free_dvector(t, 0, k - 1);
 }
 
-void MLE_Sec_v2(int n, int n10, int n1, int n2, int p1, int p2, int* c10, double* y10, double* x1,
-                double** z1, double* y2, double* x2, double** z2, double* T2_U, double* T2_V, double* T2,
-                int* convergeN2, double* beta2_est, double* beta2_se) {
-    const int kp = p1 + 1;  // primary coefficients: burden, then p1 covariates
-    const int k = p2 + 2;   // secondary: yw, burden, p2 covariates
-    const int k0 = p2 + 1;  // secondary null: yw, p2 covariates
+namespace {
 
-    // 1. Primary fit on (burden, covariates) over all records.
-    double* prim_est = dvector(0, p1 + 1);
-    double** prim_cov = dmatrix(0, p1 + 1, 0, p1 + 1);
-    EM_quan2_time(n, n10, n1, p1, c10, y10, x1, z1, prim_est, prim_cov, convergeN2);
-
-    // 2. Primary residuals of the subjects with the secondary trait.
-    double* yw = dvector(0, n2 - 1);
-    for (int i = 0; i < n2; ++i) {
-        double r = y10[i] - prim_est[0] * x1[i];
-        for (int c = 0; c < p1; ++c) r -= prim_est[c + 1] * z1[i][c];
-        yw[i] = r;
-    }
-
-    // 3-5. Full secondary model and its covariance.
-    double** W = dmatrix(0, n2 - 1, 0, k - 1);
-    for (int i = 0; i < n2; ++i) {
-        W[i][0] = yw[i];
-        W[i][1] = x2[i];
-        for (int c = 0; c < p2; ++c) W[i][c + 2] = z2[i][c];
-    }
-    double** inv_A = dmatrix(1, k, 1, k);
-    double* sec_est = dvector(0, k - 1);
-    const double sigma22_tilt = least_squares(n2, k, W, y2, inv_A, sec_est);
-    double** Omega2 = dmatrix(0, k - 1, 0, k - 1);
-    for (int d = 0; d < k; ++d)
-        for (int e = 0; e < k; ++e) Omega2[d][e] = sigma22_tilt * inv_A[d + 1][e + 1];
-
-    // 6. Jacobian of sec_est in the primary coefficients, one column each.
-    double** J = dmatrix(0, k - 1, 0, kp - 1);
+// J[d][c] (k by p1+1): the derivative of the secondary estimates sec_est[d]
+// in the primary coefficient of design column c (the burden x1, then the
+// columns of z1), one MLE_Sec_v2_Jacobian column each.
+void primary_jacobian(int n1, int n2, int p1, int p2, double** inv_A, double* sec_est, double* yw, double* y2,
+                      double* x1, double** z1, double* x2, double** z2, double** J) {
+    const int k = p2 + 2;
     double* column = dvector(0, k - 1);
     double* z1_d = dvector(0, n1 - 1);
     MLE_Sec_v2_Jacobian(n2, p2, inv_A, sec_est, yw, y2, x2, z2, x1, column);
@@ -160,8 +90,33 @@ void MLE_Sec_v2(int n, int n10, int n1, int n2, int p1, int p2, int* c10, double
         MLE_Sec_v2_Jacobian(n2, p2, inv_A, sec_est, yw, y2, x2, z2, z1_d, column);
         for (int d = 0; d < k; ++d) J[d][c + 1] = column[d];
     }
+    free_dvector(z1_d, 0, n1 - 1);
+    free_dvector(column, 0, k - 1);
+}
 
-    // 7. Delta method: Omega2 += J P J', P the primary coefficient block.
+// Secondary model y2 on (yw, x2, z2): *beta2_est the burden effect and
+// *beta2_se its standard error, the least-squares covariance plus the
+// delta-method term J P J' for the estimated primary coefficients (P their
+// covariance block).  Returns the burden entry of the inverse normal matrix.
+double secondary_burden_effect(int n1, int n2, int p1, int p2, double* yw, double* y2, double* x1, double** z1,
+                               double* x2, double** z2, double** prim_cov, double* beta2_est, double* beta2_se) {
+    const int kp = p1 + 1;  // primary coefficients: burden, then p1 covariates
+    const int k = p2 + 2;   // secondary: yw, burden, p2 covariates
+    double** W = dmatrix(0, n2 - 1, 0, k - 1);
+    for (int i = 0; i < n2; ++i) {
+        W[i][0] = yw[i];
+        W[i][1] = x2[i];
+        for (int c = 0; c < p2; ++c) W[i][c + 2] = z2[i][c];
+    }
+    double** inv_A = dmatrix(1, k, 1, k);
+    double* sec_est = dvector(0, k - 1);
+    const double sigma22_tilt = tds_detail::least_squares_fit(n2, k, W, y2, inv_A, sec_est, nullptr);
+    double** Omega2 = dmatrix(0, k - 1, 0, k - 1);
+    for (int d = 0; d < k; ++d)
+        for (int e = 0; e < k; ++e) Omega2[d][e] = sigma22_tilt * inv_A[d + 1][e + 1];
+
+    double** J = dmatrix(0, k - 1, 0, kp - 1);
+    primary_jacobian(n1, n2, p1, p2, inv_A, sec_est, yw, y2, x1, z1, x2, z2, J);
     for (int d = 0; d < k; ++d) {
         for (int e = d; e < k; ++e) {
             double sum = 0.0;
@@ -171,31 +126,36 @@ void MLE_Sec_v2(int n, int n10, int n1, int n2, int p1, int p2, int* c10, double
             Omega2[e][d] = Omega2[d][e];
         }
     }
-
-    // 8. Burden effect and its corrected standard error.
     *beta2_est = sec_est[1];
     *beta2_se = std::sqrt(Omega2[1][1]);
+    const double burden_inverse = inv_A[2][2];
 
-    // 9-10. Null secondary model (without the burden) and the score.
-    double** W0 = dmatrix(0, n2 - 1, 0, k0 - 1);
-    for (int i = 0; i < n2; ++i) {
-        W0[i][0] = yw[i];
-        for (int c = 0; c < p2; ++c) W0[i][c + 1] = z2[i][c];
-    }
+    free_dmatrix(J, 0, k - 1, 0, kp - 1);
+    free_dmatrix(Omega2, 0, k - 1, 0, k - 1);
+    free_dvector(sec_est, 0, k - 1);
+    free_dmatrix(inv_A, 1, k, 1, k);
+    free_dmatrix(W, 0, n2 - 1, 0, k - 1);
+    return burden_inverse;
+}
+
+// Score test of the burden x2 under the null secondary model on (yw, z2):
+// the least-squares score r'x2 / sigma~2, and its variance, the residual
+// information of the burden (from burden_inverse, the burden entry of the full
+// model's inverse normal matrix) plus the correction for the estimated primary
+// coefficients, alpha^2 v'Pv / sigma~4 with v = (x1'x2, z1'x2).
+void secondary_score_test(int n2, int p1, int p2, double* yw, double* y2, double* x1, double** z1, double* x2,
+                          double** z2, double** prim_cov, double burden_inverse, double* T2_U, double* T2_V,
+                          double* T2) {
+    const int kp = p1 + 1;
+    const int k0 = p2 + 1;  // null: yw, p2 covariates
     double** inv_A2 = dmatrix(1, k0, 1, k0);
-    double* R_sec_est = dvector(0, k0 - 1);
-    const double R_sigma22_tilt = least_squares(n2, k0, W0, y2, inv_A2, R_sec_est);
-    const double R_alpha = R_sec_est[0];
+    double* R_resid = dvector(0, n2 - 1);
+    double R_alpha = 0.0;
+    const double R_sigma22_tilt = tds_detail::null_secondary_fit(n2, p2, yw, z2, y2, inv_A2, R_resid, &R_alpha);
     double score = 0.0;
-    for (int i = 0; i < n2; ++i) {
-        double fit = 0.0;
-        for (int d = 0; d < k0; ++d) fit += W0[i][d] * R_sec_est[d];
-        score += (y2[i] - fit) * x2[i];
-    }
+    for (int i = 0; i < n2; ++i) score += R_resid[i] * x2[i];
     *T2_U = score / R_sigma22_tilt;
 
-    // 11. Variance: residual information of the burden plus the correction
-    // for the estimated primary coefficients, v'Pv with v = (x1'x2, z1'x2).
     double* v = dvector(0, kp - 1);
     for (int a = 0; a < kp; ++a) v[a] = 0.0;
     for (int i = 0; i < n2; ++i) {
@@ -205,60 +165,90 @@ void MLE_Sec_v2(int n, int n10, int n1, int n2, int p1, int p2, int* c10, double
     double vPv = 0.0;
     for (int a = 0; a < kp; ++a)
         for (int b = 0; b < kp; ++b) vPv += v[a] * prim_cov[a][b] * v[b];
-    *T2_V = 1.0 / (R_sigma22_tilt * inv_A[2][2]) +
+    *T2_V = 1.0 / (R_sigma22_tilt * burden_inverse) +
             R_alpha * R_alpha * vPv / (R_sigma22_tilt * R_sigma22_tilt);
     *T2 = *T2_U / std::sqrt(*T2_V);
 
     free_dvector(v, 0, kp - 1);
-    free_dvector(R_sec_est, 0, k0 - 1);
+    free_dvector(R_resid, 0, n2 - 1);
     free_dmatrix(inv_A2, 1, k0, 1, k0);
-    free_dmatrix(W0, 0, n2 - 1, 0, k0 - 1);
-    free_dvector(z1_d, 0, n1 - 1);
-    free_dvector(column, 0, k - 1);
-    free_dmatrix(J, 0, k - 1, 0, kp - 1);
-    free_dmatrix(Omega2, 0, k - 1, 0, k - 1);
-    free_dvector(sec_est, 0, k - 1);
-    free_dmatrix(inv_A, 1, k, 1, k);
-    free_dmatrix(W, 0, n2 - 1, 0, k - 1);
+}
+
+}  // namespace
+
+void MLE_Sec_v2(int n, int n10, int n1, int n2, int p1, int p2, int* c10, double* y10, double* x1,
+                double** z1, double* y2, double* x2, double** z2, double* T2_U, double* T2_V, double* T2,
+                int* convergeN2, double* beta2_est, double* beta2_se) {
+    // Primary fit on (burden, covariates) over all records, and the primary
+    // residuals of the subjects with the secondary trait.
+    double* prim_est = dvector(0, p1 + 1);
+    double** prim_cov = dmatrix(0, p1 + 1, 0, p1 + 1);
+    EM_quan2_time(n, n10, n1, p1, c10, y10, x1, z1, prim_est, prim_cov, convergeN2);
+    double* yw = dvector(0, n2 - 1);
+    tds_detail::primary_residuals(n2, p1, y10, x1, z1, prim_est, yw);
+
+    const double burden_inverse = secondary_burden_effect(n1, n2, p1, p2, yw, y2, x1, z1, x2, z2, prim_cov,
+                                                          beta2_est, beta2_se);
+    secondary_score_test(n2, p1, p2, yw, y2, x1, z1, x2, z2, prim_cov, burden_inverse, T2_U, T2_V, T2);
+
     free_dvector(yw, 0, n2 - 1);
     free_dmatrix(prim_cov, 0, p1 + 1, 0, p1 + 1);
     free_dvector(prim_est, 0, p1 + 1);
 }
 
-void MLE_Sec_v2_getOmega(int p1, int p2, double** prim_cov, double** Omega2, double* prim_est,
-                         double sec_est_alpha, double** Omega, double** A) {
-    const int np = p1 + 2;    // primary block: burden, p1 covariates, sigma11
-    const int ns = p2 + 3;    // secondary block
-    const int N = np + ns;    // p1 + p2 + 5
-    const int sig = p1 + 1;   // column of sigma11
-    const int first = p1 + 2; // column of the first secondary entry
+namespace tds_detail {
 
-    double** C = dmatrix(0, N - 1, 0, N - 1);
-    for (int r = 0; r < N; ++r)
-        for (int c = 0; c < N; ++c) {
-            C[r][c] = 0.0;
-            A[r][c] = 0.0;
-        }
-    for (int r = 0; r < np; ++r)
-        for (int c = 0; c < np; ++c) C[r][c] = prim_cov[r][c];
-    for (int r = 0; r < ns; ++r)
-        for (int c = 0; c < ns; ++c) C[np + r][np + c] = Omega2[r][c];
-
-    for (int r = 0; r < np; ++r) A[r][r] = 1.0;
-    for (int r = np; r < np + p2; ++r) A[r][r + 1] = 1.0;
-    const int row_a = p1 + p2 + 3;
-    A[row_a][sig] = sec_est_alpha;
-    A[row_a][first] = prim_est[p1 + 1];
-    const int row_b = p1 + p2 + 4;
-    A[row_b][sig] = sec_est_alpha * sec_est_alpha;
-    A[row_b][first] = 2.0 * sec_est_alpha * prim_est[p1 + 1];
-    A[row_b][row_b] = 1.0;
-
-    tds_detail::sandwich_product(N, A, C, Omega);
-    free_dmatrix(C, 0, N - 1, 0, N - 1);
+void primary_residuals(int n2, int p1, const double* y10, const double* g, double** z1, const double* prim_est,
+                       double* yw) {
+    for (int i = 0; i < n2; ++i) {
+        double r = y10[i] - prim_est[0] * g[i];
+        for (int c = 0; c < p1; ++c) r -= prim_est[c + 1] * z1[i][c];
+        yw[i] = r;
+    }
 }
 
-namespace tds_detail {
+double least_squares_fit(int n2, int k, double** W, const double* y2, double** inv_A, double* est,
+                         double* resid) {
+    double* B = dvector(1, k);
+    for (int d = 1; d <= k; ++d) {
+        B[d] = 0.0;
+        for (int e = 1; e <= k; ++e) inv_A[d][e] = 0.0;
+    }
+    for (int i = 0; i < n2; ++i) {
+        const double* wi = W[i];
+        for (int d = 0; d < k; ++d) {
+            for (int e = 0; e < k; ++e) inv_A[d + 1][e + 1] += wi[d] * wi[e];
+            B[d + 1] += y2[i] * wi[d];
+        }
+    }
+    solve_normal_equations(k, inv_A, B, est);
+    double rss = 0.0;
+    for (int i = 0; i < n2; ++i) {
+        double fit = 0.0;
+        for (int d = 0; d < k; ++d) fit += W[i][d] * est[d];
+        const double r = y2[i] - fit;
+        if (resid != nullptr) resid[i] = r;
+        rss += r * r;
+    }
+    free_dvector(B, 1, k);
+    return rss / n2;
+}
+
+double null_secondary_fit(int n2, int p2, const double* yw, double** z2, const double* y2, double** inv_A, double* r,
+                          double* R_alpha) {
+    const int k = p2 + 1;
+    double** W0 = dmatrix(0, n2 - 1, 0, k - 1);
+    for (int i = 0; i < n2; ++i) {
+        W0[i][0] = yw[i];
+        for (int d = 0; d < p2; ++d) W0[i][d + 1] = z2[i][d];
+    }
+    double* est = dvector(0, k - 1);
+    const double sigma2 = least_squares_fit(n2, k, W0, y2, inv_A, est, r);
+    *R_alpha = est[0];
+    free_dvector(est, 0, k - 1);
+    free_dmatrix(W0, 0, n2 - 1, 0, k - 1);
+    return sigma2;
+}
 
 double burden_score(int n10, int n1, double** phi, const double* y10, const double* etaW, const double* g,
                     double sigma11) {

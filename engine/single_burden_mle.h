@@ -26,17 +26,4 @@ void MLE_Sec_v2(int n, int n10, int n1, int n2, int p1, int p2, int* c10, double
 void MLE_Sec_v2_Jacobian(int n2, int p2, double** inv_A, double* sec_est, double* yw, double* y2, double* x2,
                          double** z2, double* input, double* output);
 
-// As scoreTest_MLE_Prim, with T1_den = sqrt(T1_V) and T1 = T1_num / T1_den;
-// prim_est and prim_cov are neither read nor written.  Not used by the program.
-void EM_quan2_score_Q1(int n, int n10, int n1, int p, int* c10, double* y10, double* g, double** z,
-                       double* prim_est, double** prim_cov, double* T1_num, double* T1_den, double* T1,
-                       int* convergeN);
-
-// Omega = A C A' for the block-diagonal C = diag(prim_cov[0..p1+1], Omega2[0..p2+2])
-// of order p1+p2+5 and the transformation A (filled here, same order) that
-// keeps the primary parameters, picks the secondary entries 1..p2 and forms
-// two products of sec_est_alpha with the primary variance.  Not used by the program.
-void MLE_Sec_v2_getOmega(int p1, int p2, double** prim_cov, double** Omega2, double* prim_est,
-                         double sec_est_alpha, double** Omega, double** A);
-
 #endif

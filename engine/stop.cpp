@@ -8,8 +8,3 @@
     std::fprintf(consoleOut(), "\nVENTARQUILLO was stopped due to error(s) listed above.\n\n");
     stopRun();
 }
-
-[[noreturn]] void kill_DRENNIK() {
-    std::fprintf(consoleOut(), "\nDRENNIK was stopped due to error(s) listed above.\n\n");
-    stopRun();
-}

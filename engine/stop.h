@@ -1,9 +1,8 @@
-// The driver's stop: after its own message, every error that the driver
-// detects ends the run here with the stop line and exit status 1.
+// The end of a run on an error: the caller prints what went wrong, this prints
+// the stop line and leaves with exit status 1.
 #ifndef VENTARQUILLO_ENGINE_STOP_H
 #define VENTARQUILLO_ENGINE_STOP_H
 
 [[noreturn]] void kill_VENTARQUILLO();
-[[noreturn]] void kill_DRENNIK();
 
 #endif

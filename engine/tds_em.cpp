@@ -3,31 +3,21 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "engine/tds_em_detail.h"
 #include "numerics/console.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
+#include "numerics/simd_pairs.h"
 
-// Every sum below is formed in the order in which it is written in the
-// comments (records, points and coefficients by increasing index, products
-// left to right), so that results do not depend on the loop arrangement.
-// Loops are arranged so that the innermost index walks contiguous memory; the
-// only liberty taken is to skip the addition of terms that are exactly zero
-// (a product with a zero membership weight), which leaves every sum unchanged.
+// Sums run over records, points and coefficients by increasing index, and
+// products are taken left to right, whatever the loop nesting: the loops are
+// arranged for contiguous memory, never for a different rounding.  Terms that
+// are exactly zero (a zero membership weight) may be skipped, which leaves
+// every sum unchanged.
 
 namespace {
-
-using v2d = double __attribute__((vector_size(16)));
-
-inline v2d load2(const double* p) {
-    v2d v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void store2(double* p, v2d v) { std::memcpy(p, &v, sizeof v); }
 
 // ---------------------------------------------------------------------------
 // EM
@@ -56,32 +46,53 @@ double rescue_underflowed_record(int n1, int i, double y, double c, double two_s
     return sum;
 }
 
-}  // namespace
+// The working arrays of one EM fit.  post[j][i] is the weight of
+// non-sequenced record i on point j (phi transposed, so that every per-point
+// sum runs over contiguous memory); qm_0 and eta_0 hold the previous iterate.
+struct EmScratch {
+    int n1, n0, d;
+    const double* y0;  // non-sequenced values
+    const int* c0;     // and their counts
+    double** post;
+    double* fm_n0;  // per non-sequenced record, the sum of its E-step terms
+    double* qm_0;
+    double* eta_0;
+    double* a;  // M-step: 1 + sum_i phi per point
+    double* b;  // M-step: y_j + sum_i phi*y_i per point
+    double** inv_A;
+    double* B;
 
-namespace tds_detail {
+    EmScratch(int n10, int n1_, int d_, const int* c10, const double* y10)
+        : n1(n1_), n0(n10 - n1_), d(d_), y0(y10 + n1_), c0(c10 + n1_) {
+        post = dmatrix(0, n1 - 1, 0, n0 - 1);
+        fm_n0 = dvector(0, n0 - 1);
+        qm_0 = dvector(0, n1 - 1);
+        eta_0 = dvector(0, d - 1);
+        a = dvector(0, n1 - 1);
+        b = dvector(0, n1 - 1);
+        inv_A = dmatrix(1, d, 1, d);
+        B = dvector(1, d);
+    }
+    ~EmScratch() {
+        free_dvector(B, 1, d);
+        free_dmatrix(inv_A, 1, d, 1, d);
+        free_dvector(b, 0, n1 - 1);
+        free_dvector(a, 0, n1 - 1);
+        free_dvector(eta_0, 0, d - 1);
+        free_dvector(qm_0, 0, n1 - 1);
+        free_dvector(fm_n0, 0, n0 - 1);
+        free_dmatrix(post, 0, n1 - 1, 0, n0 - 1);
+    }
+    EmScratch(const EmScratch&) = delete;
+    EmScratch& operator=(const EmScratch&) = delete;
+};
 
-void report_nonconvergence() { std::fprintf(consoleOut(), "\nEM_quan Warning: EM iteration NOT converge!\n"); }
-
-bool em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, double** w, double* eta,
-            double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN, double tolerance,
-            int max_iterations) {
-    const int n0 = n10 - n1;
-    const double* y0 = y10 + n1;  // non-sequenced values
-    const int* c0 = c10 + n1;
-
-    // post[j][i]: weight of non-sequenced record i on point j (phi transposed,
-    // so that every per-point sum runs over contiguous memory).
-    double** post = dmatrix(0, n1 - 1, 0, n0 - 1);
-    double* fm_n0 = dvector(0, n0 - 1);
-    double* qm_0 = dvector(0, n1 - 1);
-    double* eta_0 = dvector(0, d - 1);
-    double* a = dvector(0, n1 - 1);
-    double* b = dvector(0, n1 - 1);
-    double** inv_A = dmatrix(1, d, 1, d);
-    double* B = dvector(1, d);
-
-    // Start values.
-    for (int j = 0; j < n1; ++j) qm[j] = qm_0[j] = 1.0 / n1;
+// Start values: equal point weights, identity memberships for the sequenced
+// records, eta = 0 and the count-weighted variance of all values (divisor
+// the number of subjects), which is returned.
+double start_values(int n10, int n1, int d, const int* c10, const double* y10, double** w, double* eta, double* qm,
+                    double* etaW, double** phi, EmScratch& x) {
+    for (int j = 0; j < n1; ++j) qm[j] = x.qm_0[j] = 1.0 / n1;
     for (int i = 0; i < n1; ++i)
         for (int j = 0; j < n1; ++j) phi[i][j] = (i == j) ? 1.0 : 0.0;
     long long count = 0;
@@ -95,97 +106,148 @@ bool em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, do
         const double dl = y10[i] - mean;
         var += c10[i] * (dl * dl);
     }
-    double s = var / C;
-    double s_0 = s;
-    for (int k = 0; k < d; ++k) eta[k] = eta_0[k] = 0.0;
+    for (int k = 0; k < d; ++k) eta[k] = x.eta_0[k] = 0.0;
     for (int j = 0; j < n1; ++j) {
         double fit = 0.0;
         for (int k = 0; k < d; ++k) fit += w[j][k] * eta[k];
         etaW[j] = fit;
     }
+    return var / C;
+}
+
+// E-step: the posterior weight of each non-sequenced record on each point,
+// fm_n0[i] = sum over points j of qm[j]*exp(-(y_i - etaW[j])^2/(2s)) being
+// the normaliser; post[j][i] = c_i * term / fm_n0[i].
+void e_step(int n1, double s, const double* qm, const double* etaW, EmScratch& x) {
+    const int n0 = x.n0;
+    const double* y0 = x.y0;
+    const int* c0 = x.c0;
+    const double two_s = 2.0 * s;
+    for (int i = 0; i < n0; ++i) x.fm_n0[i] = 0.0;
+    for (int j = 0; j < n1; ++j) {
+        const double q = qm[j];
+        const double fit = etaW[j];
+        double* pj = x.post[j];
+        for (int i = 0; i < n0; ++i) {
+            const double dl = y0[i] - fit;
+            const double u = q * std::exp(-(dl * dl) / two_s);
+            x.fm_n0[i] += u;
+            pj[i] = c0[i] * u;
+        }
+    }
+    for (int i = 0; i < n0; ++i)
+        if (x.fm_n0[i] == 0.0)
+            x.fm_n0[i] = rescue_underflowed_record(n1, i, y0[i], c0[i], two_s, qm, etaW, x.post);
+    for (int j = 0; j < n1; ++j) {
+        double* pj = x.post[j];
+        for (int i = 0; i < n0; ++i) pj[i] = pj[i] / x.fm_n0[i];
+    }
+}
+
+// M-step, point weights: a_j = 1 + sum_i phi, b_j = y_j + sum_i phi*y_i, qm = a/n.
+void m_step_point_weights(int n1, double dn, const double* y10, double* qm, EmScratch& x) {
+    for (int j = 0; j < n1; ++j) {
+        const double* pj = x.post[j];
+        double aj = 1.0;
+        double bj = y10[j];
+        for (int i = 0; i < x.n0; ++i) {
+            aj += pj[i];
+            bj += pj[i] * x.y0[i];
+        }
+        x.a[j] = aj;
+        x.b[j] = bj;
+        qm[j] = aj / dn;
+    }
+}
+
+// M-step, coefficients: weighted least squares of b/a on the design rows with
+// weights a, eta = (sum_j a_j w_j w_j')^-1 (sum_j b_j w_j).
+void m_step_coefficients(int n1, int d, double** w, double* eta, EmScratch& x) {
+    double** inv_A = x.inv_A;
+    double* B = x.B;
+    for (int r = 1; r <= d; ++r) {
+        B[r] = 0.0;
+        for (int c = 1; c <= d; ++c) inv_A[r][c] = 0.0;
+    }
+    for (int j = 0; j < n1; ++j) {
+        const double* wj = w[j];
+        for (int r = 0; r < d; ++r) {
+            const double awr = x.a[j] * wj[r];
+            for (int c = 0; c < d; ++c) inv_A[r + 1][c + 1] += awr * wj[c];
+            B[r + 1] += x.b[j] * wj[r];
+        }
+    }
+    tds_detail::solve_normal_equations(d, inv_A, B, eta);
+}
+
+// M-step, variance: the new fitted values etaW and the residual sum of
+// squares over the sequenced records and the weighted non-sequenced ones.
+double residual_sum_of_squares(int n1, int d, const double* y10, double** w, const double* eta, double* etaW,
+                               const EmScratch& x) {
+    double rss = 0.0;
+    for (int j = 0; j < n1; ++j) {
+        double fit = 0.0;
+        for (int k = 0; k < d; ++k) fit += w[j][k] * eta[k];
+        etaW[j] = fit;
+        const double dl = y10[j] - fit;
+        rss += dl * dl;
+        const double* pj = x.post[j];
+        for (int i = 0; i < x.n0; ++i) {
+            const double di = x.y0[i] - fit;
+            rss += pj[i] * (di * di);
+        }
+    }
+    return rss;
+}
+
+// Summed absolute change of sigma11, eta and qm since the previous iterate.
+double parameter_change(int n1, int d, double s_0, double s, const double* eta, const double* qm,
+                        const EmScratch& x) {
+    double diff = std::fabs(s_0 - s);
+    for (int k = 0; k < d; ++k) diff += std::fabs(x.eta_0[k] - eta[k]);
+    for (int j = 0; j < n1; ++j) diff += std::fabs(x.qm_0[j] - qm[j]);
+    return diff;
+}
+
+}  // namespace
+
+namespace tds_detail {
+
+void solve_normal_equations(int k, double** inv_A, const double* B, double* est) {
+    invv(inv_A, k);
+    for (int r = 0; r < k; ++r) {
+        double e = 0.0;
+        for (int c = 0; c < k; ++c) e += inv_A[r + 1][c + 1] * B[c + 1];
+        est[r] = e;
+    }
+}
+
+void report_nonconvergence() { std::fprintf(consoleOut(), "\nEM_quan Warning: EM iteration NOT converge!\n"); }
+
+bool em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, double** w, double* eta,
+            double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN, double tolerance,
+            int max_iterations) {
+    EmScratch x(n10, n1, d, c10, y10);
+    double s = start_values(n10, n1, d, c10, y10, w, eta, qm, etaW, phi, x);
+    double s_0 = s;
     *EMconvergeN = 0;
     bool warned = false;
     const double dn = n;
 
     for (int t = 0; t < max_iterations; ++t) {
-        // E-step: fm_n0[i] = sum over points j of qm[j]*exp(-(y_i - etaW[j])^2/(2s)).
-        const double two_s = 2.0 * s;
-        for (int i = 0; i < n0; ++i) fm_n0[i] = 0.0;
-        for (int j = 0; j < n1; ++j) {
-            const double q = qm[j];
-            const double fit = etaW[j];
-            double* pj = post[j];
-            for (int i = 0; i < n0; ++i) {
-                const double dl = y0[i] - fit;
-                const double u = q * std::exp(-(dl * dl) / two_s);
-                fm_n0[i] += u;
-                pj[i] = c0[i] * u;
-            }
-        }
-        for (int i = 0; i < n0; ++i)
-            if (fm_n0[i] == 0.0)
-                fm_n0[i] = rescue_underflowed_record(n1, i, y0[i], c0[i], two_s, qm, etaW, post);
-        for (int j = 0; j < n1; ++j) {
-            double* pj = post[j];
-            for (int i = 0; i < n0; ++i) pj[i] = pj[i] / fm_n0[i];
-        }
-
-        // M-step: a_j = 1 + sum_i phi, b_j = y_j + sum_i phi*y_i, qm = a/n.
-        for (int j = 0; j < n1; ++j) {
-            const double* pj = post[j];
-            double aj = 1.0;
-            double bj = y10[j];
-            for (int i = 0; i < n0; ++i) {
-                aj += pj[i];
-                bj += pj[i] * y0[i];
-            }
-            a[j] = aj;
-            b[j] = bj;
-            qm[j] = aj / dn;
-        }
-        for (int r = 1; r <= d; ++r) {
-            B[r] = 0.0;
-            for (int c = 1; c <= d; ++c) inv_A[r][c] = 0.0;
-        }
-        for (int j = 0; j < n1; ++j) {
-            const double* wj = w[j];
-            for (int r = 0; r < d; ++r) {
-                const double awr = a[j] * wj[r];
-                for (int c = 0; c < d; ++c) inv_A[r + 1][c + 1] += awr * wj[c];
-                B[r + 1] += b[j] * wj[r];
-            }
-        }
-        invv(inv_A, d);
-        for (int r = 0; r < d; ++r) {
-            double e = 0.0;
-            for (int c = 0; c < d; ++c) e += inv_A[r + 1][c + 1] * B[c + 1];
-            eta[r] = e;
-        }
-        double rss = 0.0;
-        for (int j = 0; j < n1; ++j) {
-            double fit = 0.0;
-            for (int k = 0; k < d; ++k) fit += w[j][k] * eta[k];
-            etaW[j] = fit;
-            const double dl = y10[j] - fit;
-            rss += dl * dl;
-            const double* pj = post[j];
-            for (int i = 0; i < n0; ++i) {
-                const double di = y0[i] - fit;
-                rss += pj[i] * (di * di);
-            }
-        }
-        s = rss / dn;
+        e_step(n1, s, qm, etaW, x);
+        m_step_point_weights(n1, dn, y10, qm, x);
+        m_step_coefficients(n1, d, w, eta, x);
+        s = residual_sum_of_squares(n1, d, y10, w, eta, etaW, x) / dn;
 
         // Change measure and stopping rule.
-        double diff = std::fabs(s_0 - s);
-        for (int k = 0; k < d; ++k) diff += std::fabs(eta_0[k] - eta[k]);
-        for (int j = 0; j < n1; ++j) diff += std::fabs(qm_0[j] - qm[j]);
+        const double diff = parameter_change(n1, d, s_0, s, eta, qm, x);
         if (tolerance > diff) {
             *EMconvergeN = t + 1;
             break;
         }
-        for (int k = 0; k < d; ++k) eta_0[k] = eta[k];
-        for (int j = 0; j < n1; ++j) qm_0[j] = qm[j];
+        for (int k = 0; k < d; ++k) x.eta_0[k] = eta[k];
+        for (int j = 0; j < n1; ++j) x.qm_0[j] = qm[j];
         if (t == max_iterations - 1) {
             report_nonconvergence();
             warned = true;
@@ -196,19 +258,10 @@ bool em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, do
     }
 
     *sigma11 = s;
-    for (int i = 0; i < n0; ++i) {
+    for (int i = 0; i < x.n0; ++i) {
         double* row = phi[n1 + i];
-        for (int j = 0; j < n1; ++j) row[j] = post[j][i];
+        for (int j = 0; j < n1; ++j) row[j] = x.post[j][i];
     }
-
-    free_dvector(B, 1, d);
-    free_dmatrix(inv_A, 1, d, 1, d);
-    free_dvector(b, 0, n1 - 1);
-    free_dvector(a, 0, n1 - 1);
-    free_dvector(eta_0, 0, d - 1);
-    free_dvector(qm_0, 0, n1 - 1);
-    free_dvector(fm_n0, 0, n0 - 1);
-    free_dmatrix(post, 0, n1 - 1, 0, n0 - 1);
     return warned;
 }
 
@@ -227,6 +280,37 @@ struct Information {
     int q = 0;
     double** Q1 = nullptr;  // (q+1) x (q+1), 0-based
 };
+
+// Residual moments of each point j under the membership weights:
+// r_k[j] = (y_j - etaW_j)^k + sum over non-sequenced i of phi[i][j]*(y_i - etaW_j)^k,
+// for k = 1..3, and k = 4 when r4 is given; zero weights are skipped.
+void residual_moments(int n10, int n1, double** phi, const double* y10, const double* etaW, double* r1,
+                      double* r2, double* r3, double* r4) {
+    for (int j = 0; j < n1; ++j) {
+        const double dl = y10[j] - etaW[j];
+        const double d2 = dl * dl;
+        const double d3 = d2 * dl;
+        r1[j] = dl;
+        r2[j] = d2;
+        r3[j] = d3;
+        if (r4 != nullptr) r4[j] = d3 * dl;
+    }
+    for (int i = n1; i < n10; ++i) {
+        const double* pi = phi[i];
+        const double y = y10[i];
+        for (int j = 0; j < n1; ++j) {
+            const double p = pi[j];
+            if (p == 0.0) continue;
+            const double dl = y - etaW[j];
+            const double d2 = dl * dl;
+            const double d3 = d2 * dl;
+            r1[j] += p * dl;
+            r2[j] += p * d2;
+            r3[j] += p * d3;
+            if (r4 != nullptr) r4[j] += p * (d3 * dl);
+        }
+    }
+}
 
 // The points that record i sits on (its nonzero membership weights), and over
 // them ai[a] = sum_j phi*SZ[j][a] and bi[a] = sum_j phi*etaW[j]*SZ[j][a]; E and
@@ -295,58 +379,48 @@ void add_record_products(double* row, int b0, int len, int R, const double* la, 
     }
 }
 
-// Louis' information Q1 = Q13 - Q11 - Q12 for the fit (s, phi, eta, etaW, qm)
-// with design SZ[n1][m], the last m - m1 columns being those of eta.  With
-// full_coefficient_variance false, the entries Q11[a][m] are not accumulated
-// and Q12[a][m] has no 0.5*Q11[a][m] term (the information of the full fit).
-// When U is given, U[d] receives the summed record scores of column d < m1.
-Information louis_information(int n, int n10, int n1, int m, int m1, double s, double** phi,
-                              const double* eta, const double* etaW, const double* qm, const double* y10,
-                              const int* c10, double** SZ, bool full_coefficient_variance, double* U) {
-    Information info;
-    info.m = m;
-    info.q = m + n1;
-    const int q = info.q;
+// The expected-information blocks Q11 and Q12 of Louis' formula.  They have
+// entries only in rows and columns 0..m (coefficients and sigma11) and, in
+// Q12, between a point weight and a coefficient or sigma11: P12[j][a] =
+// Q12[a][m+1+j] for a < m, P12[j][m] = Q12[m][m+1+j].
+struct MomentBlocks {
+    int m = 0;
+    int n1 = 0;
+    double** Q11 = nullptr;  // (m+1) x (m+1)
+    double** Q12 = nullptr;  // (m+1) x (m+1)
+    double** P12 = nullptr;  // n1 x (m+1)
+};
+
+void release(MomentBlocks& k) {
+    free_dmatrix(k.P12, 0, k.n1 - 1, 0, k.m);
+    free_dmatrix(k.Q12, 0, k.m, 0, k.m);
+    free_dmatrix(k.Q11, 0, k.m, 0, k.m);
+}
+
+// Q11, Q12 and P12 of the fit (s, phi, etaW, qm) on the design SZ[n1][m],
+// from the residual moments of the points; full_coefficient_variance as in
+// louis_information.
+MomentBlocks moment_blocks(int n, int n10, int n1, int m, double s, double** phi, const double* etaW,
+                           const double* qm, const double* y10, double** SZ, bool full_coefficient_variance) {
     const double dn = n;
     const double s2 = s * s;
     const double s3 = s2 * s;
     const double s4 = s3 * s;
 
-    // Q11 and Q12 have entries only in rows and columns 0..m, and, in Q12,
-    // between a point weight and a coefficient or sigma11 (P12[j][a] =
-    // Q12[a][m+1+j] for a < m, P12[j][m] = Q12[m][m+1+j]).
-    double** Q11 = dmatrix(0, m, 0, m);
-    double** Q12 = dmatrix(0, m, 0, m);
-    double** P12 = dmatrix(0, n1 - 1, 0, m);
+    MomentBlocks k;
+    k.m = m;
+    k.n1 = n1;
+    k.Q11 = dmatrix(0, m, 0, m);
+    k.Q12 = dmatrix(0, m, 0, m);
+    k.P12 = dmatrix(0, n1 - 1, 0, m);
+    double** Q11 = k.Q11;
+    double** Q12 = k.Q12;
+    double** P12 = k.P12;
     for (int a = 0; a <= m; ++a)
         for (int b = 0; b <= m; ++b) Q11[a][b] = Q12[a][b] = 0.0;
 
-    // Moments r_k(j) = (y_j - etaW_j)^k + sum over non-sequenced i of phi[i][j]*(y_i - etaW_j)^k.
     std::vector<double> r1(n1), r2(n1), r3(n1), r4(n1);
-    for (int j = 0; j < n1; ++j) {
-        const double dl = y10[j] - etaW[j];
-        const double d2 = dl * dl;
-        const double d3 = d2 * dl;
-        r1[j] = dl;
-        r2[j] = d2;
-        r3[j] = d3;
-        r4[j] = d3 * dl;
-    }
-    for (int i = n1; i < n10; ++i) {
-        const double* pi = phi[i];
-        const double y = y10[i];
-        for (int j = 0; j < n1; ++j) {
-            const double p = pi[j];
-            if (p == 0.0) continue;
-            const double dl = y - etaW[j];
-            const double d2 = dl * dl;
-            const double d3 = d2 * dl;
-            r1[j] += p * dl;
-            r2[j] += p * d2;
-            r3[j] += p * d3;
-            r4[j] += p * (d3 * dl);
-        }
-    }
+    residual_moments(n10, n1, phi, y10, etaW, r1.data(), r2.data(), r3.data(), r4.data());
     double R2 = 0.0;
     double R4 = 0.0;
     const double two_s = 2.0 * s;
@@ -385,10 +459,21 @@ Information louis_information(int n, int n10, int n1, int m, int m1, double s, d
     }
     Q12[m][m] = dn / (4.0 * s2) - R2 / (2.0 * s3) + R4 / (4.0 * s4);
     Q11[m][m] = -dn / (2.0 * s2);
+    return k;
+}
 
-    // Q13 = sum over records of l_i l_i' / c10[i], upper triangle, in Q1.
-    double** Q1 = dmatrix(0, q, 0, q);
-    info.Q1 = Q1;
+// Q13 = sum over records i of l_i l_i' / c10[i], the outer products of the
+// record scores l_i, added into the upper triangle of Q1 (order q+1, cleared
+// here).  Records on few points are applied one by one over their nonzero
+// entries; the others are buffered and applied sixteen at a time, row by row,
+// each entry still receiving its terms in record order.  When U is given,
+// U[d] receives the summed record scores of column d < m1.
+void record_products(int n10, int n1, int m, int m1, double s, double** phi, const double* eta,
+                     const double* etaW, const double* qm, const double* y10, const int* c10, double** SZ,
+                     double* U, double** Q1) {
+    const int q = m + n1;
+    const double s2 = s * s;
+    const double two_s = 2.0 * s;
     for (int a = 0; a <= q; ++a) std::fill(Q1[a] + a, Q1[a] + q + 1, 0.0);
     if (U != nullptr)
         for (int d = 0; d < m1; ++d) U[d] = 0.0;
@@ -470,8 +555,16 @@ Information louis_information(int n, int n10, int n1, int m, int m1, double s, d
     if (nblock > 0) flush();
     for (int a = 0; a <= q; ++a)
         for (int b = a + 1; b <= q; ++b) Q1[b][a] = Q1[a][b];
+    free_dvector(lsparse, 0, q);
+    free_dmatrix(lblock, 0, kBlock - 1, 0, q);
+}
 
-    // Q1 = Q13 - Q11 - Q12; the point-weight block has no Q11 or Q12 entries.
+// Q1 = Q13 - Q11 - Q12 (Q1 holds the symmetric Q13 on entry); the
+// point-weight block has no Q11 or Q12 entries.
+void subtract_moment_blocks(int n1, int m, const MomentBlocks& k, double** Q1) {
+    double** Q11 = k.Q11;
+    double** Q12 = k.Q12;
+    double** P12 = k.P12;
     for (int a = 0; a <= m; ++a)
         for (int b = 0; b <= m; ++b) Q1[a][b] = Q1[a][b] - Q11[a][b] - Q12[a][b];
     for (int j = 0; j < n1; ++j) {
@@ -482,12 +575,24 @@ Information louis_information(int n, int n10, int n1, int m, int m1, double s, d
             Q1[col][a] = Q1[col][a] - P12[j][a];
         }
     }
+}
 
-    free_dvector(lsparse, 0, q);
-    free_dmatrix(lblock, 0, kBlock - 1, 0, q);
-    free_dmatrix(P12, 0, n1 - 1, 0, m);
-    free_dmatrix(Q12, 0, m, 0, m);
-    free_dmatrix(Q11, 0, m, 0, m);
+// Louis' information Q1 = Q13 - Q11 - Q12 for the fit (s, phi, eta, etaW, qm)
+// with design SZ[n1][m], the last m - m1 columns being those of eta.  With
+// full_coefficient_variance false, the entries Q11[a][m] are not accumulated
+// and Q12[a][m] has no 0.5*Q11[a][m] term (the information of the full fit).
+// When U is given, U[d] receives the summed record scores of column d < m1.
+Information louis_information(int n, int n10, int n1, int m, int m1, double s, double** phi,
+                              const double* eta, const double* etaW, const double* qm, const double* y10,
+                              const int* c10, double** SZ, bool full_coefficient_variance, double* U) {
+    Information info;
+    info.m = m;
+    info.q = m + n1;
+    MomentBlocks k = moment_blocks(n, n10, n1, m, s, phi, etaW, qm, y10, SZ, full_coefficient_variance);
+    info.Q1 = dmatrix(0, info.q, 0, info.q);
+    record_products(n10, n1, m, m1, s, phi, eta, etaW, qm, y10, c10, SZ, U, info.Q1);
+    subtract_moment_blocks(n1, m, k, info.Q1);
+    release(k);
     return info;
 }
 
@@ -553,137 +658,36 @@ void profiled_products(int nF, int m1, double** DQD, double** inv, double** DT, 
     }
 }
 
-void release(Information& info) {
-    free_dmatrix(info.Q1, 0, info.q, 0, info.q);
-    info.Q1 = nullptr;
-}
-
-}  // namespace
-
-// ---------------------------------------------------------------------------
-// Public routines
-// ---------------------------------------------------------------------------
-
-void EM_quan(int n, int n10, int n1, int d, int* c10, double* y10, double** w, double* eta,
-             double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN) {
-    tds_detail::em_fit(n, n10, n1, d, c10, y10, w, eta, sigma11, qm, etaW, phi, EMconvergeN,
-                       tds_detail::kTolerance, tds_detail::kMaxIterations);
-}
-
-void getUCOV_prim(int n, int n10, int n1, int m, int m1, double sigma11, double** phi, double* eta,
-                  double* etaW, double* qm, double* y10, int* c10, double** SZ, double* U, double** cov) {
-    Information info =
-        louis_information(n, n10, n1, m, m1, sigma11, phi, eta, etaW, qm, y10, c10, SZ, true, U);
-    reduce_last_point(info);
-    double** DQD = info.Q1;
-    const int q = info.q;
-
-    // Nuisance block F = m1..q-1 (covariates, sigma11, first n1-1 point weights).
-    const int nF = q - m1;
-    double** inv_F22 = dmatrix(1, nF, 1, nF);
-    for (int f = 0; f < nF; ++f)
-        for (int g = 0; g < nF; ++g) inv_F22[f + 1][g + 1] = DQD[m1 + f][m1 + g];
-    invv(inv_F22, nF);
-
-    // cov[d][e] = DQD[d][e] - sum over f, g in F of DQD[d][f]*inv_F22[f][g]*DQD[e][g],
-    // with one running sum per (d, e) (f outer, g inner).
-    double** DT = dmatrix(0, std::max(nF, 1) - 1, 0, std::max(m1, 1) - 1);  // DT[g][e] = DQD[e][m1+g]
+// Profiles the nuisance block F (the nF parameters after the m1 tested ones)
+// out of the reduced information: cov = D_TT - D_TF inv D_FT, from the tested
+// rows of DQD and inv, the inverse of the F block.  Each entry is one running
+// sum over f (outer) and g (inner), see profiled_products.
+void profiled_covariance(int nF, int m1, double** DQD, double** inv, double** cov) {
+    const int rows = std::max(m1, 1);
+    double** DT = dmatrix(0, std::max(nF, 1) - 1, 0, rows - 1);  // DT[g][e] = DQD[e][m1+g]
     for (int g = 0; g < nF; ++g)
         for (int e = 0; e < m1; ++e) DT[g][e] = DQD[e][m1 + g];
-    double** acc = dmatrix(0, std::max(m1, 1) - 1, 0, std::max(m1, 1) - 1);
-    profiled_products(nF, m1, DQD, inv_F22, DT, acc);
+    double** acc = dmatrix(0, rows - 1, 0, rows - 1);
+    profiled_products(nF, m1, DQD, inv, DT, acc);
     for (int d = 0; d < m1; ++d)
         for (int e = d; e < m1; ++e) {
             cov[d][e] = DQD[d][e] - acc[d][e];
             cov[e][d] = cov[d][e];
         }
-    free_dmatrix(acc, 0, std::max(m1, 1) - 1, 0, std::max(m1, 1) - 1);
-
-    free_dmatrix(DT, 0, std::max(nF, 1) - 1, 0, std::max(m1, 1) - 1);
-    free_dmatrix(inv_F22, 1, nF, 1, nF);
-    release(info);
+    free_dmatrix(acc, 0, rows - 1, 0, rows - 1);
+    free_dmatrix(DT, 0, std::max(nF, 1) - 1, 0, rows - 1);
 }
 
-namespace tds_detail {
-
-double** nuisance_inverse(int n, int n10, int n1, int p, double sigma11, double** phi, double* eta, double* etaW,
-                          double* qm, double* y10, int* c10, double** z) {
-    Information info = louis_information(n, n10, n1, p, 0, sigma11, phi, eta, etaW, qm, y10, c10, z, true, nullptr);
-    reduce_last_point(info);
-    const int nF = info.q;
-    double** inv = dmatrix(1, nF, 1, nF);
-    for (int f = 0; f < nF; ++f)
-        for (int g = 0; g < nF; ++g) inv[f + 1][g + 1] = info.Q1[f][g];
-    invv(inv, nF);
-    release(info);
-    return inv;
-}
-
-// The rows d < m1 of the reduced information of getUCOV_prim, each entry
-// formed by the operations, in the order, that louis_information and
-// reduce_last_point apply to it; the nuisance block is not formed.
-void getUCOV_prim_given_nuisance(int n, int n10, int n1, int m, int m1, double s, double** phi, double* eta,
-                                 double* etaW, double* qm, double* y10, int* c10, double** SZ, double** inv_F22,
-                                 double* U, double** cov) {
+// Rows d < m1 of Q13 = sum over records of l_i l_i' / c10[i] in R[d][0..q]
+// (upper part formed record by record, lower part copied from the rows
+// above), and U[d] = the summed record scores of column d: the entries that
+// record_products forms for these rows, by the same operations in the same
+// order.
+void tested_record_rows(int n10, int n1, int m, int m1, double s, double** phi, const double* eta,
+                        const double* etaW, const double* qm, const double* y10, const int* c10, double** SZ,
+                        double* U, double** R) {
     const int q = m + n1;
-    const double dn = n;
     const double s2 = s * s;
-    const double s3 = s2 * s;
-    const int rows = std::max(m1, 1);
-
-    std::vector<double> r1(n1), r2(n1), r3(n1);
-    for (int j = 0; j < n1; ++j) {
-        const double dl = y10[j] - etaW[j];
-        const double d2 = dl * dl;
-        r1[j] = dl;
-        r2[j] = d2;
-        r3[j] = d2 * dl;
-    }
-    for (int i = n1; i < n10; ++i) {
-        const double* pi = phi[i];
-        const double y = y10[i];
-        for (int j = 0; j < n1; ++j) {
-            const double p = pi[j];
-            if (p == 0.0) continue;
-            const double dl = y - etaW[j];
-            const double d2 = dl * dl;
-            r1[j] += p * dl;
-            r2[j] += p * d2;
-            r3[j] += p * (d2 * dl);
-        }
-    }
-
-    // Q11 and Q12 rows d < m1 (columns 0..m) and P12[j][d].
-    double** Q11 = dmatrix(0, rows - 1, 0, m);
-    double** Q12 = dmatrix(0, rows - 1, 0, m);
-    double** P12 = dmatrix(0, n1 - 1, 0, rows - 1);
-    for (int d = 0; d < m1; ++d)
-        for (int b = 0; b <= m; ++b) Q11[d][b] = Q12[d][b] = 0.0;
-    for (int j = 0; j < n1; ++j) {
-        const double* zj = SZ[j];
-        for (int d = 0; d < m1; ++d) {
-            const double qa = qm[j] * zj[d];
-            const double ra = r2[j] * zj[d];
-            for (int b = 0; b < m; ++b) {
-                Q11[d][b] += qa * zj[b];
-                Q12[d][b] += ra * zj[b];
-            }
-            Q11[d][m] -= r1[j] * zj[d];
-            Q12[d][m] += r3[j] * zj[d];
-            P12[j][d] = (r1[j] * zj[d]) / (s * qm[j]);
-        }
-    }
-    for (int d = 0; d < m1; ++d) {
-        for (int b = 0; b < m; ++b) {
-            Q11[d][b] = -dn * Q11[d][b] / s;
-            Q12[d][b] = Q12[d][b] / s2;
-        }
-        Q11[d][m] = Q11[d][m] / s2;
-        Q12[d][m] = 0.5 * Q11[d][m] + Q12[d][m] / (2.0 * s3);
-    }
-
-    // Q13 rows d < m1, upper part (columns d..q), records in order.
-    double** R = dmatrix(0, rows - 1, 0, q);
     for (int d = 0; d < m1; ++d) {
         std::fill(R[d], R[d] + q + 1, 0.0);
         U[d] = 0.0;
@@ -732,8 +736,16 @@ void getUCOV_prim_given_nuisance(int n, int n10, int n1, int m, int m1, double s
     }
     for (int d = 0; d < m1; ++d)
         for (int b = 0; b < d; ++b) R[d][b] = R[b][d];
+}
 
-    // Q1 = Q13 - Q11 - Q12, then the sum-to-one constraint on the columns.
+// Rows d < m1: R = Q13 - Q11 - Q12, then the sum-to-one constraint on the
+// columns of the point weights, as subtract_moment_blocks and
+// reduce_last_point do for these rows.
+void subtract_and_reduce_tested_rows(int n1, int m, int m1, const MomentBlocks& k, double** R) {
+    const int q = m + n1;
+    double** Q11 = k.Q11;
+    double** Q12 = k.Q12;
+    double** P12 = k.P12;
     for (int d = 0; d < m1; ++d) {
         double* row = R[d];
         for (int b = 0; b <= m; ++b) row[b] = row[b] - Q11[d][b] - Q12[d][b];
@@ -742,23 +754,75 @@ void getUCOV_prim_given_nuisance(int n, int n10, int n1, int m, int m1, double s
         for (int c = m + 1; c < q; ++c) row[c] = row[c] - t;
     }
 
+}
+
+void release(Information& info) {
+    free_dmatrix(info.Q1, 0, info.q, 0, info.q);
+    info.Q1 = nullptr;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Public routines
+// ---------------------------------------------------------------------------
+
+void EM_quan(int n, int n10, int n1, int d, int* c10, double* y10, double** w, double* eta,
+             double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN) {
+    tds_detail::em_fit(n, n10, n1, d, c10, y10, w, eta, sigma11, qm, etaW, phi, EMconvergeN,
+                       tds_detail::kTolerance, tds_detail::kMaxIterations);
+}
+
+void getUCOV_prim(int n, int n10, int n1, int m, int m1, double sigma11, double** phi, double* eta,
+                  double* etaW, double* qm, double* y10, int* c10, double** SZ, double* U, double** cov) {
+    Information info =
+        louis_information(n, n10, n1, m, m1, sigma11, phi, eta, etaW, qm, y10, c10, SZ, true, U);
+    reduce_last_point(info);
+    double** DQD = info.Q1;
+    const int q = info.q;
+
+    // Nuisance block F = m1..q-1 (covariates, sigma11, first n1-1 point weights).
     const int nF = q - m1;
-    double** DT = dmatrix(0, std::max(nF, 1) - 1, 0, rows - 1);
-    for (int g = 0; g < nF; ++g)
-        for (int e = 0; e < m1; ++e) DT[g][e] = R[e][m1 + g];
-    double** acc = dmatrix(0, rows - 1, 0, rows - 1);
-    profiled_products(nF, m1, R, inv_F22, DT, acc);
-    for (int d = 0; d < m1; ++d)
-        for (int e = d; e < m1; ++e) {
-            cov[d][e] = R[d][e] - acc[d][e];
-            cov[e][d] = cov[d][e];
-        }
-    free_dmatrix(acc, 0, rows - 1, 0, rows - 1);
-    free_dmatrix(DT, 0, std::max(nF, 1) - 1, 0, rows - 1);
+    double** inv_F22 = dmatrix(1, nF, 1, nF);
+    for (int f = 0; f < nF; ++f)
+        for (int g = 0; g < nF; ++g) inv_F22[f + 1][g + 1] = DQD[m1 + f][m1 + g];
+    invv(inv_F22, nF);
+
+    profiled_covariance(nF, m1, DQD, inv_F22, cov);
+    free_dmatrix(inv_F22, 1, nF, 1, nF);
+    release(info);
+}
+
+namespace tds_detail {
+
+double** nuisance_inverse(int n, int n10, int n1, int p, double sigma11, double** phi, double* eta, double* etaW,
+                          double* qm, double* y10, int* c10, double** z) {
+    Information info = louis_information(n, n10, n1, p, 0, sigma11, phi, eta, etaW, qm, y10, c10, z, true, nullptr);
+    reduce_last_point(info);
+    const int nF = info.q;
+    double** inv = dmatrix(1, nF, 1, nF);
+    for (int f = 0; f < nF; ++f)
+        for (int g = 0; g < nF; ++g) inv[f + 1][g + 1] = info.Q1[f][g];
+    invv(inv, nF);
+    release(info);
+    return inv;
+}
+
+// The rows d < m1 of the reduced information of getUCOV_prim, each entry
+// formed by the operations, in the order, that louis_information and
+// reduce_last_point apply to it; the nuisance block is not formed.
+void getUCOV_prim_given_nuisance(int n, int n10, int n1, int m, int m1, double s, double** phi, double* eta,
+                                 double* etaW, double* qm, double* y10, int* c10, double** SZ, double** inv_F22,
+                                 double* U, double** cov) {
+    const int q = m + n1;
+    const int rows = std::max(m1, 1);
+    MomentBlocks k = moment_blocks(n, n10, n1, m, s, phi, etaW, qm, y10, SZ, true);
+    double** R = dmatrix(0, rows - 1, 0, q);
+    tested_record_rows(n10, n1, m, m1, s, phi, eta, etaW, qm, y10, c10, SZ, U, R);
+    subtract_and_reduce_tested_rows(n1, m, m1, k, R);
+    profiled_covariance(q - m1, m1, R, inv_F22, cov);
     free_dmatrix(R, 0, rows - 1, 0, q);
-    free_dmatrix(P12, 0, n1 - 1, 0, rows - 1);
-    free_dmatrix(Q12, 0, rows - 1, 0, m);
-    free_dmatrix(Q11, 0, rows - 1, 0, m);
+    release(k);
 }
 
 double** burden_design(int n1, int p, const double* g, double** z) {

@@ -15,9 +15,6 @@
 
 namespace {
 
-// Upper index of a 0-based scratch array of n entries (one slot when empty).
-int top(int n) { return n > 0 ? n - 1 : 0; }
-
 // The null fit of the primary trait on the covariates alone.  It depends only
 // on the pooled records and z, not on the gene's genotypes, and is kept as a
 // step of its own for that reason.
@@ -39,7 +36,7 @@ PrimaryNullFit fitPrimaryNull(int n, int n10, int n1, int p, int* c10, double* y
     fit.n1 = n1;
     fit.n10 = n10;
     fit.p = p;
-    fit.eta = dvector(0, top(p));
+    fit.eta = dvector(0, lastIndex(p));
     fit.qm = dvector(0, n1 - 1);
     fit.etaW = dvector(0, n1 - 1);
     fit.phi = dmatrix(0, n10 - 1, 0, n1 - 1);
@@ -52,7 +49,7 @@ void release(PrimaryNullFit& fit) {
     free_dmatrix(fit.phi, 0, fit.n10 - 1, 0, fit.n1 - 1);
     free_dvector(fit.etaW, 0, fit.n1 - 1);
     free_dvector(fit.qm, 0, fit.n1 - 1);
-    free_dvector(fit.eta, 0, top(fit.p));
+    free_dvector(fit.eta, 0, lastIndex(fit.p));
     fit.phi = nullptr;
     fit.etaW = fit.qm = fit.eta = nullptr;
 }
@@ -74,7 +71,7 @@ CheckedColumns codeAndCheckColumns(const ColumnSource& src, int K, int n1, int p
         for (int k = 0; k < p; ++k) cols.SZ[i][K + k] = z[i][k];
     double* S = dvector(0, n1 - 1);
     int* mac = ivector(0, n1 - 1);
-    cols.null_thresh = ivector(0, top(K));
+    cols.null_thresh = ivector(0, lastIndex(K));
     *set.n_work = 0;
     for (int t = 0; t < K; ++t) {
         codeColumn(src, t, n1, S, mac);
@@ -88,7 +85,7 @@ CheckedColumns codeAndCheckColumns(const ColumnSource& src, int K, int n1, int p
 }
 
 void release(CheckedColumns& cols, int K, int n1) {
-    free_ivector(cols.null_thresh, 0, top(K));
+    free_ivector(cols.null_thresh, 0, lastIndex(K));
     free_dmatrix(cols.SZ, 0, n1 - 1, 0, cols.m - 1);
 }
 

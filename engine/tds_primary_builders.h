@@ -1,13 +1,12 @@
-// Multi-score builders for the primary trait under trait-dependent sampling,
-// method MLE.  Each builder fits the null model (the covariates z alone) by
-// the semiparametric EM over the pooled records, codes its K score columns,
-// checks each of them, and turns the columns that passed into the efficient
-// score vector and its covariance (Louis' information with the point weights
-// constrained to sum to one).
+// Multi-score builders of the primary trait (method MLE).  The null model,
+// the covariates z alone, is fitted once by the semiparametric EM over all
+// records; the K score columns are coded and checked, and those that pass
+// get their efficient scores and covariance from the Louis information of
+// that fit (getUCOV_prim).
 //
-// Pooled records: n subjects in all, n10 records (the n1 sequenced subjects
-// first, one record each, then the non-sequenced values with their counts
-// c10), primary-trait values y10.  z is the n1 by p design of the null model
+// Records: n10 of them for n subjects; the n1 sequenced subjects come first,
+// one record each, the distinct non-sequenced values follow with their
+// counts c10; y10 holds the primary trait.  z is the n1 by p design of the null model
 // (column 0 the intercept); x the n1 by N_SNP genotypes (a value below -0.1
 // is missing and imputed from q[j] = 1 - MAF).
 //

@@ -6,32 +6,7 @@
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
 
-namespace {
-
-constexpr double kMissingBelow = -0.1;  // a genotype below this is missing
-
-// Upper index of a 0-based scratch array of n entries (one slot when empty).
-int top(int n) { return n > 0 ? n - 1 : 0; }
-
-bool anyPositiveGenotype(int n1, int N_SNP, double** x) {
-    for (int i = 0; i < n1; ++i)
-        for (int j = 0; j < N_SNP; ++j)
-            if (x[i][j] > 0.0) return true;
-    return false;
-}
-
-// Unweighted burden of every sequenced subject over all variants, a missing
-// genotype counting 2 (1 - q).
-void unweightedBurden(int n1, int N_SNP, double** x, const double* q, double* S0) {
-    for (int i = 0; i < n1; ++i) {
-        double s = 0.0;
-        for (int j = 0; j < N_SNP; ++j) {
-            const double g = x[i][j];
-            s += g < kMissingBelow ? 2 * (1 - q[j]) : g;
-        }
-        S0[i] = s;
-    }
-}
+namespace tds_detail {
 
 // Sums over the first n2 subjects that the covariance of a column needs:
 // t = (S'yw, S'z2[.][0..p2-1]) and B = (S0'S, z1[.][0..p1-1]'S).
@@ -66,45 +41,83 @@ double covarianceFromMoments(int n2, int p1, int p2, double** inv_A, double** Om
     return (cross - projected) / R_sigma22_tilt + correction * (ratio * ratio);
 }
 
-// Null least squares of y2 on W0_i = (yw[i], z2[i][0..p2-1]) over n2 subjects.
-// inv_A (1-based, order p2+1) receives the inverse normal matrix, r[n2] the
-// residuals, *R_alpha the coefficient of yw; returns RSS / n2.
-double nullSecondaryFit(int n2, int p2, const double* yw, double** z2, const double* y2, double** inv_A, double* r,
-                        double* R_alpha) {
-    const int k = p2 + 1;
-    double* B = dvector(1, k);
-    double* est = dvector(0, k - 1);
-    double* w = dvector(0, k - 1);
-    for (int d = 1; d <= k; ++d) {
-        B[d] = 0.0;
-        for (int e = 1; e <= k; ++e) inv_A[d][e] = 0.0;
+}  // namespace tds_detail
+
+namespace {
+
+using tds_detail::columnMoments;
+using tds_detail::covarianceFromMoments;
+
+constexpr double kMissingBelow = -0.1;  // a genotype below this is missing
+
+bool anyPositiveGenotype(int n1, int N_SNP, double** x) {
+    for (int i = 0; i < n1; ++i)
+        for (int j = 0; j < N_SNP; ++j)
+            if (x[i][j] > 0.0) return true;
+    return false;
+}
+
+// Unweighted burden of every sequenced subject over all variants, a missing
+// genotype counting 2 (1 - q).
+void unweightedBurden(int n1, int N_SNP, double** x, const double* q, double* S0) {
+    for (int i = 0; i < n1; ++i) {
+        double s = 0.0;
+        for (int j = 0; j < N_SNP; ++j) {
+            const double g = x[i][j];
+            s += g < kMissingBelow ? 2 * (1 - q[j]) : g;
+        }
+        S0[i] = s;
     }
-    for (int i = 0; i < n2; ++i) {
-        w[0] = yw[i];
-        for (int d = 0; d < p2; ++d) w[d + 1] = z2[i][d];
-        for (int d = 0; d < k; ++d) {
-            for (int e = 0; e < k; ++e) inv_A[d + 1][e + 1] += w[d] * w[e];
-            B[d + 1] += y2[i] * w[d];
+}
+
+// What the scores of the secondary columns need from the two fits: the
+// unweighted burden S0 and the primary coefficient covariance prim_cov, the
+// primary residuals yw, and the null secondary fit on (yw, z2) with its
+// residuals, inverse normal matrix, residual variance and coefficient of yw.
+struct SecondaryNullFit {
+    const double* S0;
+    double** prim_cov;
+    const double* yw;
+    const double* resid;
+    double** inv_A2;
+    double R_sigma22_tilt;
+    double R_alpha;
+};
+
+// Scores and covariances of the columns S[0..K-1] that passed the checks
+// (null_thresh[k] == 0), over the first n2 subjects; a column whose variance
+// is not positive is dropped before the covariances between columns are
+// formed.
+void secondaryScores(int K, int n2, int p1, int p2, double** S, int* null_thresh, double** z1, double** z2,
+                     const SecondaryNullFit& fit, const ScoreSet& set) {
+    double** t = dmatrix(0, lastIndex(K), 0, p2);
+    double** B = dmatrix(0, lastIndex(K), 0, p1);
+    for (int k = 0; k < K; ++k) {
+        if (null_thresh[k] != 0) continue;
+        const double* Sk = S[k];
+        double score = 0.0;
+        for (int i = 0; i < n2; ++i) score += fit.resid[i] * Sk[i];
+        set.U[k] = score / fit.R_sigma22_tilt;
+        columnMoments(n2, p1, p2, fit.yw, z1, z2, fit.S0, Sk, t[k], B[k]);
+        set.cov[k][k] = covarianceFromMoments(n2, p1, p2, fit.inv_A2, fit.prim_cov, Sk, Sk, t[k], t[k], B[k],
+                                              B[k], fit.R_sigma22_tilt, fit.R_alpha);
+    }
+    dropNonPositiveVariance(K, null_thresh, set);
+
+    if (*set.n_work > 0) {
+        for (int k = 0; k < K; ++k) {
+            if (null_thresh[k] != 0) continue;
+            for (int l = k + 1; l < K; ++l) {
+                if (null_thresh[l] != 0) continue;
+                set.cov[k][l] = covarianceFromMoments(n2, p1, p2, fit.inv_A2, fit.prim_cov, S[k], S[l], t[k], t[l],
+                                                      B[k], B[l], fit.R_sigma22_tilt, fit.R_alpha);
+                set.cov[l][k] = set.cov[k][l];
+            }
         }
     }
-    invv(inv_A, k);
-    for (int d = 0; d < k; ++d) {
-        double sum = 0.0;
-        for (int e = 0; e < k; ++e) sum += inv_A[d + 1][e + 1] * B[e + 1];
-        est[d] = sum;
-    }
-    double rss = 0.0;
-    for (int i = 0; i < n2; ++i) {
-        double fit = yw[i] * est[0];
-        for (int d = 0; d < p2; ++d) fit += z2[i][d] * est[d + 1];
-        r[i] = y2[i] - fit;
-        rss += r[i] * r[i];
-    }
-    *R_alpha = est[0];
-    free_dvector(w, 0, k - 1);
-    free_dvector(est, 0, k - 1);
-    free_dvector(B, 1, k);
-    return rss / n2;
+
+    free_dmatrix(B, 0, lastIndex(K), 0, p1);
+    free_dmatrix(t, 0, lastIndex(K), 0, p2);
 }
 
 // The procedure shared by the three builders.
@@ -123,8 +136,8 @@ void secondaryScoreSet(const ColumnSource& src, int K, int n, int n10, int n1, i
     // No minor allele anywhere in the gene: nothing to test, no fit.
     if (!anyPositiveGenotype(n1, src.N_SNP, src.x)) return;
 
-    double** S = dmatrix(0, top(K), 0, n1 - 1);
-    int* null_thresh = ivector(0, top(K));
+    double** S = dmatrix(0, lastIndex(K), 0, n1 - 1);
+    int* null_thresh = ivector(0, lastIndex(K));
 
     if (n2 <= p2 + 1) {
         // The null secondary fit on (yw, z2) would leave no residual: the
@@ -133,8 +146,8 @@ void secondaryScoreSet(const ColumnSource& src, int K, int n, int n10, int n1, i
         buildCheckedColumns(src, K, n1, n2, p2, z2, MAI_LB, S, null_thresh, set);
         *n_work = 0;
         clearScores(K, set);
-        free_ivector(null_thresh, 0, top(K));
-        free_dmatrix(S, 0, top(K), 0, n1 - 1);
+        free_ivector(null_thresh, 0, lastIndex(K));
+        free_dmatrix(S, 0, lastIndex(K), 0, n1 - 1);
         return;
     }
 
@@ -147,100 +160,29 @@ void secondaryScoreSet(const ColumnSource& src, int K, int n, int n10, int n1, i
 
     // Primary residuals of the subjects with the secondary trait.
     double* yw = dvector(0, n2 - 1);
-    for (int i = 0; i < n2; ++i) {
-        double r = y10[i] - prim_est[0] * S0[i];
-        for (int k = 0; k < p1; ++k) r -= prim_est[k + 1] * z1[i][k];
-        yw[i] = r;
-    }
+    tds_detail::primary_residuals(n2, p1, y10, S0, z1, prim_est, yw);
 
     // Null secondary fit.
     double** inv_A2 = dmatrix(1, p2 + 1, 1, p2 + 1);
     double* resid = dvector(0, n2 - 1);
     double R_alpha = 0.0;
-    const double R_sigma22_tilt = nullSecondaryFit(n2, p2, yw, z2, y2, inv_A2, resid, &R_alpha);
+    const double R_sigma22_tilt = tds_detail::null_secondary_fit(n2, p2, yw, z2, y2, inv_A2, resid, &R_alpha);
 
     // Columns: coded over the n1 sequenced subjects, checked over the n2.
     buildCheckedColumns(src, K, n1, n2, p2, z2, MAI_LB, S, null_thresh, set);
     clearScores(K, set);
 
-    double** t = dmatrix(0, top(K), 0, p2);
-    double** B = dmatrix(0, top(K), 0, p1);
-    for (int k = 0; k < K; ++k) {
-        if (null_thresh[k] != 0) continue;
-        const double* Sk = S[k];
-        double score = 0.0;
-        for (int i = 0; i < n2; ++i) score += resid[i] * Sk[i];
-        U[k] = score / R_sigma22_tilt;
-        columnMoments(n2, p1, p2, yw, z1, z2, S0, Sk, t[k], B[k]);
-        cov[k][k] = covarianceFromMoments(n2, p1, p2, inv_A2, prim_cov, Sk, Sk, t[k], t[k], B[k], B[k],
-                                          R_sigma22_tilt, R_alpha);
-    }
-    dropNonPositiveVariance(K, null_thresh, set);
+    const SecondaryNullFit fit{S0, prim_cov, yw, resid, inv_A2, R_sigma22_tilt, R_alpha};
+    secondaryScores(K, n2, p1, p2, S, null_thresh, z1, z2, fit, set);
 
-    if (*n_work > 0) {
-        for (int k = 0; k < K; ++k) {
-            if (null_thresh[k] != 0) continue;
-            for (int l = k + 1; l < K; ++l) {
-                if (null_thresh[l] != 0) continue;
-                cov[k][l] = covarianceFromMoments(n2, p1, p2, inv_A2, prim_cov, S[k], S[l], t[k], t[l], B[k],
-                                                  B[l], R_sigma22_tilt, R_alpha);
-                cov[l][k] = cov[k][l];
-            }
-        }
-    }
-
-    free_dmatrix(B, 0, top(K), 0, p1);
-    free_dmatrix(t, 0, top(K), 0, p2);
     free_dvector(resid, 0, n2 - 1);
     free_dmatrix(inv_A2, 1, p2 + 1, 1, p2 + 1);
     free_dvector(yw, 0, n2 - 1);
     free_dmatrix(prim_cov, 0, p1 + 1, 0, p1 + 1);
     free_dvector(prim_est, 0, p1 + 1);
     free_dvector(S0, 0, n1 - 1);
-    free_ivector(null_thresh, 0, top(K));
-    free_dmatrix(S, 0, top(K), 0, n1 - 1);
-}
-
-// Omega = A C A' with C = blockdiag(prim_cov, Omega2) of order 2p+5 and the
-// transformation A described in the header; marginal_burden adds the row
-// that carries alpha times the primary burden effect into the secondary one.
-void transformedCovariance(int p, double** prim_cov, double** Omega2, double* prim_est, double alpha,
-                           double** Omega, double** A, bool marginal_burden) {
-    const int np = p + 2;   // primary: burden, p covariates, sigma11
-    const int ns = p + 3;   // secondary: alpha, burden, p covariates, sigma22
-    const int N = np + ns;  // 2p + 5
-    const int sig = p + 1;  // primary sigma11
-    const int a0 = p + 2;   // secondary alpha
-
-    double** C = dmatrix(0, N - 1, 0, N - 1);
-    for (int r = 0; r < N; ++r)
-        for (int c = 0; c < N; ++c) {
-            C[r][c] = 0.0;
-            A[r][c] = 0.0;
-        }
-    for (int r = 0; r < np; ++r)
-        for (int c = 0; c < np; ++c) C[r][c] = prim_cov[r][c];
-    for (int r = 0; r < ns; ++r)
-        for (int c = 0; c < ns; ++c) C[np + r][np + c] = Omega2[r][c];
-
-    for (int r = 0; r < np; ++r) A[r][r] = 1.0;
-    for (int r = p + 2; r <= 2 * p + 2; ++r) A[r][r + 1] = 1.0;  // secondary entries 1..p+1
-    if (marginal_burden) {
-        A[p + 2][0] = alpha;
-        A[p + 2][a0] = prim_est[0];
-    }
-    for (int k = 0; k < p; ++k) {
-        A[p + 3 + k][k + 1] = alpha;
-        A[p + 3 + k][a0] = prim_est[k + 1];
-    }
-    A[2 * p + 3][sig] = alpha;
-    A[2 * p + 3][a0] = prim_est[p + 1];
-    A[2 * p + 4][sig] = alpha * alpha;
-    A[2 * p + 4][a0] = 2.0 * alpha * prim_est[p + 1];
-    A[2 * p + 4][2 * p + 4] = 1.0;
-
-    tds_detail::sandwich_product(N, A, C, Omega);
-    free_dmatrix(C, 0, N - 1, 0, N - 1);
+    free_ivector(null_thresh, 0, lastIndex(K));
+    free_dmatrix(S, 0, lastIndex(K), 0, n1 - 1);
 }
 
 }  // namespace
@@ -267,29 +209,3 @@ void EM_sec_VTtest_fixThresh2_v2(int MODEL, int n, int n10, int n1, int n2, int 
                       y10, y2, z1, z2, MAI_LB, mac_thresh, mai_thresh, n_work, U, cov, EMconvergeN);
 }
 
-double EM_sec_v2_cov(int n2, int p1, int p2, double* yw, double** z1, double** z2, double** inv_A, double* S0,
-                     double* S1, double* S2, double R_sigma22_tilt, double R_alpha, double** Omega1) {
-    double* t1 = dvector(0, p2);
-    double* t2 = dvector(0, p2);
-    double* B1 = dvector(0, p1);
-    double* B2 = dvector(0, p1);
-    columnMoments(n2, p1, p2, yw, z1, z2, S0, S1, t1, B1);
-    columnMoments(n2, p1, p2, yw, z1, z2, S0, S2, t2, B2);
-    const double c =
-        covarianceFromMoments(n2, p1, p2, inv_A, Omega1, S1, S2, t1, t2, B1, B2, R_sigma22_tilt, R_alpha);
-    free_dvector(B2, 0, p1);
-    free_dvector(B1, 0, p1);
-    free_dvector(t2, 0, p2);
-    free_dvector(t1, 0, p2);
-    return c;
-}
-
-void getOmega2(int p, double** prim_cov, double** Omega2, double* prim_est, double sec_est_alpha, double** Omega,
-               double** A) {
-    transformedCovariance(p, prim_cov, Omega2, prim_est, sec_est_alpha, Omega, A, false);
-}
-
-void getOmega(int p, double** prim_cov, double** Omega2, double* prim_est, double sec_est_alpha, double** Omega,
-              double** A) {
-    transformedCovariance(p, prim_cov, Omega2, prim_est, sec_est_alpha, Omega, A, true);
-}

@@ -1,28 +1,26 @@
-// Multi-score builders for a secondary trait under trait-dependent sampling,
-// method MLE.  The secondary model is y2 = alpha*yw + z2'beta + e2, where yw
-// is the residual of the primary trait after the primary model fitted by the
-// semiparametric EM on (S0, z1), S0 being the unweighted sum of all the
-// gene's genotypes.  The score of a column S is the least-squares score of
-// the null secondary fit, sum r_i S_i / sigma~2; its covariance is the
-// least-squares covariance given the null design (yw, z2) plus a delta-method
-// correction for the estimated primary coefficients.
+// Multi-score builders of a secondary trait y2 (method MLE).  The primary trait
+// is first fitted by the semiparametric EM on the gene's plain allele count S0
+// and the primary covariates z1; its residual yw then enters the secondary
+// regression y2 ~ alpha*yw + z2'beta as a covariate.  Each column S gets the
+// least-squares score of that null regression, r'S / sigma~2, and the
+// covariances are the least-squares ones on the design (yw, z2), corrected by
+// the delta method for having estimated the primary coefficients.
 //
-// Subjects: the n1 sequenced subjects, the n2 that have the secondary trait
-// in rows 0..n2-1 of every subject array (x, z1, the first n1 entries of y10).
-// Pooled records n, n10, c10, y10 as for the primary trait.  y2[n2] and
-// z2[n2][p2] (column 0 the intercept) hold the secondary trait and its
-// covariates; z1[n1][p1] (column 0 the intercept) the primary covariates;
-// x[n1][N_SNP] the genotypes (below -0.1 missing, imputed from q[j] = 1 - MAF).
+// Arrays: the subjects with y2 come first (rows 0..n2-1 of x, z1 and y10),
+// among the n1 sequenced ones; n, n10, c10 and y10 are the pooled records of
+// the primary trait.  z1[n1][p1] and z2[n2][p2] both start with the
+// intercept; x[n1][N_SNP] holds the genotypes, a value below -0.1 being
+// missing and imputed from q[j] = 1 - MAF.
 //
-// Outputs, caller-allocated for K columns: mac_thresh, mai_thresh (every
-// column, counted over the n2 subjects), *n_work, U[K], cov[K][K] (zero for a
-// dropped column), and *EMconvergeN, the iteration count of the primary fit.
+// The caller allocates the outputs for K columns: mac_thresh and mai_thresh
+// (counted over the n2 subjects), *n_work, U[K], cov[K][K] (a dropped column
+// stays zero), and *EMconvergeN, the EM iteration count of the primary fit.
 //
-// When no genotype of the n1 sequenced subjects is above 0.0 every output is
-// 0 and no fit is made.  When the null secondary fit has no residual degree
-// of freedom (n2 <= p2 + 1, including a trait missing for every subject) the
-// columns are coded and checked as usual but all of them are dropped, and no
-// fit is made (*EMconvergeN = 0).
+// Two cases make no fit and leave *EMconvergeN = 0: a gene in which no
+// sequenced subject carries a minor allele (every output 0), and a secondary
+// regression without a residual degree of freedom (n2 <= p2 + 1, e.g. a trait
+// missing for everyone), where the columns are still coded and checked, then
+// all dropped.
 #ifndef VENTARQUILLO_ENGINE_TDS_SECONDARY_BUILDERS_H
 #define VENTARQUILLO_ENGINE_TDS_SECONDARY_BUILDERS_H
 
@@ -43,30 +41,5 @@ void EM_sec_VTtest_fixThresh2_v2(int MODEL, int n, int n10, int n1, int n2, int 
                                  double* y10, double* y2, double** x, double** z1, double** z2, int N_UNIQ,
                                  double* thresh, double* maf_hat, double* q, int MAI_LB, int* mac_thresh,
                                  int* mai_thresh, int* n_work, double* U, double** cov, int* EMconvergeN);
-
-// Covariance of the scores of the columns S1 and S2 (first n2 entries read):
-//   (S1'S2 - t1' inv_A t2) / R_sigma22_tilt
-//     + (B1' Omega1 B2) (R_alpha / R_sigma22_tilt)^2,
-// t = (S'yw, S'z2) of length p2+1, B = (S0'S, z1'S) of length p1+1, all sums
-// over the first n2 subjects; inv_A is the 1-based inverse normal matrix of
-// the null secondary fit on (yw, z2), Omega1 the primary coefficient
-// covariance (its block [0..p1][0..p1] is read).
-double EM_sec_v2_cov(int n2, int p1, int p2, double* yw, double** z1, double** z2, double** inv_A, double* S0,
-                     double* S1, double* S2, double R_sigma22_tilt, double R_alpha, double** Omega1);
-
-// Omega = A C A' for C = blockdiag(prim_cov[0..p+1][0..p+1],
-// Omega2[0..p+2][0..p+2]) of order 2p+5, primary and secondary models with
-// the same p covariate columns.  A (filled here, same order) keeps the
-// primary parameters, picks the secondary entries 1..p+1, adds
-// sec_est_alpha times the primary covariate effects to the secondary ones,
-// and forms alpha*sigma11 and sigma22 + alpha^2*sigma11.  Not used by the
-// program.
-void getOmega2(int p, double** prim_cov, double** Omega2, double* prim_est, double sec_est_alpha, double** Omega,
-               double** A);
-
-// As getOmega2, with the secondary burden effect also carrying
-// sec_est_alpha times the primary burden effect.  Not used by the program.
-void getOmega(int p, double** prim_cov, double** Omega2, double* prim_est, double sec_est_alpha, double** Omega,
-              double** A);
 
 #endif

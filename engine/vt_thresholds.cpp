@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/driver_support.h"
+#include "engine/data_preparation.h"
 #include "numerics/offset_arrays.h"
 
 namespace {

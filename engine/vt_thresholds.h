@@ -1,6 +1,6 @@
-// Frequency thresholds of the variable-threshold (VT) burden test: the
-// distinct variant frequencies with enough minor alleles at or below them, at
-// most ten, nearby ones merged by rounding to 3, 2 and then 1 significant digits.
+// The frequency thresholds of the variable-threshold (VT) test: up to ten
+// distinct variant frequencies, each with enough minor alleles at or under
+// it; close ones are merged by rounding to 3, then 2, then 1 significant digits.
 #ifndef VENTARQUILLO_ENGINE_VT_THRESHOLDS_H
 #define VENTARQUILLO_ENGINE_VT_THRESHOLDS_H
 

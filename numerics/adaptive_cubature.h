@@ -68,10 +68,4 @@ void differ_(int* ndim, double* a, double* b, double* width, double* z__,
 // rgners (largest on top), after region pointr was inserted or re-evaluated.
 void trestr_(int* pointr, int* sbrgns, double* pontrs, double* rgners);
 
-// Crude Monte Carlo estimate over [0, 1]^ndim from maxpts/2 antithetic pairs
-// of uniform points (uni_), combined by inverse-variance weighting with the
-// previous estimate unless ir < 1; absest is three standard errors.
-void rcrude_(int* ndim, int* maxpts, adapt_integrand functn, double* absest,
-             double* finest, int* ir);
-
 #endif

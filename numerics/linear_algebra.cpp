@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "numerics/offset_arrays.h"
+#include "numerics/simd_pairs.h"
 
 // Crout's LU decomposition computes every entry as
 //     a[i][j] - a[i][1]*a[1][j] - a[i][2]*a[2][j] - ...
@@ -25,15 +25,6 @@ namespace {
 // Panel width of the blocked elimination and strip width of the solves.
 constexpr int kPanel = 32;
 constexpr int kStrip = 32;
-
-using v2d = double __attribute__((vector_size(16)));
-
-inline v2d load2(const double* p) {
-    v2d v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void store2(double* p, v2d v) { std::memcpy(p, &v, sizeof v); }
 
 // x[c] = x[c] - s*y[c] for c < len: one product and one subtraction per entry,
 // each rounded, as in the scalar loop.

@@ -17,15 +17,6 @@ long range_count(long nl, long nh) {
     return count;
 }
 
-// malloc(0) may legally return a null pointer; an empty range still gets a
-// valid, releasable handle, so at least one element is requested.
-template <typename T>
-T* allocate_elements(long count) {
-    const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 1u;
-    if (n > SIZE_MAX / sizeof(T)) return nullptr;
-    return static_cast<T*>(std::malloc(n * sizeof(T)));
-}
-
 }  // namespace
 
 [[noreturn]] void nrerror(const char* error_text) {

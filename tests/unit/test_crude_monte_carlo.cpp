@@ -3,7 +3,7 @@
 #include <cmath>
 #include <random>
 
-#include "numerics/adaptive_cubature.h"
+#include "engine/library_extras.h"
 
 // The uniform generator lives with the multivariate normal routines; where
 // they are not part of the build, a stand-in keeps this test self-contained.

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/driver_support.h"
+#include "engine/data_preparation.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "engine/library_extras.h"
 #include "engine/single_burden_mle.h"
 #include "engine/tds_em.h"
 #include "engine/tds_em_detail.h"

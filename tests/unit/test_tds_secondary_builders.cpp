@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/library_extras.h"
 #include "engine/single_burden_mle.h"
 #include "engine/tds_em.h"
 #include "engine/tds_secondary_builders.h"

@@ -3,47 +3,18 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include "engine/driver_support.h"
+#include "engine/data_preparation.h"
+#include "engine/library_extras.h"
 #include "numerics/offset_arrays.h"
+#include "run_capture.h"
 
 namespace {
 
 constexpr double NA = -999.0;
-
-// Runs `body` in a child process; returns what it wrote on standard output
-// and its exit status (-1 when it did not exit normally).
-std::string run_in_child(const std::function<void()>& body, int* status) {
-    std::fflush(stdout);
-    char path[] = "/tmp/vq_support_XXXXXX";
-    const int fd = mkstemp(path);
-    EXPECT_GE(fd, 0);
-    close(fd);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (std::freopen(path, "w", stdout) == nullptr) _exit(99);
-        body();
-        std::fflush(stdout);
-        _exit(0);
-    }
-    int raw = 0;
-    waitpid(pid, &raw, 0);
-    *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    std::string text;
-    if (FILE* f = std::fopen(path, "r")) {
-        for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
-        std::fclose(f);
-    }
-    std::remove(path);
-    return text;
-}
 
 // n x p covariate matrix filled row by row.
 double** covariate_matrix(int n, int p, const std::vector<double>& rows) {
@@ -120,7 +91,7 @@ TEST(CovariatesProcess, ValuesWithin1e15CountAsOneValue) {
 
 TEST(CovariatesProcess, ColumnWithoutAnyValueStopsTheRunNamingTheColumn) {
     int status = 0;
-    const std::string out = run_in_child(
+    const std::string out = runCaptured(
         [] {
             // Held in static storage so that a leak check at exit still sees it.
             static double** m = covariate_matrix(3, 3, {1, 0.5, NA, 1, 1.5, NA, 1, 2.5, NA});
@@ -252,7 +223,7 @@ TEST(GetSRecImpute, TypeOtherThanZeroOrOneStopsTheRun) {
     const double bad[] = {0.5, 2.0, -1.0, std::numeric_limits<double>::quiet_NaN()};
     for (double type : bad) {
         int status = 0;
-        const std::string out = run_in_child(
+        const std::string out = runCaptured(
             [type] {
                 double q[] = {0.9};
                 getS_REC_impute(type, 1, q);

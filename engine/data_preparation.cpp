@@ -1,4 +1,4 @@
-#include "engine/driver_support.h"
+#include "engine/data_preparation.h"
 
 #include <algorithm>
 #include <cmath>
@@ -31,8 +31,7 @@ bool less_nan_last(double a, double b) {
 // share one failure message.
 template <typename T>
 T* allocate_rank_array(long count) {
-    const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 1u;
-    T* p = n > SIZE_MAX / sizeof(T) ? nullptr : static_cast<T*>(std::malloc(n * sizeof(T)));
+    T* p = allocate_elements<T>(count);
     if (p == nullptr) nrerror("allocation failure for pArray");
     return p;
 }
@@ -279,11 +278,15 @@ void qRank_noTie(long arrayLen, double* Array) {
 // Probability that a subject who already carries `type` minor alleles (0 or 1)
 // ends with at least two, given independent missing sites whose common-allele
 // frequencies are q[0..n_miss-1] (Hardy-Weinberg genotype probabilities).
+bool acceptableRecessiveType(double type) { return type == 0.0 || type == 1.0; }
+
+[[noreturn]] void stopOnRecessiveType() {
+    std::fprintf(consoleOut(), "Only type=0 or 1 is acceptable\n");
+    stopRun();
+}
+
 double getS_REC_impute(double type, int n_miss, double* q) {
-    if (!(type == 0.0 || type == 1.0)) {
-        std::fprintf(consoleOut(), "Only type=0 or 1 is acceptable\n");
-        stopRun();
-    }
+    if (!acceptableRecessiveType(type)) stopOnRecessiveType();
     // P0: no minor allele at any missing site.
     double p0 = 1.0;
     for (int i = 0; i < n_miss; ++i) p0 *= q[i] * q[i];
@@ -311,59 +314,3 @@ void bubbleRank_noTie(int arrayLen, double* Array, double* rank) {
     std::free(order);
 }
 
-double var(int n, int* freq, double* x) {
-    double total = 0.0;
-    double weighted_sum = 0.0;
-    for (int i = 0; i < n; ++i) {
-        total += freq[i];
-        weighted_sum += freq[i] * x[i];
-    }
-    const double mean = weighted_sum / total;
-    double ss = 0.0;
-    for (int i = 0; i < n; ++i) ss += freq[i] * (x[i] - mean) * (x[i] - mean);
-    return ss / total;
-}
-
-// Correlation matrix of the per-subject score contributions
-//   e[k][i] = (S[k][i] - sum_d (SZ_k' Iz)[d] z[i][d]) * centerY[i],
-// the covariate-adjusted score column times the residual.  The contributions
-// are not centred (a score has mean zero under the null):
-//   Sigma[k+1][l+1] = sum_i e[k][i] e[l][i] / sqrt(sum_i e[k][i]^2 sum_i e[l][i]^2),
-// with 1.0 on the diagonal and 0.0 beside a column without variation.
-void getSigma(int N_WT, int N, int D, double** S, double** z, double* centerY, double** Iz, double** SZ,
-              double** Sigma) {
-    if (N_WT < 1) return;
-    double** e = dmatrix(0, N_WT - 1, 0, N > 0 ? N - 1 : 0);
-    double* proj = dvector(0, D > 0 ? D - 1 : 0);
-    for (int k = 0; k < N_WT; ++k) {
-        for (int d = 0; d < D; ++d) {
-            proj[d] = 0.0;
-            for (int c = 0; c < D; ++c) proj[d] += SZ[k][c] * Iz[c][d];
-        }
-        for (int i = 0; i < N; ++i) {
-            double fitted = 0.0;
-            for (int d = 0; d < D; ++d) fitted += proj[d] * z[i][d];
-            e[k][i] = (S[k][i] - fitted) * centerY[i];
-        }
-    }
-    for (int k = 0; k < N_WT; ++k) {
-        for (int l = k; l < N_WT; ++l) {
-            double skl = 0.0, skk = 0.0, sll = 0.0;
-            for (int i = 0; i < N; ++i) {
-                skl += e[k][i] * e[l][i];
-                skk += e[k][i] * e[k][i];
-                sll += e[l][i] * e[l][i];
-            }
-            double r = 0.0;
-            if (k == l) {
-                r = 1.0;
-            } else if (skk > 0.0 && sll > 0.0) {
-                r = skl / std::sqrt(skk * sll);
-            }
-            Sigma[k + 1][l + 1] = r;
-            Sigma[l + 1][k + 1] = r;
-        }
-    }
-    free_dvector(proj, 0, D > 0 ? D - 1 : 0);
-    free_dmatrix(e, 0, N_WT - 1, 0, N > 0 ? N - 1 : 0);
-}
