@@ -12,8 +12,8 @@
 #include "driver/gene_data.h"
 #include "driver/genotype_rows.h"
 #include "driver/multi_score_tests.h"
-#include "driver/ordered_genes.h"
 #include "driver/null_fit_cache.h"
+#include "driver/ordered_genes.h"
 #include "driver/weight_file.h"
 #include "engine/stop.h"
 #include "numerics/console.h"
@@ -299,11 +299,11 @@ void mappingGene(const RunSettings& s, const RunData& d, const GenotypeIndex& in
         }
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // The genes of a run, on one thread or on several.
 // ---------------------------------------------------------------------------
-
-}  // namespace
 
 void runGeneLoop(const RunSettings& s, RunData& d) {
     prepareRunNullFitCache();
