@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <map>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "engine/single_burden_mle.h"
@@ -21,7 +22,8 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-void run(int n1) {
+// With full_only, only the full fit is timed (for profiling it alone).
+void run(int n1, bool full_only) {
     std::mt19937 gen(12345 + n1);
     std::normal_distribution<double> normal;
     std::bernoulli_distribution carrier(0.05);
@@ -59,6 +61,18 @@ void run(int n1) {
     for (int j = 0; j < n1; ++j)
         for (int k = 0; k < p; ++k) Z[j][k] = z[j][k];
 
+    if (full_only) {
+        std::vector<double> est(p + 2);
+        double** cov = dmatrix(0, p + 1, 0, p + 1);
+        int conv = 0;
+        const auto t0 = std::chrono::steady_clock::now();
+        EM_quan2_time(n, n10, n1, p, c10.data(), y10.data(), g.data(), Z, est.data(), cov, &conv);
+        std::printf("n1=%5d records=%5d  EM_quan2_time %7.3f s (EM %4d it, beta=%+.17g se=%.17g)\n", n1, n10,
+                    seconds_since(t0), conv, est[0], std::sqrt(cov[0][0]));
+        free_dmatrix(cov, 0, p + 1, 0, p + 1);
+        free_dmatrix(Z, 0, n1 - 1, 0, p - 1);
+        return;
+    }
     double U = 0, V = 0, T = 0;
     int conv1 = 0;
     auto t0 = std::chrono::steady_clock::now();
@@ -124,13 +138,18 @@ void run(int n1) {
 
 }  // namespace
 
-// usage: bench_tds_em [N1 ...]   (default 250 500 1000 2000)
+// usage: bench_tds_em [--full] [N1 ...]   (default 250 500 1000 2000)
+// --full times the full fit alone.
 int main(int argc, char** argv) {
-    std::vector<int> sizes = {250, 500, 1000, 2000};
-    if (argc > 1) {
-        sizes.clear();
-        for (int a = 1; a < argc; ++a) sizes.push_back(std::atoi(argv[a]));
+    std::vector<int> sizes;
+    bool full_only = false;
+    for (int a = 1; a < argc; ++a) {
+        if (std::string(argv[a]) == "--full")
+            full_only = true;
+        else
+            sizes.push_back(std::atoi(argv[a]));
     }
-    for (int n1 : sizes) run(n1);
+    if (sizes.empty()) sizes = {250, 500, 1000, 2000};
+    for (int n1 : sizes) run(n1, full_only);
     return 0;
 }

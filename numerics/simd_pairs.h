@@ -1,13 +1,20 @@
-// Pairs of doubles in one SSE2 register (GCC/Clang vector extension).  Each
-// lane is rounded exactly as the scalar operation, so a loop written with
-// them gives the same bits as the plain loop; unaligned loads and stores go
-// through memcpy.
+// Pairs and quadruples of doubles in one vector register (GCC/Clang vector
+// extension).  Each lane is rounded exactly as the scalar operation, so a loop
+// written with them gives the same bits as the plain loop; unaligned loads and
+// stores go through memcpy.
+//
+// Pairs fit the SSE2 registers that every x86-64 processor has.  Quadruples
+// fill an AVX2 register; kernels that use them are compiled a second time for
+// AVX2 (target attribute) and chosen at run time by simdQuads(), so the
+// program still runs on processors without AVX2.  Neither version uses fused
+// multiply-add (the build turns contraction off), so both give the same bits.
 #ifndef VENTARQUILLO_NUMERICS_SIMD_PAIRS_H
 #define VENTARQUILLO_NUMERICS_SIMD_PAIRS_H
 
 #include <cstring>
 
 using v2d = double __attribute__((vector_size(16)));
+using v4d = double __attribute__((vector_size(32)));
 
 inline v2d load2(const double* p) {
     v2d v;
@@ -16,5 +23,12 @@ inline v2d load2(const double* p) {
 }
 
 inline void store2(double* p, v2d v) { std::memcpy(p, &v, sizeof v); }
+
+// True when the AVX2 versions of the kernels run: the processor has AVX2 and
+// setSimdQuads(false) has not been called.
+bool simdQuads();
+// Tests run the kernels both ways; a request for quadruples on a processor
+// without AVX2 is ignored.  Not meant to be called while kernels run.
+void setSimdQuads(bool on);
 
 #endif
