@@ -13,6 +13,12 @@
 
 #include <cstring>
 
+// VQ_TARGET_AVX2 marks the AVX2 version of a kernel; it is defined only where
+// such versions can be built (x86-64 with GCC or Clang).
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define VQ_TARGET_AVX2 __attribute__((target("avx2")))
+#endif
+
 using v2d = double __attribute__((vector_size(16)));
 using v4d = double __attribute__((vector_size(32)));
 
