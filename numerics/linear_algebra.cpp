@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "numerics/offset_arrays.h"
 #include "numerics/simd_pairs.h"
@@ -80,6 +82,157 @@ inline void subtract_rows(double* __restrict x, int len, const double* s, int K,
     }
 }
 
+// Loads, stores and broadcasts pass the vector by reference: a vector of four
+// doubles returned by value from a function built without AVX would take a
+// different calling convention (they are always inlined anyway).
+template <class V, int L>
+__attribute__((always_inline)) inline void loadv(V& v, const double* p) {
+    std::memcpy(&v, p, sizeof v);
+}
+
+template <class V, int L>
+__attribute__((always_inline)) inline void storev(double* p, const V& v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// All lanes equal to s (a broadcast; adding s to a zero vector would turn a
+// -0.0 into +0.0).
+template <class V, int L>
+__attribute__((always_inline)) inline void splat(V& v, double s) {
+    if constexpr (L == 4)
+        v = V{s, s, s, s};
+    else
+        v = V{s, s};
+}
+
+// Rows of a block of the trailing update.
+constexpr int kRowBlock = 16;
+
+// The trailing update of the blocked elimination: for the rows [i0, i1) and
+// the columns [c0, c1), a[i][c] = a[i][c] - a[i][k0+k]*a[k0+k][c] for
+// k = 0..K-1 in this order.  The pivot rows' part right of the panel is first
+// copied into strips of W = 2L columns, each strip K rows deep and contiguous
+// (pack).  A tile of four rows by one strip is then held in registers across
+// all K products, so every loaded vector of the strip serves four rows; rows
+// go in blocks whose panel entries stay in the first-level cache while the
+// strips pass.  V is a vector of L doubles; the columns right of the last
+// whole strip are done one by one, in the same order.
+template <class V, int L>
+__attribute__((always_inline)) inline void trailing_update_kernel(double** a, int i0, int i1, int k0, int K,
+                                                                  int c0, int c1, double* pack, double* spread) {
+    constexpr int W = 2 * L;
+    const int strips = (c1 - c0) / W;
+    const int tail = c0 + strips * W;
+    for (int t = 0; t < strips; ++t)
+        for (int k = 0; k < K; ++k)
+            std::memcpy(pack + (static_cast<long>(t) * K + k) * W, a[k0 + k] + c0 + t * W, sizeof(double) * W);
+
+    for (int ib = i0; ib < i1; ib += kRowBlock) {
+        const int ie = std::min(i1, ib + kRowBlock);
+        // Each row's panel entries, each entry repeated in L lanes.
+        for (int i = ib; i < ie; ++i)
+            for (int k = 0; k < K; ++k)
+                for (int l = 0; l < L; ++l) spread[(static_cast<long>(i - ib) * K + k) * L + l] = a[i][k0 + k];
+        for (int t = 0; t < strips; ++t) {
+            const double* strip = pack + static_cast<long>(t) * K * W;
+            const int c = c0 + t * W;
+            int i = ib;
+            for (; i + 4 <= ie; i += 4) {
+                double* r0 = a[i] + c;
+                double* r1 = a[i + 1] + c;
+                double* r2 = a[i + 2] + c;
+                double* r3 = a[i + 3] + c;
+                const double* s0 = spread + static_cast<long>(i - ib) * K * L;
+                const double* s1 = s0 + K * L;
+                const double* s2 = s1 + K * L;
+                const double* s3 = s2 + K * L;
+                V x00, x01, x10, x11, x20, x21, x30, x31;
+                loadv<V, L>(x00, r0);
+                loadv<V, L>(x01, r0 + L);
+                loadv<V, L>(x10, r1);
+                loadv<V, L>(x11, r1 + L);
+                loadv<V, L>(x20, r2);
+                loadv<V, L>(x21, r2 + L);
+                loadv<V, L>(x30, r3);
+                loadv<V, L>(x31, r3 + L);
+                for (int k = 0; k < K; ++k) {
+                    V u0, u1, b;
+                    loadv<V, L>(u0, strip + k * W);
+                    loadv<V, L>(u1, strip + k * W + L);
+                    loadv<V, L>(b, s0 + k * L);
+                    x00 -= b * u0;
+                    x01 -= b * u1;
+                    loadv<V, L>(b, s1 + k * L);
+                    x10 -= b * u0;
+                    x11 -= b * u1;
+                    loadv<V, L>(b, s2 + k * L);
+                    x20 -= b * u0;
+                    x21 -= b * u1;
+                    loadv<V, L>(b, s3 + k * L);
+                    x30 -= b * u0;
+                    x31 -= b * u1;
+                }
+                storev<V, L>(r0, x00);
+                storev<V, L>(r0 + L, x01);
+                storev<V, L>(r1, x10);
+                storev<V, L>(r1 + L, x11);
+                storev<V, L>(r2, x20);
+                storev<V, L>(r2 + L, x21);
+                storev<V, L>(r3, x30);
+                storev<V, L>(r3 + L, x31);
+            }
+            for (; i < ie; ++i) {
+                double* r0 = a[i] + c;
+                const double* s0 = spread + static_cast<long>(i - ib) * K * L;
+                V x00, x01;
+                loadv<V, L>(x00, r0);
+                loadv<V, L>(x01, r0 + L);
+                for (int k = 0; k < K; ++k) {
+                    V u0, u1, b;
+                    loadv<V, L>(u0, strip + k * W);
+                    loadv<V, L>(u1, strip + k * W + L);
+                    loadv<V, L>(b, s0 + k * L);
+                    x00 -= b * u0;
+                    x01 -= b * u1;
+                }
+                storev<V, L>(r0, x00);
+                storev<V, L>(r0 + L, x01);
+            }
+        }
+        for (int i = ib; i < ie; ++i) {
+            double* r = a[i];
+            for (int c = tail; c < c1; ++c) {
+                double y = r[c];
+                for (int k = 0; k < K; ++k) y -= r[k0 + k] * a[k0 + k][c];
+                r[c] = y;
+            }
+        }
+    }
+}
+
+void trailing_update_pairs(double** a, int i0, int i1, int k0, int K, int c0, int c1, double* pack,
+                           double* spread) {
+    trailing_update_kernel<v2d, 2>(a, i0, i1, k0, K, c0, c1, pack, spread);
+}
+
+#ifdef VQ_TARGET_AVX2
+VQ_TARGET_AVX2 void trailing_update_quads(double** a, int i0, int i1, int k0, int K, int c0, int c1,
+                                          double* pack, double* spread) {
+    trailing_update_kernel<v4d, 4>(a, i0, i1, k0, K, c0, c1, pack, spread);
+}
+#endif
+
+// pack: room for K*(c1 - c0) doubles; spread: room for kRowBlock*K*4.
+void trailing_update(double** a, int i0, int i1, int k0, int K, int c0, int c1, double* pack, double* spread) {
+#ifdef VQ_TARGET_AVX2
+    if (simdQuads()) {
+        trailing_update_quads(a, i0, i1, k0, K, c0, c1, pack, spread);
+        return;
+    }
+#endif
+    trailing_update_pairs(a, i0, i1, k0, K, c0, c1, pack, spread);
+}
+
 inline void swap_rows(double* r1, double* r2, int len) {
     for (int k = 0; k < len; ++k) std::swap(r1[k], r2[k]);
 }
@@ -104,6 +257,8 @@ bool crout_decompose(double** a, int n, int* indx, double* d) {
         vv[i] = 1.0 / big;
     }
 
+    std::vector<double> pack(static_cast<std::size_t>(kPanel) * n);
+    std::vector<double> spread(static_cast<std::size_t>(kRowBlock) * kPanel * 4);
     for (int k0 = 1; k0 <= n; k0 += kPanel) {
         const int k1 = std::min(n, k0 + kPanel - 1);  // panel columns k0..k1
 
@@ -145,8 +300,7 @@ bool crout_decompose(double** a, int n, int* indx, double* d) {
             subtract_rows(&a[r][k1 + 1], right, &a[r][k0], r - k0, [&](int k) { return &a[k0 + k][k1 + 1]; });
 
         // 3. Rows below the panel, right of it: products of index k0..k1.
-        for (int i = k1 + 1; i <= n; ++i)
-            subtract_rows(&a[i][k1 + 1], right, &a[i][k0], k1 - k0 + 1, [&](int k) { return &a[k0 + k][k1 + 1]; });
+        trailing_update(a, k1 + 1, n + 1, k0, k1 - k0 + 1, k1 + 1, n + 1, pack.data(), spread.data());
     }
     free_dvector(vv, 1, n);
     return true;
