@@ -28,60 +28,6 @@ namespace {
 constexpr int kPanel = 32;
 constexpr int kStrip = 32;
 
-// x[c] = x[c] - s*y[c] for c < len: one product and one subtraction per entry,
-// each rounded, as in the scalar loop.
-inline void subtract_scaled(double* __restrict x, const double* __restrict y, double s, int len) {
-    for (int c = 0; c < len; ++c) x[c] -= s * y[c];
-}
-
-// For k = 0..K-1 in this order: x[c] = x[c] - s[k]*row_at(k)[c], c < len.
-// Sixteen entries of x at a time are kept in registers across all K rows, so
-// each entry still receives its products one by one in increasing k.
-template <class RowAt>
-inline void subtract_rows(double* __restrict x, int len, const double* s, int K, RowAt row_at) {
-    int c = 0;
-    for (; c + 16 <= len; c += 16) {
-        v2d x0 = load2(x + c), x1 = load2(x + c + 2), x2 = load2(x + c + 4), x3 = load2(x + c + 6);
-        v2d x4 = load2(x + c + 8), x5 = load2(x + c + 10), x6 = load2(x + c + 12), x7 = load2(x + c + 14);
-        for (int k = 0; k < K; ++k) {
-            const double* y = row_at(k) + c;
-            const v2d sv = {s[k], s[k]};
-            x0 -= sv * load2(y);
-            x1 -= sv * load2(y + 2);
-            x2 -= sv * load2(y + 4);
-            x3 -= sv * load2(y + 6);
-            x4 -= sv * load2(y + 8);
-            x5 -= sv * load2(y + 10);
-            x6 -= sv * load2(y + 12);
-            x7 -= sv * load2(y + 14);
-        }
-        store2(x + c, x0);
-        store2(x + c + 2, x1);
-        store2(x + c + 4, x2);
-        store2(x + c + 6, x3);
-        store2(x + c + 8, x4);
-        store2(x + c + 10, x5);
-        store2(x + c + 12, x6);
-        store2(x + c + 14, x7);
-    }
-    for (; c + 4 <= len; c += 4) {
-        v2d x0 = load2(x + c), x1 = load2(x + c + 2);
-        for (int k = 0; k < K; ++k) {
-            const double* y = row_at(k) + c;
-            const v2d sv = {s[k], s[k]};
-            x0 -= sv * load2(y);
-            x1 -= sv * load2(y + 2);
-        }
-        store2(x + c, x0);
-        store2(x + c + 2, x1);
-    }
-    for (; c < len; ++c) {
-        double xc = x[c];
-        for (int k = 0; k < K; ++k) xc -= s[k] * row_at(k)[c];
-        x[c] = xc;
-    }
-}
-
 // Loads, stores and broadcasts pass the vector by reference: a vector of four
 // doubles returned by value from a function built without AVX would take a
 // different calling convention (they are always inlined anyway).
@@ -103,6 +49,75 @@ __attribute__((always_inline)) inline void splat(V& v, double s) {
         v = V{s, s, s, s};
     else
         v = V{s, s};
+}
+
+// x[c] = x[c] - s*y[c] for c < len: one product and one subtraction per entry,
+// each rounded, as in the scalar loop.
+template <class V, int L>
+__attribute__((always_inline)) inline void subtract_scaled(double* __restrict x, const double* __restrict y, double s,
+                                                           int len) {
+    int c = 0;
+    if (len >= L) {
+        V sv;
+        splat<V, L>(sv, s);
+        for (; c + L <= len; c += L) {
+            V xv, yv;
+            loadv<V, L>(xv, x + c);
+            loadv<V, L>(yv, y + c);
+            xv -= sv * yv;
+            storev<V, L>(x + c, xv);
+        }
+    }
+    for (; c < len; ++c) x[c] -= s * y[c];
+}
+
+// For k = 0..K-1 in this order: x[c] = x[c] - s[k]*row_at(k)[c], c < len.
+// Four vectors of x at a time are kept in registers across all K rows, so
+// each entry still receives its products one by one in increasing k.
+template <class V, int L, class RowAt>
+__attribute__((always_inline)) inline void subtract_rows(double* __restrict x, int len, const double* s, int K,
+                                                         RowAt row_at) {
+    int c = 0;
+    for (; c + 4 * L <= len; c += 4 * L) {
+        V x0, x1, x2, x3;
+        loadv<V, L>(x0, x + c);
+        loadv<V, L>(x1, x + c + L);
+        loadv<V, L>(x2, x + c + 2 * L);
+        loadv<V, L>(x3, x + c + 3 * L);
+        for (int k = 0; k < K; ++k) {
+            const double* y = row_at(k) + c;
+            V sv, y0, y1, y2, y3;
+            splat<V, L>(sv, s[k]);
+            loadv<V, L>(y0, y);
+            loadv<V, L>(y1, y + L);
+            loadv<V, L>(y2, y + 2 * L);
+            loadv<V, L>(y3, y + 3 * L);
+            x0 -= sv * y0;
+            x1 -= sv * y1;
+            x2 -= sv * y2;
+            x3 -= sv * y3;
+        }
+        storev<V, L>(x + c, x0);
+        storev<V, L>(x + c + L, x1);
+        storev<V, L>(x + c + 2 * L, x2);
+        storev<V, L>(x + c + 3 * L, x3);
+    }
+    for (; c + L <= len; c += L) {
+        V x0;
+        loadv<V, L>(x0, x + c);
+        for (int k = 0; k < K; ++k) {
+            V sv, y0;
+            splat<V, L>(sv, s[k]);
+            loadv<V, L>(y0, row_at(k) + c);
+            x0 -= sv * y0;
+        }
+        storev<V, L>(x + c, x0);
+    }
+    for (; c < len; ++c) {
+        double xc = x[c];
+        for (int k = 0; k < K; ++k) xc -= s[k] * row_at(k)[c];
+        x[c] = xc;
+    }
 }
 
 // Rows of a block of the trailing update.
@@ -210,32 +225,67 @@ __attribute__((always_inline)) inline void trailing_update_kernel(double** a, in
     }
 }
 
-void trailing_update_pairs(double** a, int i0, int i1, int k0, int K, int c0, int c1, double* pack,
-                           double* spread) {
-    trailing_update_kernel<v2d, 2>(a, i0, i1, k0, K, c0, c1, pack, spread);
-}
-
-#ifdef VQ_TARGET_AVX2
-VQ_TARGET_AVX2 void trailing_update_quads(double** a, int i0, int i1, int k0, int K, int c0, int c1,
-                                          double* pack, double* spread) {
-    trailing_update_kernel<v4d, 4>(a, i0, i1, k0, K, c0, c1, pack, spread);
-}
-#endif
-
-// pack: room for K*(c1 - c0) doubles; spread: room for kRowBlock*K*4.
-void trailing_update(double** a, int i0, int i1, int k0, int K, int c0, int c1, double* pack, double* spread) {
-#ifdef VQ_TARGET_AVX2
-    if (simdQuads()) {
-        trailing_update_quads(a, i0, i1, k0, K, c0, c1, pack, spread);
-        return;
-    }
-#endif
-    trailing_update_pairs(a, i0, i1, k0, K, c0, c1, pack, spread);
-}
-
 inline void swap_rows(double* r1, double* r2, int len) {
     for (int k = 0; k < len; ++k) std::swap(r1[k], r2[k]);
 }
+
+// One panel of Crout's method (columns k0..k1) and its updates of the
+// columns right of it; V is a vector of L doubles.
+template <class V, int L>
+__attribute__((always_inline)) inline void panel_step(double** a, int n, int k0, int k1, double* vv, int* indx,
+                                                      double* d, double* pack, double* spread) {
+    // 1. The panel.  On entering column j, every entry of the column has
+    //    received its products of index below j.
+    for (int j = k0; j <= k1; ++j) {
+        double big = 0.0;
+        int imax = j;
+        for (int i = j; i <= n; ++i) {
+            const double dum = vv[i] * std::fabs(a[i][j]);
+            // ">=": of equal scaled candidates the last row is the pivot.
+            if (dum >= big) {
+                big = dum;
+                imax = i;
+            }
+        }
+        if (j != imax) {
+            swap_rows(&a[imax][1], &a[j][1], n);
+            if (d != nullptr) *d = -(*d);
+            vv[imax] = vv[j];
+        }
+        indx[j] = imax;
+        if (a[j][j] == 0.0) a[j][j] = TINY;
+        if (j != n) {
+            const double dum = 1.0 / a[j][j];
+            for (int i = j + 1; i <= n; ++i) a[i][j] *= dum;
+        }
+        // Product of index j into the remaining panel columns.
+        if (j < k1) {
+            for (int i = j + 1; i <= n; ++i)
+                subtract_scaled<V, L>(&a[i][j + 1], &a[j][j + 1], a[i][j], k1 - j);
+        }
+    }
+    if (k1 == n) return;
+
+    // 2. Rows of the panel right of it: products of index k0..r-1.
+    const int right = n - k1;
+    for (int r = k0 + 1; r <= k1; ++r)
+        subtract_rows<V, L>(&a[r][k1 + 1], right, &a[r][k0], r - k0, [&](int k) { return &a[k0 + k][k1 + 1]; });
+
+    // 3. Rows below the panel, right of it: products of index k0..k1.
+    trailing_update_kernel<V, L>(a, k1 + 1, n + 1, k0, k1 - k0 + 1, k1 + 1, n + 1, pack, spread);
+}
+
+void panel_step_pairs(double** a, int n, int k0, int k1, double* vv, int* indx, double* d, double* pack,
+                      double* spread) {
+    panel_step<v2d, 2>(a, n, k0, k1, vv, indx, d, pack, spread);
+}
+
+#ifdef VQ_TARGET_AVX2
+VQ_TARGET_AVX2 void panel_step_quads(double** a, int n, int k0, int k1, double* vv, int* indx, double* d,
+                                     double* pack, double* spread) {
+    panel_step<v4d, 4>(a, n, k0, k1, vv, indx, d, pack, spread);
+}
+#endif
 
 // Crout's method with implicit pivoting (blocked, see above).  Returns false
 // (with a and indx untouched) when some row is all zero; *d receives the
@@ -257,54 +307,83 @@ bool crout_decompose(double** a, int n, int* indx, double* d) {
         vv[i] = 1.0 / big;
     }
 
+    // pack and spread: the trailing update's copies of the pivot rows and of
+    // the panel entries.
     std::vector<double> pack(static_cast<std::size_t>(kPanel) * n);
     std::vector<double> spread(static_cast<std::size_t>(kRowBlock) * kPanel * 4);
+    const bool quads = simdQuads();
     for (int k0 = 1; k0 <= n; k0 += kPanel) {
         const int k1 = std::min(n, k0 + kPanel - 1);  // panel columns k0..k1
-
-        // 1. The panel.  On entering column j, every entry of the column has
-        //    received its products of index below j.
-        for (int j = k0; j <= k1; ++j) {
-            double big = 0.0;
-            int imax = j;
-            for (int i = j; i <= n; ++i) {
-                const double dum = vv[i] * std::fabs(a[i][j]);
-                // ">=": of equal scaled candidates the last row is the pivot.
-                if (dum >= big) {
-                    big = dum;
-                    imax = i;
-                }
-            }
-            if (j != imax) {
-                swap_rows(&a[imax][1], &a[j][1], n);
-                if (d != nullptr) *d = -(*d);
-                vv[imax] = vv[j];
-            }
-            indx[j] = imax;
-            if (a[j][j] == 0.0) a[j][j] = TINY;
-            if (j != n) {
-                const double dum = 1.0 / a[j][j];
-                for (int i = j + 1; i <= n; ++i) a[i][j] *= dum;
-            }
-            // Product of index j into the remaining panel columns.
-            if (j < k1) {
-                for (int i = j + 1; i <= n; ++i)
-                    subtract_scaled(&a[i][j + 1], &a[j][j + 1], a[i][j], k1 - j);
-            }
+#ifdef VQ_TARGET_AVX2
+        if (quads) {
+            panel_step_quads(a, n, k0, k1, vv, indx, d, pack.data(), spread.data());
+            continue;
         }
-        if (k1 == n) break;
-
-        // 2. Rows of the panel right of it: products of index k0..r-1.
-        const int right = n - k1;
-        for (int r = k0 + 1; r <= k1; ++r)
-            subtract_rows(&a[r][k1 + 1], right, &a[r][k0], r - k0, [&](int k) { return &a[k0 + k][k1 + 1]; });
-
-        // 3. Rows below the panel, right of it: products of index k0..k1.
-        trailing_update(a, k1 + 1, n + 1, k0, k1 - k0 + 1, k1 + 1, n + 1, pack.data(), spread.data());
+#endif
+        panel_step_pairs(a, n, k0, k1, vv, indx, d, pack.data(), spread.data());
     }
     free_dvector(vv, 1, n);
     return true;
 }
+
+// The strips of unit-vector solves of invv (see there) on the LU factors in
+// fma; V is a vector of L doubles.
+template <class V, int L>
+__attribute__((always_inline)) inline void solve_strips(double** fma, int nn, const int* source, double* strip,
+                                                        int width, double** ipi) {
+    for (int t0 = 1; t0 <= nn; t0 += kStrip) {
+        const int w = std::min(kStrip, nn - t0 + 1);
+        // Row i of the strip holds the entries i of the solutions t0..t0+w-1.
+        auto row = [&](int i) { return strip + static_cast<long>(i - 1) * width; };
+
+        // Forward pass: rows above t0 are zero and never read.
+        for (int i = t0; i <= nn; ++i) {
+            double* yi = row(i);
+            for (int c = 0; c < w; ++c) yi[c] = (i == t0 + c) ? 1.0 : 0.0;
+            // Solution t receives the products of index k >= t only: a
+            // triangle first, then every k from t0+w-1 on for all w.
+            const int kfull = std::min(i, t0 + w - 1);
+            for (int k = t0; k < kfull; ++k) subtract_scaled<V, L>(yi, row(k), fma[i][k], k - t0 + 1);
+            if (kfull < i) subtract_rows<V, L>(yi, w, &fma[i][kfull], i - kfull, [&](int k) { return row(kfull + k); });
+        }
+        for (int i = 1; i < t0; ++i) std::fill(row(i), row(i) + w, 0.0);
+
+        // Backward pass.
+        for (int i = nn; i >= 1; --i) {
+            double* xi = row(i);
+            if (i < nn) subtract_rows<V, L>(xi, w, &fma[i][i + 1], nn - i, [&](int k) { return row(i + 1 + k); });
+            const double pivot = fma[i][i];
+            int c = 0;
+            if (w >= L) {
+                V pv;
+                splat<V, L>(pv, pivot);
+                for (; c + L <= w; c += L) {
+                    V xv;
+                    loadv<V, L>(xv, xi + c);
+                    xv = xv / pv;
+                    storev<V, L>(xi + c, xv);
+                }
+            }
+            for (; c < w; ++c) xi[c] = xi[c] / pivot;
+        }
+
+        for (int i = 1; i <= nn; ++i) {
+            const double* xi = row(i);
+            for (int c = 0; c < w; ++c) ipi[i][source[t0 + c]] = xi[c];
+        }
+    }
+}
+
+void solve_strips_pairs(double** fma, int nn, const int* source, double* strip, int width, double** ipi) {
+    solve_strips<v2d, 2>(fma, nn, source, strip, width, ipi);
+}
+
+#ifdef VQ_TARGET_AVX2
+VQ_TARGET_AVX2 void solve_strips_quads(double** fma, int nn, const int* source, double* strip, int width,
+                                       double** ipi) {
+    solve_strips<v4d, 4>(fma, nn, source, strip, width, ipi);
+}
+#endif
 
 }  // namespace
 
@@ -365,36 +444,12 @@ void invv(double** fma, int nn) {
 
     const int width = std::min(kStrip, std::max(nn, 1));
     double* strip = dvector(0, static_cast<long>(nn) * width - 1);
-    for (int t0 = 1; t0 <= nn; t0 += kStrip) {
-        const int w = std::min(kStrip, nn - t0 + 1);
-        // Row i of the strip holds the entries i of the solutions t0..t0+w-1.
-        auto row = [&](int i) { return strip + static_cast<long>(i - 1) * width; };
-
-        // Forward pass: rows above t0 are zero and never read.
-        for (int i = t0; i <= nn; ++i) {
-            double* yi = row(i);
-            for (int c = 0; c < w; ++c) yi[c] = (i == t0 + c) ? 1.0 : 0.0;
-            // Solution t receives the products of index k >= t only: a
-            // triangle first, then every k from t0+w-1 on for all w.
-            const int kfull = std::min(i, t0 + w - 1);
-            for (int k = t0; k < kfull; ++k) subtract_scaled(yi, row(k), fma[i][k], k - t0 + 1);
-            if (kfull < i) subtract_rows(yi, w, &fma[i][kfull], i - kfull, [&](int k) { return row(kfull + k); });
-        }
-        for (int i = 1; i < t0; ++i) std::fill(row(i), row(i) + w, 0.0);
-
-        // Backward pass.
-        for (int i = nn; i >= 1; --i) {
-            double* xi = row(i);
-            if (i < nn) subtract_rows(xi, w, &fma[i][i + 1], nn - i, [&](int k) { return row(i + 1 + k); });
-            const double pivot = fma[i][i];
-            for (int c = 0; c < w; ++c) xi[c] = xi[c] / pivot;
-        }
-
-        for (int i = 1; i <= nn; ++i) {
-            const double* xi = row(i);
-            for (int c = 0; c < w; ++c) ipi[i][source[t0 + c]] = xi[c];
-        }
-    }
+#ifdef VQ_TARGET_AVX2
+    if (simdQuads())
+        solve_strips_quads(fma, nn, source, strip, width, ipi);
+    else
+#endif
+        solve_strips_pairs(fma, nn, source, strip, width, ipi);
     for (int i = 1; i <= nn; ++i)
         for (int j = 1; j <= nn; ++j) fma[i][j] = ipi[i][j];
 
