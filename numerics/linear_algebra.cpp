@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "numerics/offset_arrays.h"
 #include "numerics/simd_pairs.h"
@@ -26,52 +28,90 @@ namespace {
 constexpr int kPanel = 32;
 constexpr int kStrip = 32;
 
+// Loads, stores and broadcasts pass the vector by reference: a vector of four
+// doubles returned by value from a function built without AVX would take a
+// different calling convention (they are always inlined anyway).
+template <class V, int L>
+__attribute__((always_inline)) inline void loadv(V& v, const double* p) {
+    std::memcpy(&v, p, sizeof v);
+}
+
+template <class V, int L>
+__attribute__((always_inline)) inline void storev(double* p, const V& v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// All lanes equal to s (a broadcast; adding s to a zero vector would turn a
+// -0.0 into +0.0).
+template <class V, int L>
+__attribute__((always_inline)) inline void splat(V& v, double s) {
+    if constexpr (L == 4)
+        v = V{s, s, s, s};
+    else
+        v = V{s, s};
+}
+
 // x[c] = x[c] - s*y[c] for c < len: one product and one subtraction per entry,
 // each rounded, as in the scalar loop.
-inline void subtract_scaled(double* __restrict x, const double* __restrict y, double s, int len) {
-    for (int c = 0; c < len; ++c) x[c] -= s * y[c];
+template <class V, int L>
+__attribute__((always_inline)) inline void subtract_scaled(double* __restrict x, const double* __restrict y, double s,
+                                                           int len) {
+    int c = 0;
+    if (len >= L) {
+        V sv;
+        splat<V, L>(sv, s);
+        for (; c + L <= len; c += L) {
+            V xv, yv;
+            loadv<V, L>(xv, x + c);
+            loadv<V, L>(yv, y + c);
+            xv -= sv * yv;
+            storev<V, L>(x + c, xv);
+        }
+    }
+    for (; c < len; ++c) x[c] -= s * y[c];
 }
 
 // For k = 0..K-1 in this order: x[c] = x[c] - s[k]*row_at(k)[c], c < len.
-// Sixteen entries of x at a time are kept in registers across all K rows, so
+// Four vectors of x at a time are kept in registers across all K rows, so
 // each entry still receives its products one by one in increasing k.
-template <class RowAt>
-inline void subtract_rows(double* __restrict x, int len, const double* s, int K, RowAt row_at) {
+template <class V, int L, class RowAt>
+__attribute__((always_inline)) inline void subtract_rows(double* __restrict x, int len, const double* s, int K,
+                                                         RowAt row_at) {
     int c = 0;
-    for (; c + 16 <= len; c += 16) {
-        v2d x0 = load2(x + c), x1 = load2(x + c + 2), x2 = load2(x + c + 4), x3 = load2(x + c + 6);
-        v2d x4 = load2(x + c + 8), x5 = load2(x + c + 10), x6 = load2(x + c + 12), x7 = load2(x + c + 14);
+    for (; c + 4 * L <= len; c += 4 * L) {
+        V x0, x1, x2, x3;
+        loadv<V, L>(x0, x + c);
+        loadv<V, L>(x1, x + c + L);
+        loadv<V, L>(x2, x + c + 2 * L);
+        loadv<V, L>(x3, x + c + 3 * L);
         for (int k = 0; k < K; ++k) {
             const double* y = row_at(k) + c;
-            const v2d sv = {s[k], s[k]};
-            x0 -= sv * load2(y);
-            x1 -= sv * load2(y + 2);
-            x2 -= sv * load2(y + 4);
-            x3 -= sv * load2(y + 6);
-            x4 -= sv * load2(y + 8);
-            x5 -= sv * load2(y + 10);
-            x6 -= sv * load2(y + 12);
-            x7 -= sv * load2(y + 14);
+            V sv, y0, y1, y2, y3;
+            splat<V, L>(sv, s[k]);
+            loadv<V, L>(y0, y);
+            loadv<V, L>(y1, y + L);
+            loadv<V, L>(y2, y + 2 * L);
+            loadv<V, L>(y3, y + 3 * L);
+            x0 -= sv * y0;
+            x1 -= sv * y1;
+            x2 -= sv * y2;
+            x3 -= sv * y3;
         }
-        store2(x + c, x0);
-        store2(x + c + 2, x1);
-        store2(x + c + 4, x2);
-        store2(x + c + 6, x3);
-        store2(x + c + 8, x4);
-        store2(x + c + 10, x5);
-        store2(x + c + 12, x6);
-        store2(x + c + 14, x7);
+        storev<V, L>(x + c, x0);
+        storev<V, L>(x + c + L, x1);
+        storev<V, L>(x + c + 2 * L, x2);
+        storev<V, L>(x + c + 3 * L, x3);
     }
-    for (; c + 4 <= len; c += 4) {
-        v2d x0 = load2(x + c), x1 = load2(x + c + 2);
+    for (; c + L <= len; c += L) {
+        V x0;
+        loadv<V, L>(x0, x + c);
         for (int k = 0; k < K; ++k) {
-            const double* y = row_at(k) + c;
-            const v2d sv = {s[k], s[k]};
-            x0 -= sv * load2(y);
-            x1 -= sv * load2(y + 2);
+            V sv, y0;
+            splat<V, L>(sv, s[k]);
+            loadv<V, L>(y0, row_at(k) + c);
+            x0 -= sv * y0;
         }
-        store2(x + c, x0);
-        store2(x + c + 2, x1);
+        storev<V, L>(x + c, x0);
     }
     for (; c < len; ++c) {
         double xc = x[c];
@@ -80,9 +120,172 @@ inline void subtract_rows(double* __restrict x, int len, const double* s, int K,
     }
 }
 
+// Rows of a block of the trailing update.
+constexpr int kRowBlock = 16;
+
+// The trailing update of the blocked elimination: for the rows [i0, i1) and
+// the columns [c0, c1), a[i][c] = a[i][c] - a[i][k0+k]*a[k0+k][c] for
+// k = 0..K-1 in this order.  The pivot rows' part right of the panel is first
+// copied into strips of W = 2L columns, each strip K rows deep and contiguous
+// (pack).  A tile of four rows by one strip is then held in registers across
+// all K products, so every loaded vector of the strip serves four rows; rows
+// go in blocks whose panel entries stay in the first-level cache while the
+// strips pass.  V is a vector of L doubles; the columns right of the last
+// whole strip are done one by one, in the same order.
+template <class V, int L>
+__attribute__((always_inline)) inline void trailing_update_kernel(double** a, int i0, int i1, int k0, int K,
+                                                                  int c0, int c1, double* pack, double* spread) {
+    constexpr int W = 2 * L;
+    const int strips = (c1 - c0) / W;
+    const int tail = c0 + strips * W;
+    for (int t = 0; t < strips; ++t)
+        for (int k = 0; k < K; ++k)
+            std::memcpy(pack + (static_cast<long>(t) * K + k) * W, a[k0 + k] + c0 + t * W, sizeof(double) * W);
+
+    for (int ib = i0; ib < i1; ib += kRowBlock) {
+        const int ie = std::min(i1, ib + kRowBlock);
+        // Each row's panel entries, each entry repeated in L lanes.
+        for (int i = ib; i < ie; ++i)
+            for (int k = 0; k < K; ++k)
+                for (int l = 0; l < L; ++l) spread[(static_cast<long>(i - ib) * K + k) * L + l] = a[i][k0 + k];
+        for (int t = 0; t < strips; ++t) {
+            const double* strip = pack + static_cast<long>(t) * K * W;
+            const int c = c0 + t * W;
+            int i = ib;
+            for (; i + 4 <= ie; i += 4) {
+                double* r0 = a[i] + c;
+                double* r1 = a[i + 1] + c;
+                double* r2 = a[i + 2] + c;
+                double* r3 = a[i + 3] + c;
+                const double* s0 = spread + static_cast<long>(i - ib) * K * L;
+                const double* s1 = s0 + K * L;
+                const double* s2 = s1 + K * L;
+                const double* s3 = s2 + K * L;
+                V x00, x01, x10, x11, x20, x21, x30, x31;
+                loadv<V, L>(x00, r0);
+                loadv<V, L>(x01, r0 + L);
+                loadv<V, L>(x10, r1);
+                loadv<V, L>(x11, r1 + L);
+                loadv<V, L>(x20, r2);
+                loadv<V, L>(x21, r2 + L);
+                loadv<V, L>(x30, r3);
+                loadv<V, L>(x31, r3 + L);
+                for (int k = 0; k < K; ++k) {
+                    V u0, u1, b;
+                    loadv<V, L>(u0, strip + k * W);
+                    loadv<V, L>(u1, strip + k * W + L);
+                    loadv<V, L>(b, s0 + k * L);
+                    x00 -= b * u0;
+                    x01 -= b * u1;
+                    loadv<V, L>(b, s1 + k * L);
+                    x10 -= b * u0;
+                    x11 -= b * u1;
+                    loadv<V, L>(b, s2 + k * L);
+                    x20 -= b * u0;
+                    x21 -= b * u1;
+                    loadv<V, L>(b, s3 + k * L);
+                    x30 -= b * u0;
+                    x31 -= b * u1;
+                }
+                storev<V, L>(r0, x00);
+                storev<V, L>(r0 + L, x01);
+                storev<V, L>(r1, x10);
+                storev<V, L>(r1 + L, x11);
+                storev<V, L>(r2, x20);
+                storev<V, L>(r2 + L, x21);
+                storev<V, L>(r3, x30);
+                storev<V, L>(r3 + L, x31);
+            }
+            for (; i < ie; ++i) {
+                double* r0 = a[i] + c;
+                const double* s0 = spread + static_cast<long>(i - ib) * K * L;
+                V x00, x01;
+                loadv<V, L>(x00, r0);
+                loadv<V, L>(x01, r0 + L);
+                for (int k = 0; k < K; ++k) {
+                    V u0, u1, b;
+                    loadv<V, L>(u0, strip + k * W);
+                    loadv<V, L>(u1, strip + k * W + L);
+                    loadv<V, L>(b, s0 + k * L);
+                    x00 -= b * u0;
+                    x01 -= b * u1;
+                }
+                storev<V, L>(r0, x00);
+                storev<V, L>(r0 + L, x01);
+            }
+        }
+        for (int i = ib; i < ie; ++i) {
+            double* r = a[i];
+            for (int c = tail; c < c1; ++c) {
+                double y = r[c];
+                for (int k = 0; k < K; ++k) y -= r[k0 + k] * a[k0 + k][c];
+                r[c] = y;
+            }
+        }
+    }
+}
+
 inline void swap_rows(double* r1, double* r2, int len) {
     for (int k = 0; k < len; ++k) std::swap(r1[k], r2[k]);
 }
+
+// One panel of Crout's method (columns k0..k1) and its updates of the
+// columns right of it; V is a vector of L doubles.
+template <class V, int L>
+__attribute__((always_inline)) inline void panel_step(double** a, int n, int k0, int k1, double* vv, int* indx,
+                                                      double* d, double* pack, double* spread) {
+    // 1. The panel.  On entering column j, every entry of the column has
+    //    received its products of index below j.
+    for (int j = k0; j <= k1; ++j) {
+        double big = 0.0;
+        int imax = j;
+        for (int i = j; i <= n; ++i) {
+            const double dum = vv[i] * std::fabs(a[i][j]);
+            // ">=": of equal scaled candidates the last row is the pivot.
+            if (dum >= big) {
+                big = dum;
+                imax = i;
+            }
+        }
+        if (j != imax) {
+            swap_rows(&a[imax][1], &a[j][1], n);
+            if (d != nullptr) *d = -(*d);
+            vv[imax] = vv[j];
+        }
+        indx[j] = imax;
+        if (a[j][j] == 0.0) a[j][j] = TINY;
+        if (j != n) {
+            const double dum = 1.0 / a[j][j];
+            for (int i = j + 1; i <= n; ++i) a[i][j] *= dum;
+        }
+        // Product of index j into the remaining panel columns.
+        if (j < k1) {
+            for (int i = j + 1; i <= n; ++i)
+                subtract_scaled<V, L>(&a[i][j + 1], &a[j][j + 1], a[i][j], k1 - j);
+        }
+    }
+    if (k1 == n) return;
+
+    // 2. Rows of the panel right of it: products of index k0..r-1.
+    const int right = n - k1;
+    for (int r = k0 + 1; r <= k1; ++r)
+        subtract_rows<V, L>(&a[r][k1 + 1], right, &a[r][k0], r - k0, [&](int k) { return &a[k0 + k][k1 + 1]; });
+
+    // 3. Rows below the panel, right of it: products of index k0..k1.
+    trailing_update_kernel<V, L>(a, k1 + 1, n + 1, k0, k1 - k0 + 1, k1 + 1, n + 1, pack, spread);
+}
+
+void panel_step_pairs(double** a, int n, int k0, int k1, double* vv, int* indx, double* d, double* pack,
+                      double* spread) {
+    panel_step<v2d, 2>(a, n, k0, k1, vv, indx, d, pack, spread);
+}
+
+#ifdef VQ_TARGET_AVX2
+VQ_TARGET_AVX2 void panel_step_quads(double** a, int n, int k0, int k1, double* vv, int* indx, double* d,
+                                     double* pack, double* spread) {
+    panel_step<v4d, 4>(a, n, k0, k1, vv, indx, d, pack, spread);
+}
+#endif
 
 // Crout's method with implicit pivoting (blocked, see above).  Returns false
 // (with a and indx untouched) when some row is all zero; *d receives the
@@ -104,53 +307,83 @@ bool crout_decompose(double** a, int n, int* indx, double* d) {
         vv[i] = 1.0 / big;
     }
 
+    // pack and spread: the trailing update's copies of the pivot rows and of
+    // the panel entries.
+    std::vector<double> pack(static_cast<std::size_t>(kPanel) * n);
+    std::vector<double> spread(static_cast<std::size_t>(kRowBlock) * kPanel * 4);
+    const bool quads = simdQuads();
     for (int k0 = 1; k0 <= n; k0 += kPanel) {
         const int k1 = std::min(n, k0 + kPanel - 1);  // panel columns k0..k1
-
-        // 1. The panel.  On entering column j, every entry of the column has
-        //    received its products of index below j.
-        for (int j = k0; j <= k1; ++j) {
-            double big = 0.0;
-            int imax = j;
-            for (int i = j; i <= n; ++i) {
-                const double dum = vv[i] * std::fabs(a[i][j]);
-                // ">=": of equal scaled candidates the last row is the pivot.
-                if (dum >= big) {
-                    big = dum;
-                    imax = i;
-                }
-            }
-            if (j != imax) {
-                swap_rows(&a[imax][1], &a[j][1], n);
-                if (d != nullptr) *d = -(*d);
-                vv[imax] = vv[j];
-            }
-            indx[j] = imax;
-            if (a[j][j] == 0.0) a[j][j] = TINY;
-            if (j != n) {
-                const double dum = 1.0 / a[j][j];
-                for (int i = j + 1; i <= n; ++i) a[i][j] *= dum;
-            }
-            // Product of index j into the remaining panel columns.
-            if (j < k1) {
-                for (int i = j + 1; i <= n; ++i)
-                    subtract_scaled(&a[i][j + 1], &a[j][j + 1], a[i][j], k1 - j);
-            }
+#ifdef VQ_TARGET_AVX2
+        if (quads) {
+            panel_step_quads(a, n, k0, k1, vv, indx, d, pack.data(), spread.data());
+            continue;
         }
-        if (k1 == n) break;
-
-        // 2. Rows of the panel right of it: products of index k0..r-1.
-        const int right = n - k1;
-        for (int r = k0 + 1; r <= k1; ++r)
-            subtract_rows(&a[r][k1 + 1], right, &a[r][k0], r - k0, [&](int k) { return &a[k0 + k][k1 + 1]; });
-
-        // 3. Rows below the panel, right of it: products of index k0..k1.
-        for (int i = k1 + 1; i <= n; ++i)
-            subtract_rows(&a[i][k1 + 1], right, &a[i][k0], k1 - k0 + 1, [&](int k) { return &a[k0 + k][k1 + 1]; });
+#endif
+        panel_step_pairs(a, n, k0, k1, vv, indx, d, pack.data(), spread.data());
     }
     free_dvector(vv, 1, n);
     return true;
 }
+
+// The strips of unit-vector solves of invv (see there) on the LU factors in
+// fma; V is a vector of L doubles.
+template <class V, int L>
+__attribute__((always_inline)) inline void solve_strips(double** fma, int nn, const int* source, double* strip,
+                                                        int width, double** ipi) {
+    for (int t0 = 1; t0 <= nn; t0 += kStrip) {
+        const int w = std::min(kStrip, nn - t0 + 1);
+        // Row i of the strip holds the entries i of the solutions t0..t0+w-1.
+        auto row = [&](int i) { return strip + static_cast<long>(i - 1) * width; };
+
+        // Forward pass: rows above t0 are zero and never read.
+        for (int i = t0; i <= nn; ++i) {
+            double* yi = row(i);
+            for (int c = 0; c < w; ++c) yi[c] = (i == t0 + c) ? 1.0 : 0.0;
+            // Solution t receives the products of index k >= t only: a
+            // triangle first, then every k from t0+w-1 on for all w.
+            const int kfull = std::min(i, t0 + w - 1);
+            for (int k = t0; k < kfull; ++k) subtract_scaled<V, L>(yi, row(k), fma[i][k], k - t0 + 1);
+            if (kfull < i) subtract_rows<V, L>(yi, w, &fma[i][kfull], i - kfull, [&](int k) { return row(kfull + k); });
+        }
+        for (int i = 1; i < t0; ++i) std::fill(row(i), row(i) + w, 0.0);
+
+        // Backward pass.
+        for (int i = nn; i >= 1; --i) {
+            double* xi = row(i);
+            if (i < nn) subtract_rows<V, L>(xi, w, &fma[i][i + 1], nn - i, [&](int k) { return row(i + 1 + k); });
+            const double pivot = fma[i][i];
+            int c = 0;
+            if (w >= L) {
+                V pv;
+                splat<V, L>(pv, pivot);
+                for (; c + L <= w; c += L) {
+                    V xv;
+                    loadv<V, L>(xv, xi + c);
+                    xv = xv / pv;
+                    storev<V, L>(xi + c, xv);
+                }
+            }
+            for (; c < w; ++c) xi[c] = xi[c] / pivot;
+        }
+
+        for (int i = 1; i <= nn; ++i) {
+            const double* xi = row(i);
+            for (int c = 0; c < w; ++c) ipi[i][source[t0 + c]] = xi[c];
+        }
+    }
+}
+
+void solve_strips_pairs(double** fma, int nn, const int* source, double* strip, int width, double** ipi) {
+    solve_strips<v2d, 2>(fma, nn, source, strip, width, ipi);
+}
+
+#ifdef VQ_TARGET_AVX2
+VQ_TARGET_AVX2 void solve_strips_quads(double** fma, int nn, const int* source, double* strip, int width,
+                                       double** ipi) {
+    solve_strips<v4d, 4>(fma, nn, source, strip, width, ipi);
+}
+#endif
 
 }  // namespace
 
@@ -211,36 +444,12 @@ void invv(double** fma, int nn) {
 
     const int width = std::min(kStrip, std::max(nn, 1));
     double* strip = dvector(0, static_cast<long>(nn) * width - 1);
-    for (int t0 = 1; t0 <= nn; t0 += kStrip) {
-        const int w = std::min(kStrip, nn - t0 + 1);
-        // Row i of the strip holds the entries i of the solutions t0..t0+w-1.
-        auto row = [&](int i) { return strip + static_cast<long>(i - 1) * width; };
-
-        // Forward pass: rows above t0 are zero and never read.
-        for (int i = t0; i <= nn; ++i) {
-            double* yi = row(i);
-            for (int c = 0; c < w; ++c) yi[c] = (i == t0 + c) ? 1.0 : 0.0;
-            // Solution t receives the products of index k >= t only: a
-            // triangle first, then every k from t0+w-1 on for all w.
-            const int kfull = std::min(i, t0 + w - 1);
-            for (int k = t0; k < kfull; ++k) subtract_scaled(yi, row(k), fma[i][k], k - t0 + 1);
-            if (kfull < i) subtract_rows(yi, w, &fma[i][kfull], i - kfull, [&](int k) { return row(kfull + k); });
-        }
-        for (int i = 1; i < t0; ++i) std::fill(row(i), row(i) + w, 0.0);
-
-        // Backward pass.
-        for (int i = nn; i >= 1; --i) {
-            double* xi = row(i);
-            if (i < nn) subtract_rows(xi, w, &fma[i][i + 1], nn - i, [&](int k) { return row(i + 1 + k); });
-            const double pivot = fma[i][i];
-            for (int c = 0; c < w; ++c) xi[c] = xi[c] / pivot;
-        }
-
-        for (int i = 1; i <= nn; ++i) {
-            const double* xi = row(i);
-            for (int c = 0; c < w; ++c) ipi[i][source[t0 + c]] = xi[c];
-        }
-    }
+#ifdef VQ_TARGET_AVX2
+    if (simdQuads())
+        solve_strips_quads(fma, nn, source, strip, width, ipi);
+    else
+#endif
+        solve_strips_pairs(fma, nn, source, strip, width, ipi);
     for (int i = 1; i <= nn; ++i)
         for (int j = 1; j <= nn; ++j) fma[i][j] = ipi[i][j];
 

@@ -10,6 +10,7 @@
 
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
+#include "numerics/simd_pairs.h"
 
 namespace {
 
@@ -104,12 +105,30 @@ void expect_identical_inverse(const Matrix& m, int n, const char* what) {
     free_dmatrix(a, 1, n, 1, n);
 }
 
+// Every test runs with the SSE2 kernels and with the AVX2 ones (skipped on a
+// processor without AVX2): both must give the textbook bits.
+class LinearAlgebraOrder : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        saved_ = simdQuads();
+        setSimdQuads(GetParam());
+        if (GetParam() && !simdQuads()) GTEST_SKIP() << "no AVX2 on this processor";
+    }
+    void TearDown() override { setSimdQuads(saved_); }
+
+private:
+    bool saved_ = false;
+};
+
 }  // namespace
 
-TEST(LinearAlgebraOrder, DecompositionMatchesClassicCroutBitForBit) {
+INSTANTIATE_TEST_SUITE_P(Kernels, LinearAlgebraOrder, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "AVX2" : "SSE2"; });
+
+TEST_P(LinearAlgebraOrder, DecompositionMatchesClassicCroutBitForBit) {
     std::mt19937 gen(7);
     std::normal_distribution<double> normal;
-    for (int n : {1, 2, 3, 31, 32, 33, 64, 65, 97}) {
+    for (int n : {1, 2, 3, 31, 32, 33, 64, 65, 97, 150}) {
         Matrix m(n + 1, std::vector<double>(n + 1, 0.0));
         for (int i = 1; i <= n; ++i)
             for (int j = 1; j <= n; ++j) m[i][j] = normal(gen);
@@ -132,7 +151,7 @@ TEST(LinearAlgebraOrder, DecompositionMatchesClassicCroutBitForBit) {
     }
 }
 
-TEST(LinearAlgebraOrder, InverseMatchesUnitVectorSolvesBitForBit) {
+TEST_P(LinearAlgebraOrder, InverseMatchesUnitVectorSolvesBitForBit) {
     std::mt19937 gen(11);
     std::normal_distribution<double> normal;
     std::uniform_int_distribution<int> small(-2, 2);
@@ -166,7 +185,7 @@ TEST(LinearAlgebraOrder, InverseMatchesUnitVectorSolvesBitForBit) {
 // A few columns of the inverse by one decomposition and one lubksb solve per
 // unit vector are, bit for bit, those columns of invv's whole inverse, at an
 // order where invv works in many strips and the pivoting moves most rows.
-TEST(LinearAlgebraOrder, LeadingColumnsFromOneDecompositionMatchTheWholeInverseBitForBit) {
+TEST_P(LinearAlgebraOrder, LeadingColumnsFromOneDecompositionMatchTheWholeInverseBitForBit) {
     std::mt19937 gen(5);
     std::normal_distribution<double> normal;
     std::uniform_int_distribution<int> small(-3, 3);
