@@ -161,6 +161,14 @@ __attribute__((always_inline)) inline void trailing_update_kernel(double** a, in
                 const double* s1 = s0 + K * L;
                 const double* s2 = s1 + K * L;
                 const double* s3 = s2 + K * L;
+                // The four rows' entries of the strip after next, fetched
+                // ahead: the trailing matrix does not stay in cache.
+                if (t + 2 < strips) {
+                    for (double* r : {r0, r1, r2, r3}) {
+                        __builtin_prefetch(r + 2 * W, 1, 3);
+                        __builtin_prefetch(r + 3 * W - 1, 1, 3);
+                    }
+                }
                 V x00, x01, x10, x11, x20, x21, x30, x31;
                 loadv<V, L>(x00, r0);
                 loadv<V, L>(x01, r0 + L);
