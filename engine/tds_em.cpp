@@ -636,6 +636,90 @@ void add_record_products(bool quads, double* row, int b0, int len, int R, const 
     add_record_products_pairs(row, b0, len, R, la, l, c, unit);
 }
 
+constexpr int kRecordBlock = 16;  // dense records applied together
+constexpr int kRowBlock = 4;      // rows of Q13 formed together
+
+// add_record_products_v for the kRowBlock rows rows[k], the record entries
+// of row k being la[k][r]: each l_r[b] is loaded once for all the rows.  A
+// record may have la[k][r] = 0 in some of the rows; its products there are
+// exact zeros when l_r is finite (the caller makes sure), and an entry, which
+// starts at +0 and gathers its terms by addition, is never -0, so adding
+// such a zero leaves it unchanged, bit for bit.
+template <class V>
+VQ_ALWAYS_INLINE void add_record_products_rows_v(double* const* rows, int b0, int len, int R,
+                                                 const double (*la)[kRecordBlock], double* const* l,
+                                                 const double* c, const bool* unit) {
+    constexpr int L = kLanes<V>;
+    constexpr int K = kRowBlock;
+    int b = b0;
+    for (; b + 2 * L <= len; b += 2 * L) {
+        V x[K][2];
+#pragma GCC unroll 4
+        for (int k = 0; k < K; ++k) {
+            loadv(x[k][0], rows[k] + b);
+            loadv(x[k][1], rows[k] + b + L);
+        }
+        for (int r = 0; r < R; ++r) {
+            const double* lr = l[r] + b;
+            V l0, l1;
+            loadv(l0, lr);
+            loadv(l1, lr + L);
+            if (unit[r]) {
+#pragma GCC unroll 4
+                for (int k = 0; k < K; ++k) {
+                    V s;
+                    splat(s, la[k][r]);
+                    x[k][0] += s * l0;
+                    x[k][1] += s * l1;
+                }
+            } else {
+                V cv;
+                splat(cv, c[r]);
+#pragma GCC unroll 4
+                for (int k = 0; k < K; ++k) {
+                    V s;
+                    splat(s, la[k][r]);
+                    x[k][0] += (s * l0) / cv;
+                    x[k][1] += (s * l1) / cv;
+                }
+            }
+        }
+#pragma GCC unroll 4
+        for (int k = 0; k < K; ++k) {
+            storev(rows[k] + b, x[k][0]);
+            storev(rows[k] + b + L, x[k][1]);
+        }
+    }
+    for (int k = 0; k < K; ++k) add_record_products_v<V>(rows[k], b, len, R, la[k], l, c, unit);
+}
+
+void add_record_products_rows_pairs(double* const* rows, int b0, int len, int R, const double (*la)[kRecordBlock],
+                                    double* const* l, const double* c, const bool* unit) {
+    add_record_products_rows_v<v2d>(rows, b0, len, R, la, l, c, unit);
+}
+
+#ifdef VQ_TARGET_AVX2
+VQ_TARGET_AVX2 void add_record_products_rows_quads(double* const* rows, int b0, int len, int R,
+                                                   const double (*la)[kRecordBlock], double* const* l,
+                                                   const double* c, const bool* unit) {
+    add_record_products_rows_v<v4d>(rows, b0, len, R, la, l, c, unit);
+}
+#endif
+
+void add_record_products_rows(bool quads, double* const* rows, int b0, int len, int R,
+                              const double (*la)[kRecordBlock], double* const* l, const double* c,
+                              const bool* unit) {
+#ifdef VQ_TARGET_AVX2
+    if (quads) {
+        add_record_products_rows_quads(rows, b0, len, R, la, l, c, unit);
+        return;
+    }
+#else
+    (void)quads;
+#endif
+    add_record_products_rows_pairs(rows, b0, len, R, la, l, c, unit);
+}
+
 // The expected-information blocks Q11 and Q12 of Louis' formula.  They have
 // entries only in rows and columns 0..m (coefficients and sigma11) and, in
 // Q12, between a point weight and a coefficient or sigma11: P12[j][a] =
@@ -735,11 +819,12 @@ void record_products(int n10, int n1, int m, int m1, double s, double** phi, con
     if (U != nullptr)
         for (int d = 0; d < m1; ++d) U[d] = 0.0;
 
-    constexpr int kBlock = 16;  // dense records applied together
+    constexpr int kBlock = kRecordBlock;
     const bool quads = simdQuads();
     double** lblock = dmatrix(0, kBlock - 1, 0, q);
     double block_count[kBlock];  // c10 of each buffered record
     bool block_unit[kBlock];     // c10 == 1: the division is left out (exact)
+    bool block_finite = true;    // every buffered entry is finite
     int nblock = 0;
     std::vector<double> ai(m), bi(m);
     std::vector<int> nonzero;
@@ -747,25 +832,50 @@ void record_products(int n10, int n1, int m, int m1, double s, double** phi, con
     std::vector<int> active;
     active.reserve(m + 1 + n1);
     double* lsparse = dvector(0, q);
-    // Per row a of Q13, the buffered records whose entry a is not zero.
-    double la[kBlock];
+    // Per row a (or block of rows) of Q13, the buffered records whose entry
+    // a is not zero.
+    double la[kRowBlock][kBlock];
     double* lrows[kBlock];
     double row_count[kBlock];
     bool row_unit[kBlock];
     auto flush = [&]() {
-        for (int a = 0; a <= q; ++a) {
+        int a = 0;
+        // Rows a..a+K-1 together: each row first takes its entries left of
+        // column a+K-1 alone, then all rows take columns a+K-1..q at once,
+        // every entry receiving the products of its nonzero records in
+        // record order (see add_record_products_rows_v for the zeros).
+        for (; block_finite && a + kRowBlock <= q + 1; a += kRowBlock) {
             int R = 0;
             for (int r = 0; r < nblock; ++r) {
-                if (lblock[r][a] == 0.0) continue;
-                la[R] = lblock[r][a];
+                bool any = false;
+                for (int k = 0; k < kRowBlock; ++k) any = any || lblock[r][a + k] != 0.0;
+                if (!any) continue;
+                for (int k = 0; k < kRowBlock; ++k) la[k][R] = lblock[r][a + k];
                 lrows[R] = lblock[r];
                 row_count[R] = block_count[r];
                 row_unit[R] = block_unit[r];
                 ++R;
             }
-            if (R > 0) add_record_products(quads, Q1[a], a, q + 1, R, la, lrows, row_count, row_unit);
+            if (R == 0) continue;
+            const int common = a + kRowBlock - 1;
+            for (int k = 0; k + 1 < kRowBlock; ++k)
+                add_record_products(quads, Q1[a + k], a + k, common, R, la[k], lrows, row_count, row_unit);
+            add_record_products_rows(quads, Q1 + a, common, q + 1, R, la, lrows, row_count, row_unit);
+        }
+        for (; a <= q; ++a) {
+            int R = 0;
+            for (int r = 0; r < nblock; ++r) {
+                if (lblock[r][a] == 0.0) continue;
+                la[0][R] = lblock[r][a];
+                lrows[R] = lblock[r];
+                row_count[R] = block_count[r];
+                row_unit[R] = block_unit[r];
+                ++R;
+            }
+            if (R > 0) add_record_products(quads, Q1[a], a, q + 1, R, la[0], lrows, row_count, row_unit);
         }
         nblock = 0;
+        block_finite = true;
     };
 
     for (int i = 0; i < n10; ++i) {
@@ -805,6 +915,7 @@ void record_products(int n10, int n1, int m, int m1, double s, double** phi, con
             }
         } else {
             for (int j = 0; j < n1; ++j) l[m + 1 + j] = pi[j] / qm[j];
+            for (int a = 0; a <= q; ++a) block_finite = block_finite && std::isfinite(l[a]);
             block_count[nblock] = c;
             block_unit[nblock] = (c10[i] == 1);
             if (++nblock == kBlock) flush();
