@@ -190,8 +190,8 @@ double start_values(int n10, int n1, int d, const int* c10, const double* y10, d
     return var / C;
 }
 
-// E-step terms of point j (value fit, weight q) for all non-sequenced
-// records: t = q*exp(-(y_i - fit)^2/(2s)) is added to fm_n0[i] and c_i*t is
+// E-step terms of point j (value fit, weight q) for n0 non-sequenced
+// records: t = q*exp(-(y_i - fit)^2/(2s)) is added to fm[i] and c_i*t is
 // stored in pj[i].  The exponent arguments are formed a vector at a time,
 // exp is called record by record, the rest is again vectorised.
 template <class V>
@@ -233,61 +233,24 @@ VQ_ALWAYS_INLINE void e_step_point(int n0, double q, double fit, double two_s, c
     }
 }
 
+// The sums of the M-step over the records i0..i0+nb-1 of the weights
+// c_i*term: each weight is first divided by fm_n0[i] (the end of the
+// E-step), then added to a_j and, times y_i, to b_j.  L points are taken
+// together, one per lane, so that their sums advance side by side.
 template <class V>
-VQ_ALWAYS_INLINE void e_step_points(int n1, double two_s, const double* qm, const double* etaW, EmScratch& x) {
-    for (int j = 0; j < n1; ++j)
-        e_step_point<V>(x.n0, qm[j], etaW[j], two_s, x.y0, x.count0, x.terms, x.fm_n0, x.post[j]);
-}
-
-void e_step_points_pairs(int n1, double two_s, const double* qm, const double* etaW, EmScratch& x) {
-    e_step_points<v2d>(n1, two_s, qm, etaW, x);
-}
-
-#ifdef VQ_TARGET_AVX2
-VQ_TARGET_AVX2 void e_step_points_quads(int n1, double two_s, const double* qm, const double* etaW, EmScratch& x) {
-    e_step_points<v4d>(n1, two_s, qm, etaW, x);
-}
-#endif
-
-// E-step: the posterior weight of each non-sequenced record on each point,
-// fm_n0[i] = sum over points j of qm[j]*exp(-(y_i - etaW[j])^2/(2s)) being
-// the normaliser; post[j][i] = c_i * term, divided by fm_n0[i] in the M-step
-// (normalise_and_sum_points).
-void e_step(int n1, double s, const double* qm, const double* etaW, EmScratch& x) {
-    const int n0 = x.n0;
-    const double two_s = 2.0 * s;
-    for (int i = 0; i < n0; ++i) x.fm_n0[i] = 0.0;
-#ifdef VQ_TARGET_AVX2
-    if (x.quads)
-        e_step_points_quads(n1, two_s, qm, etaW, x);
-    else
-#endif
-        e_step_points_pairs(n1, two_s, qm, etaW, x);
-    for (int i = 0; i < n0; ++i)
-        if (x.fm_n0[i] == 0.0)
-            x.fm_n0[i] = rescue_underflowed_record(n1, i, x.y0[i], x.c0[i], two_s, qm, etaW, x.post);
-}
-
-// The end of the E-step and the point weights of the M-step, in one pass over
-// the weights: pj[i] = pj[i] / fm_n0[i], then a_j = 1 + sum_i phi,
-// b_j = y_j + sum_i phi*y_i (by increasing i) and qm = a/n.  L points are
-// taken together, one per lane, so that their sums advance side by side.
-template <class V>
-VQ_ALWAYS_INLINE void normalise_and_sum_points(int n1, double dn, const double* y10, double* qm, EmScratch& x) {
+VQ_ALWAYS_INLINE void normalise_and_sum(int n1, int i0, int nb, EmScratch& x) {
     constexpr int L = kLanes<V>;
-    const int n0 = x.n0;
-    const double* fm = x.fm_n0;
-    const double* y0 = x.y0;
+    const double* fm = x.fm_n0 + i0;
+    const double* y0 = x.y0 + i0;
     int j0 = 0;
     for (; j0 + L <= n1; j0 += L) {
         double* p[L];
-        for (int k = 0; k < L; ++k) p[k] = x.post[j0 + k];
-        V a, b, dnv;
-        splat(a, 1.0);
-        splat(dnv, dn);
-        loadv(b, y10 + j0);
+        for (int k = 0; k < L; ++k) p[k] = x.post[j0 + k] + i0;
+        V a, b;
+        loadv(a, x.a + j0);
+        loadv(b, x.b + j0);
         int i = 0;
-        for (; i + L <= n0; i += L) {
+        for (; i + L <= nb; i += L) {
             V f;
             loadv(f, fm + i);
             V r[L];
@@ -307,7 +270,7 @@ VQ_ALWAYS_INLINE void normalise_and_sum_points(int n1, double dn, const double* 
                 b += c[t] * yv;
             }
         }
-        for (; i < n0; ++i) {
+        for (; i < nb; ++i) {
             V c, yv;
 #pragma GCC unroll 4
             for (int k = 0; k < L; ++k) {
@@ -320,45 +283,83 @@ VQ_ALWAYS_INLINE void normalise_and_sum_points(int n1, double dn, const double* 
         }
         storev(x.a + j0, a);
         storev(x.b + j0, b);
-        const V qv = a / dnv;
-        storev(qm + j0, qv);
     }
     for (int j = j0; j < n1; ++j) {
-        double* pj = x.post[j];
-        double aj = 1.0;
-        double bj = y10[j];
-        for (int i = 0; i < n0; ++i) {
+        double* pj = x.post[j] + i0;
+        double aj = x.a[j];
+        double bj = x.b[j];
+        for (int i = 0; i < nb; ++i) {
             pj[i] = pj[i] / fm[i];
             aj += pj[i];
             bj += pj[i] * y0[i];
         }
         x.a[j] = aj;
         x.b[j] = bj;
-        qm[j] = aj / dn;
     }
 }
 
-void normalise_and_sum_points_pairs(int n1, double dn, const double* y10, double* qm, EmScratch& x) {
-    normalise_and_sum_points<v2d>(n1, dn, y10, qm, x);
+// E-step and the point weights of the M-step, a chunk of non-sequenced
+// records at a time so that the chunk's weights are still in cache when they
+// are normalised and summed:
+//   E-step: fm_n0[i] = sum over points j of qm[j]*exp(-(y_i - etaW[j])^2/(2s)),
+//   post[j][i] = c_i * term / fm_n0[i];
+//   M-step: a_j = 1 + sum_i phi, b_j = y_j + sum_i phi*y_i, qm = a/n.
+// Every sum runs over the same index order as without the chunks.
+template <class V>
+VQ_ALWAYS_INLINE void e_step_and_point_weights_v(int n1, double s, double dn, const double* y10, double* qm,
+                                                 const double* etaW, EmScratch& x) {
+    constexpr int L = kLanes<V>;
+    const int n0 = x.n0;
+    const double two_s = 2.0 * s;
+    // About 256 KiB of weights per chunk, a multiple of four records.
+    const int chunk = std::max(32, (32768 / std::max(n1, 1)) / 4 * 4);
+    for (int j = 0; j < n1; ++j) {
+        x.a[j] = 1.0;
+        x.b[j] = y10[j];
+    }
+    for (int i0 = 0; i0 < n0; i0 += chunk) {
+        const int nb = std::min(chunk, n0 - i0);
+        double* fm = x.fm_n0 + i0;
+        for (int i = 0; i < nb; ++i) fm[i] = 0.0;
+        for (int j = 0; j < n1; ++j)
+            e_step_point<V>(nb, qm[j], etaW[j], two_s, x.y0 + i0, x.count0 + i0, x.terms, fm, x.post[j] + i0);
+        for (int i = 0; i < nb; ++i)
+            if (fm[i] == 0.0)
+                fm[i] = rescue_underflowed_record(n1, i0 + i, x.y0[i0 + i], x.c0[i0 + i], two_s, qm, etaW, x.post);
+        normalise_and_sum<V>(n1, i0, nb, x);
+    }
+    int j = 0;
+    for (; j + L <= n1; j += L) {
+        V a, d;
+        loadv(a, x.a + j);
+        splat(d, dn);
+        const V q = a / d;
+        storev(qm + j, q);
+    }
+    for (; j < n1; ++j) qm[j] = x.a[j] / dn;
+}
+
+void e_step_and_point_weights_pairs(int n1, double s, double dn, const double* y10, double* qm,
+                                    const double* etaW, EmScratch& x) {
+    e_step_and_point_weights_v<v2d>(n1, s, dn, y10, qm, etaW, x);
 }
 
 #ifdef VQ_TARGET_AVX2
-VQ_TARGET_AVX2 void normalise_and_sum_points_quads(int n1, double dn, const double* y10, double* qm,
-                                                   EmScratch& x) {
-    normalise_and_sum_points<v4d>(n1, dn, y10, qm, x);
+VQ_TARGET_AVX2 void e_step_and_point_weights_quads(int n1, double s, double dn, const double* y10, double* qm,
+                                                   const double* etaW, EmScratch& x) {
+    e_step_and_point_weights_v<v4d>(n1, s, dn, y10, qm, etaW, x);
 }
 #endif
 
-// M-step, point weights (with the E-step's normalisation, see
-// normalise_and_sum_points).
-void m_step_point_weights(int n1, double dn, const double* y10, double* qm, EmScratch& x) {
+void e_step_and_point_weights(int n1, double s, double dn, const double* y10, double* qm, const double* etaW,
+                              EmScratch& x) {
 #ifdef VQ_TARGET_AVX2
     if (x.quads) {
-        normalise_and_sum_points_quads(n1, dn, y10, qm, x);
+        e_step_and_point_weights_quads(n1, s, dn, y10, qm, etaW, x);
         return;
     }
 #endif
-    normalise_and_sum_points_pairs(n1, dn, y10, qm, x);
+    e_step_and_point_weights_pairs(n1, s, dn, y10, qm, etaW, x);
 }
 
 // M-step, coefficients: weighted least squares of b/a on the design rows with
@@ -436,8 +437,7 @@ bool em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, do
     const double dn = n;
 
     for (int t = 0; t < max_iterations; ++t) {
-        e_step(n1, s, qm, etaW, x);
-        m_step_point_weights(n1, dn, y10, qm, x);
+        e_step_and_point_weights(n1, s, dn, y10, qm, etaW, x);
         m_step_coefficients(n1, d, w, eta, x);
         s = residual_sum_of_squares(n1, d, y10, w, eta, etaW, x) / dn;
 
