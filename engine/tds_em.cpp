@@ -382,8 +382,44 @@ void m_step_coefficients(int n1, int d, double** w, double* eta, EmScratch& x) {
     tds_detail::solve_normal_equations(d, inv_A, B, eta);
 }
 
+// rss + the terms pj[i] * (y_i - fit)^2 of the n0 non-sequenced records,
+// added one by one in record order; the terms are formed a vector at a time.
+template <class V>
+VQ_ALWAYS_INLINE double add_weighted_squares_v(double rss, int n0, double fit, const double* y0, const double* pj) {
+    constexpr int L = kLanes<V>;
+    V fv;
+    splat(fv, fit);
+    int i = 0;
+    for (; i + L <= n0; i += L) {
+        V di, p;
+        loadv(di, y0 + i);
+        loadv(p, pj + i);
+        di -= fv;
+        const V term = p * (di * di);
+#pragma GCC unroll 4
+        for (int k = 0; k < L; ++k) rss += term[k];
+    }
+    for (; i < n0; ++i) {
+        const double di = y0[i] - fit;
+        rss += pj[i] * (di * di);
+    }
+    return rss;
+}
+
+double add_weighted_squares_pairs(double rss, int n0, double fit, const double* y0, const double* pj) {
+    return add_weighted_squares_v<v2d>(rss, n0, fit, y0, pj);
+}
+
+#ifdef VQ_TARGET_AVX2
+VQ_TARGET_AVX2 double add_weighted_squares_quads(double rss, int n0, double fit, const double* y0,
+                                                 const double* pj) {
+    return add_weighted_squares_v<v4d>(rss, n0, fit, y0, pj);
+}
+#endif
+
 // M-step, variance: the new fitted values etaW and the residual sum of
-// squares over the sequenced records and the weighted non-sequenced ones.
+// squares over the sequenced records and the weighted non-sequenced ones,
+// one running sum over the points and, within a point, its records.
 double residual_sum_of_squares(int n1, int d, const double* y10, double** w, const double* eta, double* etaW,
                                const EmScratch& x) {
     double rss = 0.0;
@@ -393,11 +429,12 @@ double residual_sum_of_squares(int n1, int d, const double* y10, double** w, con
         etaW[j] = fit;
         const double dl = y10[j] - fit;
         rss += dl * dl;
-        const double* pj = x.post[j];
-        for (int i = 0; i < x.n0; ++i) {
-            const double di = x.y0[i] - fit;
-            rss += pj[i] * (di * di);
-        }
+#ifdef VQ_TARGET_AVX2
+        if (x.quads)
+            rss = add_weighted_squares_quads(rss, x.n0, fit, x.y0, x.post[j]);
+        else
+#endif
+            rss = add_weighted_squares_pairs(rss, x.n0, fit, x.y0, x.post[j]);
     }
     return rss;
 }
@@ -513,26 +550,74 @@ void residual_moments(int n10, int n1, double** phi, const double* y10, const do
     }
 }
 
+// ai[a] = sum over the listed points j of phi*SZ[j][a] and bi[a] = sum of
+// phi*etaW[j]*SZ[j][a], j in list order; the entries a, independent sums,
+// are taken a vector at a time.
+template <class V>
+VQ_ALWAYS_INLINE void point_sums_v(const std::vector<int>& nonzero, const double* pi, int m, double** SZ,
+                                   const double* etaW, double* ai, double* bi) {
+    constexpr int L = kLanes<V>;
+    int a = 0;
+    for (; a + L <= m; a += L) {
+        V sa, sb;
+        splat(sa, 0.0);
+        splat(sb, 0.0);
+        for (int j : nonzero) {
+            const double p = pi[j];
+            V pv, pe, z;
+            splat(pv, p);
+            splat(pe, p * etaW[j]);
+            loadv(z, SZ[j] + a);
+            sa += pv * z;
+            sb += pe * z;
+        }
+        storev(ai + a, sa);
+        storev(bi + a, sb);
+    }
+    for (; a < m; ++a) {
+        double sa = 0.0;
+        double sb = 0.0;
+        for (int j : nonzero) {
+            const double p = pi[j];
+            const double pe = p * etaW[j];
+            sa += p * SZ[j][a];
+            sb += pe * SZ[j][a];
+        }
+        ai[a] = sa;
+        bi[a] = sb;
+    }
+}
+
+void point_sums_pairs(const std::vector<int>& nonzero, const double* pi, int m, double** SZ, const double* etaW,
+                      double* ai, double* bi) {
+    point_sums_v<v2d>(nonzero, pi, m, SZ, etaW, ai, bi);
+}
+
+#ifdef VQ_TARGET_AVX2
+VQ_TARGET_AVX2 void point_sums_quads(const std::vector<int>& nonzero, const double* pi, int m, double** SZ,
+                                     const double* etaW, double* ai, double* bi) {
+    point_sums_v<v4d>(nonzero, pi, m, SZ, etaW, ai, bi);
+}
+#else
+void point_sums_quads(const std::vector<int>& nonzero, const double* pi, int m, double** SZ, const double* etaW,
+                      double* ai, double* bi) {
+    point_sums_v<v2d>(nonzero, pi, m, SZ, etaW, ai, bi);
+}
+#endif
+
 // The points that record i sits on (its nonzero membership weights), and over
 // them ai[a] = sum_j phi*SZ[j][a] and bi[a] = sum_j phi*etaW[j]*SZ[j][a]; E and
 // F are the covariate parts of ai and bi weighted by eta.
-void record_sums(const double* pi, int n1, int m, int m1, double** SZ, const double* etaW, const double* eta,
-                 std::vector<int>& nonzero, std::vector<double>& ai, std::vector<double>& bi, double* E,
-                 double* F) {
+void record_sums(bool quads, const double* pi, int n1, int m, int m1, double** SZ, const double* etaW,
+                 const double* eta, std::vector<int>& nonzero, std::vector<double>& ai, std::vector<double>& bi,
+                 double* E, double* F) {
     nonzero.clear();
     for (int j = 0; j < n1; ++j)
         if (pi[j] != 0.0) nonzero.push_back(j);
-    std::fill(ai.begin(), ai.end(), 0.0);
-    std::fill(bi.begin(), bi.end(), 0.0);
-    for (int j : nonzero) {
-        const double p = pi[j];
-        const double pe = p * etaW[j];
-        const double* zj = SZ[j];
-        for (int a = 0; a < m; ++a) {
-            ai[a] += p * zj[a];
-            bi[a] += pe * zj[a];
-        }
-    }
+    if (quads)
+        point_sums_quads(nonzero, pi, m, SZ, etaW, ai.data(), bi.data());
+    else
+        point_sums_pairs(nonzero, pi, m, SZ, etaW, ai.data(), bi.data());
     double e = 0.0;
     double f = 0.0;
     for (int a = m1; a < m; ++a) {
@@ -884,7 +969,7 @@ void record_products(int n10, int n1, int m, int m1, double s, double** phi, con
         const double c = c10[i];
         double E = 0.0;
         double F = 0.0;
-        record_sums(pi, n1, m, m1, SZ, etaW, eta, nonzero, ai, bi, &E, &F);
+        record_sums(quads, pi, n1, m, m1, SZ, etaW, eta, nonzero, ai, bi, &E, &F);
         const bool sparse = 4 * static_cast<long>(nonzero.size()) < n1;
         double* l = sparse ? lsparse : lblock[nblock];
         for (int a = 0; a < m; ++a) l[a] = (y * ai[a] - bi[a]) / s;
@@ -1115,7 +1200,7 @@ void tested_record_rows(int n10, int n1, int m, int m1, double s, double** phi, 
         const bool unit = (c10[i] == 1);
         double E = 0.0;
         double F = 0.0;
-        record_sums(pi, n1, m, m1, SZ, etaW, eta, nonzero, ai, bi, &E, &F);
+        record_sums(quads, pi, n1, m, m1, SZ, etaW, eta, nonzero, ai, bi, &E, &F);
         for (int a = 0; a < m; ++a) l[a] = (y * ai[a] - bi[a]) / s;
         l[m] = -c / two_s + (y * y * c - 2.0 * y * E + F) / (2.0 * s2);
         for (int d = 0; d < m1; ++d) U[d] += l[d];
