@@ -631,8 +631,9 @@ void record_sums(bool quads, const double* pi, int n1, int m, int m1, double** S
 // Adds sum over the records r of a block of (l_r[a] * l_r[b]) / c_r to
 // row[b] for b in [b0, len), records in block order, four vectors of entries
 // of the row held in registers at a time.  la[r] = l_r[a]; a record whose la
-// is zero contributes exact zeros and is left out by the caller; a record of
-// count one (unit[r]) is added without the division, which is exact.
+// is zero contributes exact zeros and may be left out by the caller (see
+// add_record_products_rows_v when it is not); a record of count one
+// (unit[r]) is added without the division, which is exact.
 template <class V>
 VQ_ALWAYS_INLINE void add_record_products_v(double* row, int b0, int len, int R, const double* la,
                                             double* const* l, const double* c, const bool* unit) {
