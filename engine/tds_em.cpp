@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "engine/tds_em_detail.h"
@@ -18,6 +19,71 @@
 // every sum unchanged.
 
 namespace {
+
+// ---------------------------------------------------------------------------
+// Vector helpers
+// ---------------------------------------------------------------------------
+
+// The kernels below are written once for a vector type V of L doubles and
+// compiled twice: with pairs (v2d, every x86-64 processor) and, in a function
+// built for AVX2, with quadruples (v4d).  Lanes always hold independent
+// entries, so both versions round every entry exactly as the scalar loop.
+#define VQ_ALWAYS_INLINE inline __attribute__((always_inline))
+
+template <class V>
+constexpr int kLanes = static_cast<int>(sizeof(V) / sizeof(double));
+
+// Vectors go to and from the helpers by reference: a quadruple passed by
+// value would follow a different ABI outside the AVX2 functions.
+template <class V>
+VQ_ALWAYS_INLINE void loadv(V& v, const double* p) {
+    std::memcpy(&v, p, sizeof v);
+}
+
+template <class V>
+VQ_ALWAYS_INLINE void storev(double* p, const V& v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+template <class V>
+VQ_ALWAYS_INLINE void splat(V& v, double x) {
+    for (int k = 0; k < kLanes<V>; ++k) v[k] = x;
+}
+
+// Columns of the L by L block whose rows are r[0..L-1]: c[t][k] = r[k][t].
+VQ_ALWAYS_INLINE void transpose(const v2d* r, v2d* c) {
+#if defined(__clang__)
+    c[0] = __builtin_shufflevector(r[0], r[1], 0, 2);
+    c[1] = __builtin_shufflevector(r[0], r[1], 1, 3);
+#else
+    using M = long long __attribute__((vector_size(16)));
+    c[0] = __builtin_shuffle(r[0], r[1], M{0, 2});
+    c[1] = __builtin_shuffle(r[0], r[1], M{1, 3});
+#endif
+}
+
+VQ_ALWAYS_INLINE void transpose(const v4d* r, v4d* c) {
+#if defined(__clang__)
+    const v4d t0 = __builtin_shufflevector(r[0], r[1], 0, 4, 2, 6);
+    const v4d t1 = __builtin_shufflevector(r[0], r[1], 1, 5, 3, 7);
+    const v4d t2 = __builtin_shufflevector(r[2], r[3], 0, 4, 2, 6);
+    const v4d t3 = __builtin_shufflevector(r[2], r[3], 1, 5, 3, 7);
+    c[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+    c[1] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+    c[2] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+    c[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+#else
+    using M = long long __attribute__((vector_size(32)));
+    const v4d t0 = __builtin_shuffle(r[0], r[1], M{0, 4, 2, 6});
+    const v4d t1 = __builtin_shuffle(r[0], r[1], M{1, 5, 3, 7});
+    const v4d t2 = __builtin_shuffle(r[2], r[3], M{0, 4, 2, 6});
+    const v4d t3 = __builtin_shuffle(r[2], r[3], M{1, 5, 3, 7});
+    c[0] = __builtin_shuffle(t0, t2, M{0, 1, 4, 5});
+    c[1] = __builtin_shuffle(t1, t3, M{0, 1, 4, 5});
+    c[2] = __builtin_shuffle(t0, t2, M{2, 3, 6, 7});
+    c[3] = __builtin_shuffle(t1, t3, M{2, 3, 6, 7});
+#endif
+}
 
 // ---------------------------------------------------------------------------
 // EM
@@ -55,6 +121,9 @@ struct EmScratch {
     const int* c0;     // and their counts
     double** post;
     double* fm_n0;  // per non-sequenced record, the sum of its E-step terms
+    double* count0;  // c0 as doubles
+    double* terms;   // E-step: the terms of one point, record by record
+    bool quads;      // the AVX2 kernels run
     double* qm_0;
     double* eta_0;
     double* a;  // M-step: 1 + sum_i phi per point
@@ -66,6 +135,10 @@ struct EmScratch {
         : n1(n1_), n0(n10 - n1_), d(d_), y0(y10 + n1_), c0(c10 + n1_) {
         post = dmatrix(0, n1 - 1, 0, n0 - 1);
         fm_n0 = dvector(0, n0 - 1);
+        count0 = dvector(0, n0 - 1);
+        terms = dvector(0, n0 - 1);
+        for (int i = 0; i < n0; ++i) count0[i] = c0[i];
+        quads = simdQuads();
         qm_0 = dvector(0, n1 - 1);
         eta_0 = dvector(0, d - 1);
         a = dvector(0, n1 - 1);
@@ -80,6 +153,8 @@ struct EmScratch {
         free_dvector(a, 0, n1 - 1);
         free_dvector(eta_0, 0, d - 1);
         free_dvector(qm_0, 0, n1 - 1);
+        free_dvector(terms, 0, n0 - 1);
+        free_dvector(count0, 0, n0 - 1);
         free_dvector(fm_n0, 0, n0 - 1);
         free_dmatrix(post, 0, n1 - 1, 0, n0 - 1);
     }
@@ -115,49 +190,176 @@ double start_values(int n10, int n1, int d, const int* c10, const double* y10, d
     return var / C;
 }
 
-// E-step: the posterior weight of each non-sequenced record on each point,
-// fm_n0[i] = sum over points j of qm[j]*exp(-(y_i - etaW[j])^2/(2s)) being
-// the normaliser; post[j][i] = c_i * term / fm_n0[i].
-void e_step(int n1, double s, const double* qm, const double* etaW, EmScratch& x) {
-    const int n0 = x.n0;
-    const double* y0 = x.y0;
-    const int* c0 = x.c0;
-    const double two_s = 2.0 * s;
-    for (int i = 0; i < n0; ++i) x.fm_n0[i] = 0.0;
-    for (int j = 0; j < n1; ++j) {
-        const double q = qm[j];
-        const double fit = etaW[j];
-        double* pj = x.post[j];
-        for (int i = 0; i < n0; ++i) {
-            const double dl = y0[i] - fit;
-            const double u = q * std::exp(-(dl * dl) / two_s);
-            x.fm_n0[i] += u;
-            pj[i] = c0[i] * u;
-        }
+// E-step terms of point j (value fit, weight q) for n0 non-sequenced
+// records: t = q*exp(-(y_i - fit)^2/(2s)) is added to fm[i] and c_i*t is
+// stored in pj[i].  The exponent arguments are formed a vector at a time,
+// exp is called record by record, the rest is again vectorised.
+template <class V>
+VQ_ALWAYS_INLINE void e_step_point(int n0, double q, double fit, double two_s, const double* y0, const double* count0,
+                                   double* t, double* fm, double* pj) {
+    constexpr int L = kLanes<V>;
+    V fv, sv, qv;
+    splat(fv, fit);
+    splat(sv, two_s);
+    splat(qv, q);
+    int i = 0;
+    for (; i + L <= n0; i += L) {
+        V dl;
+        loadv(dl, y0 + i);
+        dl -= fv;
+        const V arg = -(dl * dl) / sv;
+        storev(t + i, arg);
     }
-    for (int i = 0; i < n0; ++i)
-        if (x.fm_n0[i] == 0.0)
-            x.fm_n0[i] = rescue_underflowed_record(n1, i, y0[i], c0[i], two_s, qm, etaW, x.post);
-    for (int j = 0; j < n1; ++j) {
-        double* pj = x.post[j];
-        for (int i = 0; i < n0; ++i) pj[i] = pj[i] / x.fm_n0[i];
+    for (; i < n0; ++i) {
+        const double dl = y0[i] - fit;
+        t[i] = -(dl * dl) / two_s;
+    }
+    for (i = 0; i < n0; ++i) t[i] = std::exp(t[i]);
+    for (i = 0; i + L <= n0; i += L) {
+        V u, f, c;
+        loadv(u, t + i);
+        loadv(f, fm + i);
+        loadv(c, count0 + i);
+        u = qv * u;
+        f += u;
+        c *= u;
+        storev(fm + i, f);
+        storev(pj + i, c);
+    }
+    for (; i < n0; ++i) {
+        const double u = q * t[i];
+        fm[i] += u;
+        pj[i] = count0[i] * u;
     }
 }
 
-// M-step, point weights: a_j = 1 + sum_i phi, b_j = y_j + sum_i phi*y_i, qm = a/n.
-void m_step_point_weights(int n1, double dn, const double* y10, double* qm, EmScratch& x) {
-    for (int j = 0; j < n1; ++j) {
-        const double* pj = x.post[j];
-        double aj = 1.0;
-        double bj = y10[j];
-        for (int i = 0; i < x.n0; ++i) {
+// The sums of the M-step over the records i0..i0+nb-1 of the weights
+// c_i*term: each weight is first divided by fm_n0[i] (the end of the
+// E-step), then added to a_j and, times y_i, to b_j.  L points are taken
+// together, one per lane, so that their sums advance side by side.
+template <class V>
+VQ_ALWAYS_INLINE void normalise_and_sum(int n1, int i0, int nb, EmScratch& x) {
+    constexpr int L = kLanes<V>;
+    const double* fm = x.fm_n0 + i0;
+    const double* y0 = x.y0 + i0;
+    int j0 = 0;
+    for (; j0 + L <= n1; j0 += L) {
+        double* p[L];
+        for (int k = 0; k < L; ++k) p[k] = x.post[j0 + k] + i0;
+        V a, b;
+        loadv(a, x.a + j0);
+        loadv(b, x.b + j0);
+        int i = 0;
+        for (; i + L <= nb; i += L) {
+            V f;
+            loadv(f, fm + i);
+            V r[L];
+            V c[L];
+#pragma GCC unroll 4
+            for (int k = 0; k < L; ++k) {
+                loadv(r[k], p[k] + i);
+                r[k] /= f;
+                storev(p[k] + i, r[k]);
+            }
+            transpose(r, c);
+#pragma GCC unroll 4
+            for (int t = 0; t < L; ++t) {
+                V yv;
+                splat(yv, y0[i + t]);
+                a += c[t];
+                b += c[t] * yv;
+            }
+        }
+        for (; i < nb; ++i) {
+            V c, yv;
+#pragma GCC unroll 4
+            for (int k = 0; k < L; ++k) {
+                p[k][i] = p[k][i] / fm[i];
+                c[k] = p[k][i];
+            }
+            splat(yv, y0[i]);
+            a += c;
+            b += c * yv;
+        }
+        storev(x.a + j0, a);
+        storev(x.b + j0, b);
+    }
+    for (int j = j0; j < n1; ++j) {
+        double* pj = x.post[j] + i0;
+        double aj = x.a[j];
+        double bj = x.b[j];
+        for (int i = 0; i < nb; ++i) {
+            pj[i] = pj[i] / fm[i];
             aj += pj[i];
-            bj += pj[i] * x.y0[i];
+            bj += pj[i] * y0[i];
         }
         x.a[j] = aj;
         x.b[j] = bj;
-        qm[j] = aj / dn;
     }
+}
+
+// E-step and the point weights of the M-step, a chunk of non-sequenced
+// records at a time so that the chunk's weights are still in cache when they
+// are normalised and summed:
+//   E-step: fm_n0[i] = sum over points j of qm[j]*exp(-(y_i - etaW[j])^2/(2s)),
+//   post[j][i] = c_i * term / fm_n0[i];
+//   M-step: a_j = 1 + sum_i phi, b_j = y_j + sum_i phi*y_i, qm = a/n.
+// Every sum runs over the same index order as without the chunks.
+template <class V>
+VQ_ALWAYS_INLINE void e_step_and_point_weights_v(int n1, double s, double dn, const double* y10, double* qm,
+                                                 const double* etaW, EmScratch& x) {
+    constexpr int L = kLanes<V>;
+    const int n0 = x.n0;
+    const double two_s = 2.0 * s;
+    // About 256 KiB of weights per chunk, a multiple of four records.
+    const int chunk = std::max(32, (32768 / std::max(n1, 1)) / 4 * 4);
+    for (int j = 0; j < n1; ++j) {
+        x.a[j] = 1.0;
+        x.b[j] = y10[j];
+    }
+    for (int i0 = 0; i0 < n0; i0 += chunk) {
+        const int nb = std::min(chunk, n0 - i0);
+        double* fm = x.fm_n0 + i0;
+        for (int i = 0; i < nb; ++i) fm[i] = 0.0;
+        for (int j = 0; j < n1; ++j)
+            e_step_point<V>(nb, qm[j], etaW[j], two_s, x.y0 + i0, x.count0 + i0, x.terms, fm, x.post[j] + i0);
+        for (int i = 0; i < nb; ++i)
+            if (fm[i] == 0.0)
+                fm[i] = rescue_underflowed_record(n1, i0 + i, x.y0[i0 + i], x.c0[i0 + i], two_s, qm, etaW, x.post);
+        normalise_and_sum<V>(n1, i0, nb, x);
+    }
+    int j = 0;
+    for (; j + L <= n1; j += L) {
+        V a, d;
+        loadv(a, x.a + j);
+        splat(d, dn);
+        const V q = a / d;
+        storev(qm + j, q);
+    }
+    for (; j < n1; ++j) qm[j] = x.a[j] / dn;
+}
+
+void e_step_and_point_weights_pairs(int n1, double s, double dn, const double* y10, double* qm,
+                                    const double* etaW, EmScratch& x) {
+    e_step_and_point_weights_v<v2d>(n1, s, dn, y10, qm, etaW, x);
+}
+
+#ifdef VQ_TARGET_AVX2
+VQ_TARGET_AVX2 void e_step_and_point_weights_quads(int n1, double s, double dn, const double* y10, double* qm,
+                                                   const double* etaW, EmScratch& x) {
+    e_step_and_point_weights_v<v4d>(n1, s, dn, y10, qm, etaW, x);
+}
+#endif
+
+void e_step_and_point_weights(int n1, double s, double dn, const double* y10, double* qm, const double* etaW,
+                              EmScratch& x) {
+#ifdef VQ_TARGET_AVX2
+    if (x.quads) {
+        e_step_and_point_weights_quads(n1, s, dn, y10, qm, etaW, x);
+        return;
+    }
+#endif
+    e_step_and_point_weights_pairs(n1, s, dn, y10, qm, etaW, x);
 }
 
 // M-step, coefficients: weighted least squares of b/a on the design rows with
@@ -180,8 +382,44 @@ void m_step_coefficients(int n1, int d, double** w, double* eta, EmScratch& x) {
     tds_detail::solve_normal_equations(d, inv_A, B, eta);
 }
 
+// rss + the terms pj[i] * (y_i - fit)^2 of the n0 non-sequenced records,
+// added one by one in record order; the terms are formed a vector at a time.
+template <class V>
+VQ_ALWAYS_INLINE double add_weighted_squares_v(double rss, int n0, double fit, const double* y0, const double* pj) {
+    constexpr int L = kLanes<V>;
+    V fv;
+    splat(fv, fit);
+    int i = 0;
+    for (; i + L <= n0; i += L) {
+        V di, p;
+        loadv(di, y0 + i);
+        loadv(p, pj + i);
+        di -= fv;
+        const V term = p * (di * di);
+#pragma GCC unroll 4
+        for (int k = 0; k < L; ++k) rss += term[k];
+    }
+    for (; i < n0; ++i) {
+        const double di = y0[i] - fit;
+        rss += pj[i] * (di * di);
+    }
+    return rss;
+}
+
+double add_weighted_squares_pairs(double rss, int n0, double fit, const double* y0, const double* pj) {
+    return add_weighted_squares_v<v2d>(rss, n0, fit, y0, pj);
+}
+
+#ifdef VQ_TARGET_AVX2
+VQ_TARGET_AVX2 double add_weighted_squares_quads(double rss, int n0, double fit, const double* y0,
+                                                 const double* pj) {
+    return add_weighted_squares_v<v4d>(rss, n0, fit, y0, pj);
+}
+#endif
+
 // M-step, variance: the new fitted values etaW and the residual sum of
-// squares over the sequenced records and the weighted non-sequenced ones.
+// squares over the sequenced records and the weighted non-sequenced ones,
+// one running sum over the points and, within a point, its records.
 double residual_sum_of_squares(int n1, int d, const double* y10, double** w, const double* eta, double* etaW,
                                const EmScratch& x) {
     double rss = 0.0;
@@ -191,11 +429,12 @@ double residual_sum_of_squares(int n1, int d, const double* y10, double** w, con
         etaW[j] = fit;
         const double dl = y10[j] - fit;
         rss += dl * dl;
-        const double* pj = x.post[j];
-        for (int i = 0; i < x.n0; ++i) {
-            const double di = x.y0[i] - fit;
-            rss += pj[i] * (di * di);
-        }
+#ifdef VQ_TARGET_AVX2
+        if (x.quads)
+            rss = add_weighted_squares_quads(rss, x.n0, fit, x.y0, x.post[j]);
+        else
+#endif
+            rss = add_weighted_squares_pairs(rss, x.n0, fit, x.y0, x.post[j]);
     }
     return rss;
 }
@@ -235,8 +474,7 @@ bool em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, do
     const double dn = n;
 
     for (int t = 0; t < max_iterations; ++t) {
-        e_step(n1, s, qm, etaW, x);
-        m_step_point_weights(n1, dn, y10, qm, x);
+        e_step_and_point_weights(n1, s, dn, y10, qm, etaW, x);
         m_step_coefficients(n1, d, w, eta, x);
         s = residual_sum_of_squares(n1, d, y10, w, eta, etaW, x) / dn;
 
@@ -312,26 +550,74 @@ void residual_moments(int n10, int n1, double** phi, const double* y10, const do
     }
 }
 
+// ai[a] = sum over the listed points j of phi*SZ[j][a] and bi[a] = sum of
+// phi*etaW[j]*SZ[j][a], j in list order; the entries a, independent sums,
+// are taken a vector at a time.
+template <class V>
+VQ_ALWAYS_INLINE void point_sums_v(const std::vector<int>& nonzero, const double* pi, int m, double** SZ,
+                                   const double* etaW, double* ai, double* bi) {
+    constexpr int L = kLanes<V>;
+    int a = 0;
+    for (; a + L <= m; a += L) {
+        V sa, sb;
+        splat(sa, 0.0);
+        splat(sb, 0.0);
+        for (int j : nonzero) {
+            const double p = pi[j];
+            V pv, pe, z;
+            splat(pv, p);
+            splat(pe, p * etaW[j]);
+            loadv(z, SZ[j] + a);
+            sa += pv * z;
+            sb += pe * z;
+        }
+        storev(ai + a, sa);
+        storev(bi + a, sb);
+    }
+    for (; a < m; ++a) {
+        double sa = 0.0;
+        double sb = 0.0;
+        for (int j : nonzero) {
+            const double p = pi[j];
+            const double pe = p * etaW[j];
+            sa += p * SZ[j][a];
+            sb += pe * SZ[j][a];
+        }
+        ai[a] = sa;
+        bi[a] = sb;
+    }
+}
+
+void point_sums_pairs(const std::vector<int>& nonzero, const double* pi, int m, double** SZ, const double* etaW,
+                      double* ai, double* bi) {
+    point_sums_v<v2d>(nonzero, pi, m, SZ, etaW, ai, bi);
+}
+
+#ifdef VQ_TARGET_AVX2
+VQ_TARGET_AVX2 void point_sums_quads(const std::vector<int>& nonzero, const double* pi, int m, double** SZ,
+                                     const double* etaW, double* ai, double* bi) {
+    point_sums_v<v4d>(nonzero, pi, m, SZ, etaW, ai, bi);
+}
+#else
+void point_sums_quads(const std::vector<int>& nonzero, const double* pi, int m, double** SZ, const double* etaW,
+                      double* ai, double* bi) {
+    point_sums_v<v2d>(nonzero, pi, m, SZ, etaW, ai, bi);
+}
+#endif
+
 // The points that record i sits on (its nonzero membership weights), and over
 // them ai[a] = sum_j phi*SZ[j][a] and bi[a] = sum_j phi*etaW[j]*SZ[j][a]; E and
 // F are the covariate parts of ai and bi weighted by eta.
-void record_sums(const double* pi, int n1, int m, int m1, double** SZ, const double* etaW, const double* eta,
-                 std::vector<int>& nonzero, std::vector<double>& ai, std::vector<double>& bi, double* E,
-                 double* F) {
+void record_sums(bool quads, const double* pi, int n1, int m, int m1, double** SZ, const double* etaW,
+                 const double* eta, std::vector<int>& nonzero, std::vector<double>& ai, std::vector<double>& bi,
+                 double* E, double* F) {
     nonzero.clear();
     for (int j = 0; j < n1; ++j)
         if (pi[j] != 0.0) nonzero.push_back(j);
-    std::fill(ai.begin(), ai.end(), 0.0);
-    std::fill(bi.begin(), bi.end(), 0.0);
-    for (int j : nonzero) {
-        const double p = pi[j];
-        const double pe = p * etaW[j];
-        const double* zj = SZ[j];
-        for (int a = 0; a < m; ++a) {
-            ai[a] += p * zj[a];
-            bi[a] += pe * zj[a];
-        }
-    }
+    if (quads)
+        point_sums_quads(nonzero, pi, m, SZ, etaW, ai.data(), bi.data());
+    else
+        point_sums_pairs(nonzero, pi, m, SZ, etaW, ai.data(), bi.data());
     double e = 0.0;
     double f = 0.0;
     for (int a = m1; a < m; ++a) {
@@ -343,40 +629,181 @@ void record_sums(const double* pi, int n1, int m, int m1, double** SZ, const dou
 }
 
 // Adds sum over the records r of a block of (l_r[a] * l_r[b]) / c_r to
-// row[b] for b in [b0, len), records in block order, sixteen entries of the
-// row held in registers at a time.  la[r] = l_r[a]; a record whose la is zero
-// contributes exact zeros and is left out by the caller.
-void add_record_products(double* row, int b0, int len, int R, const double* la, double* const* l,
-                         const double* c, const bool* unit) {
+// row[b] for b in [b0, len), records in block order, four vectors of entries
+// of the row held in registers at a time.  la[r] = l_r[a]; a record whose la
+// is zero contributes exact zeros and may be left out by the caller (see
+// add_record_products_rows_v when it is not); a record of count one
+// (unit[r]) is added without the division, which is exact.
+template <class V>
+VQ_ALWAYS_INLINE void add_record_products_v(double* row, int b0, int len, int R, const double* la,
+                                            double* const* l, const double* c, const bool* unit) {
+    constexpr int L = kLanes<V>;
     int b = b0;
-    for (; b + 8 <= len; b += 8) {
-        v2d x0 = load2(row + b), x1 = load2(row + b + 2), x2 = load2(row + b + 4), x3 = load2(row + b + 6);
+    for (; b + 4 * L <= len; b += 4 * L) {
+        V x0, x1, x2, x3;
+        loadv(x0, row + b);
+        loadv(x1, row + b + L);
+        loadv(x2, row + b + 2 * L);
+        loadv(x3, row + b + 3 * L);
         for (int r = 0; r < R; ++r) {
             const double* lr = l[r] + b;
-            const v2d s = {la[r], la[r]};
+            V s, l0, l1, l2, l3;
+            splat(s, la[r]);
+            loadv(l0, lr);
+            loadv(l1, lr + L);
+            loadv(l2, lr + 2 * L);
+            loadv(l3, lr + 3 * L);
             if (unit[r]) {
-                x0 += s * load2(lr);
-                x1 += s * load2(lr + 2);
-                x2 += s * load2(lr + 4);
-                x3 += s * load2(lr + 6);
+                x0 += s * l0;
+                x1 += s * l1;
+                x2 += s * l2;
+                x3 += s * l3;
             } else {
-                const v2d cv = {c[r], c[r]};
-                x0 += (s * load2(lr)) / cv;
-                x1 += (s * load2(lr + 2)) / cv;
-                x2 += (s * load2(lr + 4)) / cv;
-                x3 += (s * load2(lr + 6)) / cv;
+                V cv;
+                splat(cv, c[r]);
+                x0 += (s * l0) / cv;
+                x1 += (s * l1) / cv;
+                x2 += (s * l2) / cv;
+                x3 += (s * l3) / cv;
             }
         }
-        store2(row + b, x0);
-        store2(row + b + 2, x1);
-        store2(row + b + 4, x2);
-        store2(row + b + 6, x3);
+        storev(row + b, x0);
+        storev(row + b + L, x1);
+        storev(row + b + 2 * L, x2);
+        storev(row + b + 3 * L, x3);
+    }
+    for (; b + L <= len; b += L) {
+        V x0;
+        loadv(x0, row + b);
+        for (int r = 0; r < R; ++r) {
+            V s, l0;
+            splat(s, la[r]);
+            loadv(l0, l[r] + b);
+            if (unit[r]) {
+                x0 += s * l0;
+            } else {
+                V cv;
+                splat(cv, c[r]);
+                x0 += (s * l0) / cv;
+            }
+        }
+        storev(row + b, x0);
     }
     for (; b < len; ++b) {
         double x = row[b];
         for (int r = 0; r < R; ++r) x += unit[r] ? la[r] * l[r][b] : (la[r] * l[r][b]) / c[r];
         row[b] = x;
     }
+}
+
+void add_record_products_pairs(double* row, int b0, int len, int R, const double* la, double* const* l,
+                               const double* c, const bool* unit) {
+    add_record_products_v<v2d>(row, b0, len, R, la, l, c, unit);
+}
+
+#ifdef VQ_TARGET_AVX2
+VQ_TARGET_AVX2 void add_record_products_quads(double* row, int b0, int len, int R, const double* la,
+                                              double* const* l, const double* c, const bool* unit) {
+    add_record_products_v<v4d>(row, b0, len, R, la, l, c, unit);
+}
+#endif
+
+// add_record_products_v by the kernel that quads chooses.
+void add_record_products(bool quads, double* row, int b0, int len, int R, const double* la, double* const* l,
+                         const double* c, const bool* unit) {
+#ifdef VQ_TARGET_AVX2
+    if (quads) {
+        add_record_products_quads(row, b0, len, R, la, l, c, unit);
+        return;
+    }
+#else
+    (void)quads;
+#endif
+    add_record_products_pairs(row, b0, len, R, la, l, c, unit);
+}
+
+constexpr int kRecordBlock = 16;  // dense records applied together
+constexpr int kRowBlock = 4;      // rows of Q13 formed together
+
+// add_record_products_v for the kRowBlock rows rows[k], the record entries
+// of row k being la[k][r]: each l_r[b] is loaded once for all the rows.  A
+// record may have la[k][r] = 0 in some of the rows; its products there are
+// exact zeros when l_r is finite (the caller makes sure), and an entry, which
+// starts at +0 and gathers its terms by addition, is never -0, so adding
+// such a zero leaves it unchanged, bit for bit.
+template <class V>
+VQ_ALWAYS_INLINE void add_record_products_rows_v(double* const* rows, int b0, int len, int R,
+                                                 const double (*la)[kRecordBlock], double* const* l,
+                                                 const double* c, const bool* unit) {
+    constexpr int L = kLanes<V>;
+    constexpr int K = kRowBlock;
+    int b = b0;
+    for (; b + 2 * L <= len; b += 2 * L) {
+        V x[K][2];
+#pragma GCC unroll 4
+        for (int k = 0; k < K; ++k) {
+            loadv(x[k][0], rows[k] + b);
+            loadv(x[k][1], rows[k] + b + L);
+        }
+        for (int r = 0; r < R; ++r) {
+            const double* lr = l[r] + b;
+            V l0, l1;
+            loadv(l0, lr);
+            loadv(l1, lr + L);
+            if (unit[r]) {
+#pragma GCC unroll 4
+                for (int k = 0; k < K; ++k) {
+                    V s;
+                    splat(s, la[k][r]);
+                    x[k][0] += s * l0;
+                    x[k][1] += s * l1;
+                }
+            } else {
+                V cv;
+                splat(cv, c[r]);
+#pragma GCC unroll 4
+                for (int k = 0; k < K; ++k) {
+                    V s;
+                    splat(s, la[k][r]);
+                    x[k][0] += (s * l0) / cv;
+                    x[k][1] += (s * l1) / cv;
+                }
+            }
+        }
+#pragma GCC unroll 4
+        for (int k = 0; k < K; ++k) {
+            storev(rows[k] + b, x[k][0]);
+            storev(rows[k] + b + L, x[k][1]);
+        }
+    }
+    for (int k = 0; k < K; ++k) add_record_products_v<V>(rows[k], b, len, R, la[k], l, c, unit);
+}
+
+void add_record_products_rows_pairs(double* const* rows, int b0, int len, int R, const double (*la)[kRecordBlock],
+                                    double* const* l, const double* c, const bool* unit) {
+    add_record_products_rows_v<v2d>(rows, b0, len, R, la, l, c, unit);
+}
+
+#ifdef VQ_TARGET_AVX2
+VQ_TARGET_AVX2 void add_record_products_rows_quads(double* const* rows, int b0, int len, int R,
+                                                   const double (*la)[kRecordBlock], double* const* l,
+                                                   const double* c, const bool* unit) {
+    add_record_products_rows_v<v4d>(rows, b0, len, R, la, l, c, unit);
+}
+#endif
+
+void add_record_products_rows(bool quads, double* const* rows, int b0, int len, int R,
+                              const double (*la)[kRecordBlock], double* const* l, const double* c,
+                              const bool* unit) {
+#ifdef VQ_TARGET_AVX2
+    if (quads) {
+        add_record_products_rows_quads(rows, b0, len, R, la, l, c, unit);
+        return;
+    }
+#else
+    (void)quads;
+#endif
+    add_record_products_rows_pairs(rows, b0, len, R, la, l, c, unit);
 }
 
 // The expected-information blocks Q11 and Q12 of Louis' formula.  They have
@@ -478,10 +905,12 @@ void record_products(int n10, int n1, int m, int m1, double s, double** phi, con
     if (U != nullptr)
         for (int d = 0; d < m1; ++d) U[d] = 0.0;
 
-    constexpr int kBlock = 16;  // dense records applied together
+    constexpr int kBlock = kRecordBlock;
+    const bool quads = simdQuads();
     double** lblock = dmatrix(0, kBlock - 1, 0, q);
     double block_count[kBlock];  // c10 of each buffered record
     bool block_unit[kBlock];     // c10 == 1: the division is left out (exact)
+    bool block_finite = true;    // every buffered entry is finite
     int nblock = 0;
     std::vector<double> ai(m), bi(m);
     std::vector<int> nonzero;
@@ -489,25 +918,50 @@ void record_products(int n10, int n1, int m, int m1, double s, double** phi, con
     std::vector<int> active;
     active.reserve(m + 1 + n1);
     double* lsparse = dvector(0, q);
-    // Per row a of Q13, the buffered records whose entry a is not zero.
-    double la[kBlock];
+    // Per row a (or block of rows) of Q13, the buffered records whose entry
+    // a is not zero.
+    double la[kRowBlock][kBlock];
     double* lrows[kBlock];
     double row_count[kBlock];
     bool row_unit[kBlock];
     auto flush = [&]() {
-        for (int a = 0; a <= q; ++a) {
+        int a = 0;
+        // Rows a..a+K-1 together: each row first takes its entries left of
+        // column a+K-1 alone, then all rows take columns a+K-1..q at once,
+        // every entry receiving the products of its nonzero records in
+        // record order (see add_record_products_rows_v for the zeros).
+        for (; block_finite && a + kRowBlock <= q + 1; a += kRowBlock) {
             int R = 0;
             for (int r = 0; r < nblock; ++r) {
-                if (lblock[r][a] == 0.0) continue;
-                la[R] = lblock[r][a];
+                bool any = false;
+                for (int k = 0; k < kRowBlock; ++k) any = any || lblock[r][a + k] != 0.0;
+                if (!any) continue;
+                for (int k = 0; k < kRowBlock; ++k) la[k][R] = lblock[r][a + k];
                 lrows[R] = lblock[r];
                 row_count[R] = block_count[r];
                 row_unit[R] = block_unit[r];
                 ++R;
             }
-            if (R > 0) add_record_products(Q1[a], a, q + 1, R, la, lrows, row_count, row_unit);
+            if (R == 0) continue;
+            const int common = a + kRowBlock - 1;
+            for (int k = 0; k + 1 < kRowBlock; ++k)
+                add_record_products(quads, Q1[a + k], a + k, common, R, la[k], lrows, row_count, row_unit);
+            add_record_products_rows(quads, Q1 + a, common, q + 1, R, la, lrows, row_count, row_unit);
+        }
+        for (; a <= q; ++a) {
+            int R = 0;
+            for (int r = 0; r < nblock; ++r) {
+                if (lblock[r][a] == 0.0) continue;
+                la[0][R] = lblock[r][a];
+                lrows[R] = lblock[r];
+                row_count[R] = block_count[r];
+                row_unit[R] = block_unit[r];
+                ++R;
+            }
+            if (R > 0) add_record_products(quads, Q1[a], a, q + 1, R, la[0], lrows, row_count, row_unit);
         }
         nblock = 0;
+        block_finite = true;
     };
 
     for (int i = 0; i < n10; ++i) {
@@ -516,7 +970,7 @@ void record_products(int n10, int n1, int m, int m1, double s, double** phi, con
         const double c = c10[i];
         double E = 0.0;
         double F = 0.0;
-        record_sums(pi, n1, m, m1, SZ, etaW, eta, nonzero, ai, bi, &E, &F);
+        record_sums(quads, pi, n1, m, m1, SZ, etaW, eta, nonzero, ai, bi, &E, &F);
         const bool sparse = 4 * static_cast<long>(nonzero.size()) < n1;
         double* l = sparse ? lsparse : lblock[nblock];
         for (int a = 0; a < m; ++a) l[a] = (y * ai[a] - bi[a]) / s;
@@ -547,6 +1001,7 @@ void record_products(int n10, int n1, int m, int m1, double s, double** phi, con
             }
         } else {
             for (int j = 0; j < n1; ++j) l[m + 1 + j] = pi[j] / qm[j];
+            for (int a = 0; a <= q; ++a) block_finite = block_finite && std::isfinite(l[a]);
             block_count[nblock] = c;
             block_unit[nblock] = (c10[i] == 1);
             if (++nblock == kBlock) flush();
@@ -618,8 +1073,11 @@ void reduce_last_point(Information& info) {
 // acc[d][e] = sum over f, g < nF of (DQD[d][m1+f] * inv[f+1][g+1]) * DT[g][e]
 // for d <= e < m1: one running sum per (d, e), f outer and g inner.  The
 // inverse is read once, row by row; the columns g come in blocks whose DT
-// rows stay in cache, and eight sums at a time are carried in registers.
-void profiled_products(int nF, int m1, double** DQD, double** inv, double** DT, double** acc) {
+// rows stay in cache, and four vectors of sums at a time are carried in
+// registers.
+template <class V>
+VQ_ALWAYS_INLINE void profiled_products_v(int nF, int m1, double** DQD, double** inv, double** DT, double** acc) {
+    constexpr int L = kLanes<V>;
     constexpr int kG = 64;
     for (int d = 0; d < m1; ++d)
         for (int e = d; e < m1; ++e) acc[d][e] = 0.0;
@@ -631,22 +1089,40 @@ void profiled_products(int nF, int m1, double** DQD, double** inv, double** DT, 
                 const double rf = DQD[d][m1 + f];
                 double* ad = acc[d];
                 int e0 = d;
-                for (; e0 + 8 <= m1; e0 += 8) {
-                    v2d a0 = load2(ad + e0), a1 = load2(ad + e0 + 2), a2 = load2(ad + e0 + 4),
-                        a3 = load2(ad + e0 + 6);
+                for (; e0 + 4 * L <= m1; e0 += 4 * L) {
+                    V a0, a1, a2, a3;
+                    loadv(a0, ad + e0);
+                    loadv(a1, ad + e0 + L);
+                    loadv(a2, ad + e0 + 2 * L);
+                    loadv(a3, ad + e0 + 3 * L);
                     for (int g = g0; g < g1; ++g) {
-                        const double t = rf * irow[g];
-                        const v2d tv = {t, t};
+                        V tv, t0, t1, t2, t3;
+                        splat(tv, rf * irow[g]);
                         const double* dt = DT[g] + e0;
-                        a0 += tv * load2(dt);
-                        a1 += tv * load2(dt + 2);
-                        a2 += tv * load2(dt + 4);
-                        a3 += tv * load2(dt + 6);
+                        loadv(t0, dt);
+                        loadv(t1, dt + L);
+                        loadv(t2, dt + 2 * L);
+                        loadv(t3, dt + 3 * L);
+                        a0 += tv * t0;
+                        a1 += tv * t1;
+                        a2 += tv * t2;
+                        a3 += tv * t3;
                     }
-                    store2(ad + e0, a0);
-                    store2(ad + e0 + 2, a1);
-                    store2(ad + e0 + 4, a2);
-                    store2(ad + e0 + 6, a3);
+                    storev(ad + e0, a0);
+                    storev(ad + e0 + L, a1);
+                    storev(ad + e0 + 2 * L, a2);
+                    storev(ad + e0 + 3 * L, a3);
+                }
+                for (; e0 + L <= m1; e0 += L) {
+                    V a0;
+                    loadv(a0, ad + e0);
+                    for (int g = g0; g < g1; ++g) {
+                        V tv, t0;
+                        splat(tv, rf * irow[g]);
+                        loadv(t0, DT[g] + e0);
+                        a0 += tv * t0;
+                    }
+                    storev(ad + e0, a0);
                 }
                 for (int e = e0; e < m1; ++e) {
                     double sum = ad[e];
@@ -656,6 +1132,27 @@ void profiled_products(int nF, int m1, double** DQD, double** inv, double** DT, 
             }
         }
     }
+}
+
+void profiled_products_pairs(int nF, int m1, double** DQD, double** inv, double** DT, double** acc) {
+    profiled_products_v<v2d>(nF, m1, DQD, inv, DT, acc);
+}
+
+#ifdef VQ_TARGET_AVX2
+VQ_TARGET_AVX2 void profiled_products_quads(int nF, int m1, double** DQD, double** inv, double** DT,
+                                            double** acc) {
+    profiled_products_v<v4d>(nF, m1, DQD, inv, DT, acc);
+}
+#endif
+
+void profiled_products(int nF, int m1, double** DQD, double** inv, double** DT, double** acc) {
+#ifdef VQ_TARGET_AVX2
+    if (simdQuads()) {
+        profiled_products_quads(nF, m1, DQD, inv, DT, acc);
+        return;
+    }
+#endif
+    profiled_products_pairs(nF, m1, DQD, inv, DT, acc);
 }
 
 // Profiles the nuisance block F (the nF parameters after the m1 tested ones)
@@ -696,6 +1193,7 @@ void tested_record_rows(int n10, int n1, int m, int m1, double s, double** phi, 
     std::vector<int> nonzero;
     nonzero.reserve(n1);
     const double two_s = 2.0 * s;
+    const bool quads = simdQuads();
     for (int i = 0; i < n10; ++i) {
         const double* pi = phi[i];
         const double y = y10[i];
@@ -703,7 +1201,7 @@ void tested_record_rows(int n10, int n1, int m, int m1, double s, double** phi, 
         const bool unit = (c10[i] == 1);
         double E = 0.0;
         double F = 0.0;
-        record_sums(pi, n1, m, m1, SZ, etaW, eta, nonzero, ai, bi, &E, &F);
+        record_sums(quads, pi, n1, m, m1, SZ, etaW, eta, nonzero, ai, bi, &E, &F);
         for (int a = 0; a < m; ++a) l[a] = (y * ai[a] - bi[a]) / s;
         l[m] = -c / two_s + (y * y * c - 2.0 * y * E + F) / (2.0 * s2);
         for (int d = 0; d < m1; ++d) U[d] += l[d];
@@ -725,11 +1223,11 @@ void tested_record_rows(int n10, int n1, int m, int m1, double s, double** phi, 
             for (int j : nonzero) l[m + 1 + j] = 0.0;
         } else {
             for (int j = 0; j < n1; ++j) l[m + 1 + j] = pi[j] / qm[j];
+            double* const lrow[1] = {l.data()};
             for (int d = 0; d < m1; ++d) {
                 const double ld = l[d];
                 if (ld == 0.0) continue;
-                double* row = R[d];
-                for (int b = d; b <= q; ++b) row[b] += unit ? ld * l[b] : (ld * l[b]) / c;
+                add_record_products(quads, R[d], d, q + 1, 1, &ld, lrow, &c, &unit);
             }
             for (int j = 0; j < n1; ++j) l[m + 1 + j] = 0.0;
         }

@@ -11,8 +11,10 @@
 
 #include "engine/single_burden_mle.h"
 #include "engine/tds_em.h"
+#include "engine/tds_em_detail.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
+#include "numerics/simd_pairs.h"
 
 namespace {
 
@@ -224,10 +226,26 @@ double** dm(const Mat& rows) {
 }
 void free_dm(double** m, const Mat& rows) { free_dmatrix(m, 0, rows.size() - 1, 0, rows[0].size() - 1); }
 
+// Runs f with the kernels on pairs of doubles, then with those on quadruples
+// (AVX2; on a processor without it the pairs run again), and restores the
+// choice the program would make.
+template <class F>
+void with_each_kernel(F f) {
+    const bool initial = simdQuads();
+    for (bool quads : {false, true}) {
+        setSimdQuads(quads);
+        SCOPED_TRACE(quads ? "quadruple kernels" : "pair kernels");
+        f();
+    }
+    setSimdQuads(initial);
+}
+
 }  // namespace
 
 TEST(TdsEmOrder, FitAndEfficientCovarianceMatchThePlainLoopsBitForBit) {
-    for (auto [n1, n0, K] : {std::tuple{8, 4, 1}, std::tuple{40, 30, 3}, std::tuple{90, 25, 12}}) {
+  with_each_kernel([] {
+    for (auto [n1, n0, K] : {std::tuple{8, 4, 1}, std::tuple{40, 30, 3}, std::tuple{90, 25, 12},
+                             std::tuple{61, 23, 21}}) {
         const Data D = make_data(n1, n0, 100 + n1);
         const PlainFit P = plain_em(D);
 
@@ -275,6 +293,23 @@ TEST(TdsEmOrder, FitAndEfficientCovarianceMatchThePlainLoopsBitForBit) {
                 EXPECT_TRUE(same(cov[e][d], DQD[d][e] - sum));
             }
 
+        // The same rows over the inverse of the nuisance block of the null
+        // fit on the covariates alone.
+        double** inv_F = tds_detail::nuisance_inverse(D.n, D.n10, n1, 2, s, phi, eta.data(), etaW.data(), qm.data(),
+                                                      y.data(), c.data(), W);
+        double** cov2 = dmatrix(0, K - 1, 0, K - 1);
+        std::vector<double> U2(K);
+        tds_detail::getUCOV_prim_given_nuisance(D.n, D.n10, n1, m, K, s, phi, eta.data(), etaW.data(), qm.data(),
+                                                y.data(), c.data(), sz, inv_F, U2.data(), cov2);
+        int differ = 0;
+        for (int d = 0; d < K; ++d) {
+            differ += !same(U2[d], U[d]);
+            for (int e = 0; e < K; ++e) differ += !same(cov2[d][e], cov[d][e]);
+        }
+        EXPECT_EQ(differ, 0) << "n1=" << n1;
+        free_dmatrix(cov2, 0, K - 1, 0, K - 1);
+        free_dmatrix(inv_F, 1, nF, 1, nF);
+
         // The primary score test: T1_V is the one-column case.
         if (K == 1) {
             std::vector<double> g(n1);
@@ -294,6 +329,7 @@ TEST(TdsEmOrder, FitAndEfficientCovarianceMatchThePlainLoopsBitForBit) {
         free_dmatrix(phi, 0, D.n10 - 1, 0, n1 - 1);
         free_dm(W, D.w);
     }
+  });
 }
 
 namespace {
@@ -339,7 +375,7 @@ void expect_full_fit_matches_plain_loops(int n1, int n0, unsigned seed, const st
 TEST(TdsEmOrder, FullFitMatchesThePlainLoopsBitForBit) {
     std::vector<double> g(50);
     for (int j = 0; j < 50; ++j) g[j] = (j % 6 == 0) ? 1.0 : 0.0;
-    expect_full_fit_matches_plain_loops(50, 20, 7, g);
+    with_each_kernel([&] { expect_full_fit_matches_plain_loops(50, 20, 7, g); });
 }
 
 // The full fit reads only the top (p + 2) x (p + 2) block of the inverse
@@ -348,5 +384,5 @@ TEST(TdsEmOrder, FullFitMatchesThePlainLoopsBitForBit) {
 TEST(TdsEmOrder, FullFitOfSeveralHundredSubjectsMatchesTheWholeInverseBitForBit) {
     std::vector<double> g(300);
     for (int j = 0; j < 300; ++j) g[j] = (j % 7 == 0) ? 1.0 : (j % 11 == 0 ? 2.0 : 0.0);
-    expect_full_fit_matches_plain_loops(300, 40, 19, g);
+    with_each_kernel([&] { expect_full_fit_matches_plain_loops(300, 40, 19, g); });
 }
