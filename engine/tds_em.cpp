@@ -8,9 +8,15 @@
 
 #include "engine/tds_em_detail.h"
 #include "numerics/console.h"
+#include "numerics/count_division.h"
+#include "numerics/exp_without_errno.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
 #include "numerics/simd_pairs.h"
+
+#ifdef VQ_TARGET_AVX2
+#include <immintrin.h>  // declares the fused multiply-add builtin of the quadruple kernels
+#endif
 
 // Sums run over records, points and coefficients by increasing index, and
 // products are taken left to right, whatever the loop nesting: the loops are
@@ -49,6 +55,63 @@ template <class V>
 VQ_ALWAYS_INLINE void splat(V& v, double x) {
     for (int k = 0; k < kLanes<V>; ++k) v[k] = x;
 }
+
+// How the products of a record are divided by its count c10 (see
+// count_division.h for the two-term reciprocal and its proof).
+struct RecordDivisor {
+    double c = 1.0;   // the count
+    double hi = 1.0;  // RN(1/c)
+    double lo = 0.0;  // RN(1/c - hi)
+    bool unit = true;  // c == 1: the division is left out (exact)
+    bool fast = false;  // every entry of the record is zero or of size 2^-450..2^450
+};
+
+// The divisor of a record of count c whose entries are l[0..len-1].  A
+// product of two such entries is zero or of size 2^-900..2^900, where the
+// reciprocal form gives the quotient bit for bit; the zeros' quotients (±0)
+// only ever meet entries that cannot be -0 (see add_record_products_rows_v),
+// which they leave unchanged either way.
+RecordDivisor record_divisor(int c, const double* l, int len) {
+    RecordDivisor dv;
+    dv.unit = (c == 1);
+    if (dv.unit) return dv;
+    const CountReciprocal r = countReciprocal(static_cast<double>(c));
+    dv.c = r.c;
+    dv.hi = r.hi;
+    dv.lo = r.lo;
+    dv.fast = static_cast<double>(c) < kMaxCount;
+    constexpr double kLow = 0x1p-450;
+    constexpr double kHigh = 0x1p450;
+    for (int b = 0; dv.fast && b < len; ++b) {
+        const double a = std::fabs(l[b]);
+        dv.fast = a == 0.0 || (a >= kLow && a <= kHigh);
+    }
+    return dv;
+}
+
+// The quotients p / c of a record whose divisor is fast, by one
+// multiplication and one fused multiply-add per lane.  Only the quadruple
+// kernels, built for AVX2 and FMA, have it (immintrin.h declares the
+// builtin).
+#ifdef VQ_TARGET_AVX2
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+template <class V>
+VQ_ALWAYS_INLINE void divide_by_count_fast(V& p, const V& hi, const V& lo) {
+    if constexpr (kLanes<V> == 4)
+        p = __builtin_ia32_vfmaddpd256(p, hi, p * lo);
+    else
+        __builtin_unreachable();  // kHasFastCountDivision is false for pairs
+}
+#pragma GCC diagnostic pop
+template <class V>
+constexpr bool kHasFastCountDivision = kLanes<V> == 4;
+#else
+template <class V>
+VQ_ALWAYS_INLINE void divide_by_count_fast(V&, const V&, const V&) {}
+template <class V>
+constexpr bool kHasFastCountDivision = false;
+#endif
 
 // Columns of the L by L block whose rows are r[0..L-1]: c[t][k] = r[k][t].
 VQ_ALWAYS_INLINE void transpose(const v2d* r, v2d* c) {
@@ -214,7 +277,8 @@ VQ_ALWAYS_INLINE void e_step_point(int n0, double q, double fit, double two_s, c
         const double dl = y0[i] - fit;
         t[i] = -(dl * dl) / two_s;
     }
-    for (i = 0; i < n0; ++i) t[i] = std::exp(t[i]);
+    const ExpFunction exp_fn = expWithoutErrno();  // std::exp's values, without errno
+    for (i = 0; i < n0; ++i) t[i] = exp_fn(t[i]);
     for (i = 0; i + L <= n0; i += L) {
         V u, f, c;
         loadv(u, t + i);
@@ -636,7 +700,7 @@ void record_sums(bool quads, const double* pi, int n1, int m, int m1, double** S
 // (unit[r]) is added without the division, which is exact.
 template <class V>
 VQ_ALWAYS_INLINE void add_record_products_v(double* row, int b0, int len, int R, const double* la,
-                                            double* const* l, const double* c, const bool* unit) {
+                                            double* const* l, const RecordDivisor* dv) {
     constexpr int L = kLanes<V>;
     int b = b0;
     for (; b + 4 * L <= len; b += 4 * L) {
@@ -653,14 +717,26 @@ VQ_ALWAYS_INLINE void add_record_products_v(double* row, int b0, int len, int R,
             loadv(l1, lr + L);
             loadv(l2, lr + 2 * L);
             loadv(l3, lr + 3 * L);
-            if (unit[r]) {
+            if (dv[r].unit) {
                 x0 += s * l0;
                 x1 += s * l1;
                 x2 += s * l2;
                 x3 += s * l3;
+            } else if (kHasFastCountDivision<V> && dv[r].fast) {
+                V hi, lo, p0 = s * l0, p1 = s * l1, p2 = s * l2, p3 = s * l3;
+                splat(hi, dv[r].hi);
+                splat(lo, dv[r].lo);
+                divide_by_count_fast(p0, hi, lo);
+                divide_by_count_fast(p1, hi, lo);
+                divide_by_count_fast(p2, hi, lo);
+                divide_by_count_fast(p3, hi, lo);
+                x0 += p0;
+                x1 += p1;
+                x2 += p2;
+                x3 += p3;
             } else {
                 V cv;
-                splat(cv, c[r]);
+                splat(cv, dv[r].c);
                 x0 += (s * l0) / cv;
                 x1 += (s * l1) / cv;
                 x2 += (s * l2) / cv;
@@ -679,11 +755,17 @@ VQ_ALWAYS_INLINE void add_record_products_v(double* row, int b0, int len, int R,
             V s, l0;
             splat(s, la[r]);
             loadv(l0, l[r] + b);
-            if (unit[r]) {
+            if (dv[r].unit) {
                 x0 += s * l0;
+            } else if (kHasFastCountDivision<V> && dv[r].fast) {
+                V hi, lo, p0 = s * l0;
+                splat(hi, dv[r].hi);
+                splat(lo, dv[r].lo);
+                divide_by_count_fast(p0, hi, lo);
+                x0 += p0;
             } else {
                 V cv;
-                splat(cv, c[r]);
+                splat(cv, dv[r].c);
                 x0 += (s * l0) / cv;
             }
         }
@@ -691,35 +773,35 @@ VQ_ALWAYS_INLINE void add_record_products_v(double* row, int b0, int len, int R,
     }
     for (; b < len; ++b) {
         double x = row[b];
-        for (int r = 0; r < R; ++r) x += unit[r] ? la[r] * l[r][b] : (la[r] * l[r][b]) / c[r];
+        for (int r = 0; r < R; ++r) x += dv[r].unit ? la[r] * l[r][b] : (la[r] * l[r][b]) / dv[r].c;
         row[b] = x;
     }
 }
 
 void add_record_products_pairs(double* row, int b0, int len, int R, const double* la, double* const* l,
-                               const double* c, const bool* unit) {
-    add_record_products_v<v2d>(row, b0, len, R, la, l, c, unit);
+                               const RecordDivisor* dv) {
+    add_record_products_v<v2d>(row, b0, len, R, la, l, dv);
 }
 
 #ifdef VQ_TARGET_AVX2
 VQ_TARGET_AVX2 void add_record_products_quads(double* row, int b0, int len, int R, const double* la,
-                                              double* const* l, const double* c, const bool* unit) {
-    add_record_products_v<v4d>(row, b0, len, R, la, l, c, unit);
+                                              double* const* l, const RecordDivisor* dv) {
+    add_record_products_v<v4d>(row, b0, len, R, la, l, dv);
 }
 #endif
 
 // add_record_products_v by the kernel that quads chooses.
 void add_record_products(bool quads, double* row, int b0, int len, int R, const double* la, double* const* l,
-                         const double* c, const bool* unit) {
+                         const RecordDivisor* dv) {
 #ifdef VQ_TARGET_AVX2
     if (quads) {
-        add_record_products_quads(row, b0, len, R, la, l, c, unit);
+        add_record_products_quads(row, b0, len, R, la, l, dv);
         return;
     }
 #else
     (void)quads;
 #endif
-    add_record_products_pairs(row, b0, len, R, la, l, c, unit);
+    add_record_products_pairs(row, b0, len, R, la, l, dv);
 }
 
 constexpr int kRecordBlock = 16;  // dense records applied together
@@ -734,7 +816,7 @@ constexpr int kRowBlock = 4;      // rows of Q13 formed together
 template <class V>
 VQ_ALWAYS_INLINE void add_record_products_rows_v(double* const* rows, int b0, int len, int R,
                                                  const double (*la)[kRecordBlock], double* const* l,
-                                                 const double* c, const bool* unit) {
+                                                 const RecordDivisor* dv) {
     constexpr int L = kLanes<V>;
     constexpr int K = kRowBlock;
     int b = b0;
@@ -750,7 +832,7 @@ VQ_ALWAYS_INLINE void add_record_products_rows_v(double* const* rows, int b0, in
             V l0, l1;
             loadv(l0, lr);
             loadv(l1, lr + L);
-            if (unit[r]) {
+            if (dv[r].unit) {
 #pragma GCC unroll 4
                 for (int k = 0; k < K; ++k) {
                     V s;
@@ -758,9 +840,23 @@ VQ_ALWAYS_INLINE void add_record_products_rows_v(double* const* rows, int b0, in
                     x[k][0] += s * l0;
                     x[k][1] += s * l1;
                 }
+            } else if (kHasFastCountDivision<V> && dv[r].fast) {
+                V hi, lo;
+                splat(hi, dv[r].hi);
+                splat(lo, dv[r].lo);
+#pragma GCC unroll 4
+                for (int k = 0; k < K; ++k) {
+                    V s;
+                    splat(s, la[k][r]);
+                    V p0 = s * l0, p1 = s * l1;
+                    divide_by_count_fast(p0, hi, lo);
+                    divide_by_count_fast(p1, hi, lo);
+                    x[k][0] += p0;
+                    x[k][1] += p1;
+                }
             } else {
                 V cv;
-                splat(cv, c[r]);
+                splat(cv, dv[r].c);
 #pragma GCC unroll 4
                 for (int k = 0; k < K; ++k) {
                     V s;
@@ -776,34 +872,33 @@ VQ_ALWAYS_INLINE void add_record_products_rows_v(double* const* rows, int b0, in
             storev(rows[k] + b + L, x[k][1]);
         }
     }
-    for (int k = 0; k < K; ++k) add_record_products_v<V>(rows[k], b, len, R, la[k], l, c, unit);
+    for (int k = 0; k < K; ++k) add_record_products_v<V>(rows[k], b, len, R, la[k], l, dv);
 }
 
 void add_record_products_rows_pairs(double* const* rows, int b0, int len, int R, const double (*la)[kRecordBlock],
-                                    double* const* l, const double* c, const bool* unit) {
-    add_record_products_rows_v<v2d>(rows, b0, len, R, la, l, c, unit);
+                                    double* const* l, const RecordDivisor* dv) {
+    add_record_products_rows_v<v2d>(rows, b0, len, R, la, l, dv);
 }
 
 #ifdef VQ_TARGET_AVX2
 VQ_TARGET_AVX2 void add_record_products_rows_quads(double* const* rows, int b0, int len, int R,
                                                    const double (*la)[kRecordBlock], double* const* l,
-                                                   const double* c, const bool* unit) {
-    add_record_products_rows_v<v4d>(rows, b0, len, R, la, l, c, unit);
+                                                   const RecordDivisor* dv) {
+    add_record_products_rows_v<v4d>(rows, b0, len, R, la, l, dv);
 }
 #endif
 
 void add_record_products_rows(bool quads, double* const* rows, int b0, int len, int R,
-                              const double (*la)[kRecordBlock], double* const* l, const double* c,
-                              const bool* unit) {
+                              const double (*la)[kRecordBlock], double* const* l, const RecordDivisor* dv) {
 #ifdef VQ_TARGET_AVX2
     if (quads) {
-        add_record_products_rows_quads(rows, b0, len, R, la, l, c, unit);
+        add_record_products_rows_quads(rows, b0, len, R, la, l, dv);
         return;
     }
 #else
     (void)quads;
 #endif
-    add_record_products_rows_pairs(rows, b0, len, R, la, l, c, unit);
+    add_record_products_rows_pairs(rows, b0, len, R, la, l, dv);
 }
 
 // The expected-information blocks Q11 and Q12 of Louis' formula.  They have
@@ -908,9 +1003,8 @@ void record_products(int n10, int n1, int m, int m1, double s, double** phi, con
     constexpr int kBlock = kRecordBlock;
     const bool quads = simdQuads();
     double** lblock = dmatrix(0, kBlock - 1, 0, q);
-    double block_count[kBlock];  // c10 of each buffered record
-    bool block_unit[kBlock];     // c10 == 1: the division is left out (exact)
-    bool block_finite = true;    // every buffered entry is finite
+    RecordDivisor block_divisor[kBlock];  // how each buffered record's products are divided
+    bool block_finite = true;             // every buffered entry is finite
     int nblock = 0;
     std::vector<double> ai(m), bi(m);
     std::vector<int> nonzero;
@@ -922,8 +1016,7 @@ void record_products(int n10, int n1, int m, int m1, double s, double** phi, con
     // a is not zero.
     double la[kRowBlock][kBlock];
     double* lrows[kBlock];
-    double row_count[kBlock];
-    bool row_unit[kBlock];
+    RecordDivisor row_divisor[kBlock];
     auto flush = [&]() {
         int a = 0;
         // Rows a..a+K-1 together: each row first takes its entries left of
@@ -938,15 +1031,14 @@ void record_products(int n10, int n1, int m, int m1, double s, double** phi, con
                 if (!any) continue;
                 for (int k = 0; k < kRowBlock; ++k) la[k][R] = lblock[r][a + k];
                 lrows[R] = lblock[r];
-                row_count[R] = block_count[r];
-                row_unit[R] = block_unit[r];
+                row_divisor[R] = block_divisor[r];
                 ++R;
             }
             if (R == 0) continue;
             const int common = a + kRowBlock - 1;
             for (int k = 0; k + 1 < kRowBlock; ++k)
-                add_record_products(quads, Q1[a + k], a + k, common, R, la[k], lrows, row_count, row_unit);
-            add_record_products_rows(quads, Q1 + a, common, q + 1, R, la, lrows, row_count, row_unit);
+                add_record_products(quads, Q1[a + k], a + k, common, R, la[k], lrows, row_divisor);
+            add_record_products_rows(quads, Q1 + a, common, q + 1, R, la, lrows, row_divisor);
         }
         for (; a <= q; ++a) {
             int R = 0;
@@ -954,11 +1046,10 @@ void record_products(int n10, int n1, int m, int m1, double s, double** phi, con
                 if (lblock[r][a] == 0.0) continue;
                 la[0][R] = lblock[r][a];
                 lrows[R] = lblock[r];
-                row_count[R] = block_count[r];
-                row_unit[R] = block_unit[r];
+                row_divisor[R] = block_divisor[r];
                 ++R;
             }
-            if (R > 0) add_record_products(quads, Q1[a], a, q + 1, R, la[0], lrows, row_count, row_unit);
+            if (R > 0) add_record_products(quads, Q1[a], a, q + 1, R, la[0], lrows, row_divisor);
         }
         nblock = 0;
         block_finite = true;
@@ -1002,8 +1093,7 @@ void record_products(int n10, int n1, int m, int m1, double s, double** phi, con
         } else {
             for (int j = 0; j < n1; ++j) l[m + 1 + j] = pi[j] / qm[j];
             for (int a = 0; a <= q; ++a) block_finite = block_finite && std::isfinite(l[a]);
-            block_count[nblock] = c;
-            block_unit[nblock] = (c10[i] == 1);
+            block_divisor[nblock] = record_divisor(c10[i], l, q + 1);
             if (++nblock == kBlock) flush();
         }
     }
@@ -1224,10 +1314,11 @@ void tested_record_rows(int n10, int n1, int m, int m1, double s, double** phi, 
         } else {
             for (int j = 0; j < n1; ++j) l[m + 1 + j] = pi[j] / qm[j];
             double* const lrow[1] = {l.data()};
+            const RecordDivisor dv = record_divisor(c10[i], l.data(), q + 1);
             for (int d = 0; d < m1; ++d) {
                 const double ld = l[d];
                 if (ld == 0.0) continue;
-                add_record_products(quads, R[d], d, q + 1, 1, &ld, lrow, &c, &unit);
+                add_record_products(quads, R[d], d, q + 1, 1, &ld, lrow, &dv);
             }
             for (int j = 0; j < n1; ++j) l[m + 1 + j] = 0.0;
         }

@@ -386,3 +386,53 @@ TEST(TdsEmOrder, FullFitOfSeveralHundredSubjectsMatchesTheWholeInverseBitForBit)
     for (int j = 0; j < 300; ++j) g[j] = (j % 7 == 0) ? 1.0 : (j % 11 == 0 ? 2.0 : 0.0);
     with_each_kernel([&] { expect_full_fit_matches_plain_loops(300, 40, 19, g); });
 }
+
+// Records whose membership weights reach far below their largest (thirty
+// weights near 1e-158 next to weights near 1, so that products of two of
+// their entries are subnormal) and records of count 1 to 4: the quadruple
+// kernels divide the products of a record by its count through a two-term
+// reciprocal only when every entry of the record is zero or of size
+// 2^-450..2^450, and by the division otherwise.  Both kinds of record must
+// give the plain loops' information, bit for bit.
+TEST(TdsEmOrder, InformationOfRecordsWithTinyWeightsMatchesThePlainLoopsBitForBit) {
+    with_each_kernel([] {
+        const int n1 = 37, n0 = 19, K = 3;
+        const Data D = make_data(n1, n0, 4242);
+        PlainFit P = plain_em(D);
+        for (int i : {n1 + 1, n1 + 2, n1 + 4, n1 + 5})
+            for (int j = 3; j < 33; ++j) P.phi[i][j] = 1e-158 * (1.0 + 0.37 * j);
+        ASSERT_GT(D.c10[n1 + 1] + D.c10[n1 + 2] + D.c10[n1 + 4] + D.c10[n1 + 5], 4);  // some divisions
+        double** phi = dm(P.phi);
+        Mat SZ(n1);
+        for (int j = 0; j < n1; ++j) {
+            for (int k = 0; k < K; ++k) SZ[j].push_back(((j + 2 * k) % 5 == 0) ? 1.0 : 0.0);
+            SZ[j].push_back(D.w[j][0]);
+            SZ[j].push_back(D.w[j][1]);
+        }
+        const int m = K + 2, q = m + n1, nF = q - K;
+        const Mat DQD = plain_reduced_information(D, P, SZ, K, true);
+        double** inv = dmatrix(1, nF, 1, nF);
+        for (int f = 0; f < nF; ++f)
+            for (int g = 0; g < nF; ++g) inv[f + 1][g + 1] = DQD[K + f][K + g];
+        invv(inv, nF);
+        double** sz = dm(SZ);
+        double** cov = dmatrix(0, K - 1, 0, K - 1);
+        std::vector<double> U(K), eta = P.eta, qm = P.qm, etaW = P.etaW, y = D.y10;
+        std::vector<int> c = D.c10;
+        getUCOV_prim(D.n, D.n10, n1, m, K, P.s, phi, eta.data(), etaW.data(), qm.data(), y.data(), c.data(), sz,
+                     U.data(), cov);
+        int differ = 0;
+        for (int d = 0; d < K; ++d)
+            for (int e = d; e < K; ++e) {
+                double sum = 0;
+                for (int f = K; f < q; ++f)
+                    for (int g = K; g < q; ++g) sum += DQD[d][f] * inv[f - K + 1][g - K + 1] * DQD[e][g];
+                differ += !same(cov[d][e], DQD[d][e] - sum);
+            }
+        EXPECT_EQ(differ, 0);
+        free_dmatrix(cov, 0, K - 1, 0, K - 1);
+        free_dm(sz, SZ);
+        free_dmatrix(inv, 1, nF, 1, nF);
+        free_dm(phi, P.phi);
+    });
+}
