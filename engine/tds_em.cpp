@@ -1160,65 +1160,74 @@ void reduce_last_point(Information& info) {
     }
 }
 
+// One tile of profiled_products_v: rows d0..d0+R-1 of acc over the columns
+// g0..g1-1 of row f of the inverse (irow), for the column chunks from the one
+// holding entry d0 on.  The R rows' sums of a chunk are carried in registers
+// across the columns g, R independent chains side by side; each entry still
+// receives (rf[d]*irow[g])*DT[g][e] for g in increasing order.  Entries left
+// of the diagonal are formed too and never read.
+template <class V, int R>
+VQ_ALWAYS_INLINE void profiled_tile(int m1, int d0, int g0, int g1, const double* irow, const double* rf,
+                                   double** DT, double** acc) {
+    constexpr int L = kLanes<V>;
+    int e0 = (d0 / L) * L;
+    for (; e0 + L <= m1; e0 += L) {
+        V a[R];
+#pragma GCC unroll 4
+        for (int r = 0; r < R; ++r) loadv(a[r], acc[d0 + r] + e0);
+        for (int g = g0; g < g1; ++g) {
+            V dt;
+            loadv(dt, DT[g] + e0);
+            const double ig = irow[g];
+#pragma GCC unroll 4
+            for (int r = 0; r < R; ++r) {
+                V t;
+                splat(t, rf[d0 + r] * ig);
+                a[r] += t * dt;
+            }
+        }
+#pragma GCC unroll 4
+        for (int r = 0; r < R; ++r) storev(acc[d0 + r] + e0, a[r]);
+    }
+    for (int e = e0; e < m1; ++e) {
+        double sum[R];
+#pragma GCC unroll 4
+        for (int r = 0; r < R; ++r) sum[r] = acc[d0 + r][e];
+        for (int g = g0; g < g1; ++g) {
+            const double dte = DT[g][e];
+            const double ig = irow[g];
+#pragma GCC unroll 4
+            for (int r = 0; r < R; ++r) sum[r] += (rf[d0 + r] * ig) * dte;
+        }
+#pragma GCC unroll 4
+        for (int r = 0; r < R; ++r) acc[d0 + r][e] = sum[r];
+    }
+}
+
 // acc[d][e] = sum over f, g < nF of (DQD[d][m1+f] * inv[f+1][g+1]) * DT[g][e]
 // for d <= e < m1: one running sum per (d, e), f outer and g inner.  The
 // inverse is read once, row by row; the columns g come in blocks whose DT
-// rows stay in cache, and four vectors of sums at a time are carried in
-// registers.
+// rows stay in cache, and within a block the rows d go in tiles of four
+// (profiled_tile), whose independent sums keep the processor busy even when
+// m1 is small.  acc is m1 x m1; its entries left of the diagonal are scratch.
 template <class V>
 VQ_ALWAYS_INLINE void profiled_products_v(int nF, int m1, double** DQD, double** inv, double** DT, double** acc) {
-    constexpr int L = kLanes<V>;
     constexpr int kG = 64;
     for (int d = 0; d < m1; ++d)
-        for (int e = d; e < m1; ++e) acc[d][e] = 0.0;
+        for (int e = 0; e < m1; ++e) acc[d][e] = 0.0;
+    std::vector<double> rf(std::max(m1, 1));
     for (int f = 0; f < nF; ++f) {
         const double* irow = inv[f + 1] + 1;
+        for (int d = 0; d < m1; ++d) rf[d] = DQD[d][m1 + f];
         for (int g0 = 0; g0 < nF; g0 += kG) {
             const int g1 = std::min(nF, g0 + kG);
-            for (int d = 0; d < m1; ++d) {
-                const double rf = DQD[d][m1 + f];
-                double* ad = acc[d];
-                int e0 = d;
-                for (; e0 + 4 * L <= m1; e0 += 4 * L) {
-                    V a0, a1, a2, a3;
-                    loadv(a0, ad + e0);
-                    loadv(a1, ad + e0 + L);
-                    loadv(a2, ad + e0 + 2 * L);
-                    loadv(a3, ad + e0 + 3 * L);
-                    for (int g = g0; g < g1; ++g) {
-                        V tv, t0, t1, t2, t3;
-                        splat(tv, rf * irow[g]);
-                        const double* dt = DT[g] + e0;
-                        loadv(t0, dt);
-                        loadv(t1, dt + L);
-                        loadv(t2, dt + 2 * L);
-                        loadv(t3, dt + 3 * L);
-                        a0 += tv * t0;
-                        a1 += tv * t1;
-                        a2 += tv * t2;
-                        a3 += tv * t3;
-                    }
-                    storev(ad + e0, a0);
-                    storev(ad + e0 + L, a1);
-                    storev(ad + e0 + 2 * L, a2);
-                    storev(ad + e0 + 3 * L, a3);
-                }
-                for (; e0 + L <= m1; e0 += L) {
-                    V a0;
-                    loadv(a0, ad + e0);
-                    for (int g = g0; g < g1; ++g) {
-                        V tv, t0;
-                        splat(tv, rf * irow[g]);
-                        loadv(t0, DT[g] + e0);
-                        a0 += tv * t0;
-                    }
-                    storev(ad + e0, a0);
-                }
-                for (int e = e0; e < m1; ++e) {
-                    double sum = ad[e];
-                    for (int g = g0; g < g1; ++g) sum += (rf * irow[g]) * DT[g][e];
-                    ad[e] = sum;
-                }
+            int d0 = 0;
+            for (; d0 + 4 <= m1; d0 += 4) profiled_tile<V, 4>(m1, d0, g0, g1, irow, rf.data(), DT, acc);
+            switch (m1 - d0) {
+                case 3: profiled_tile<V, 3>(m1, d0, g0, g1, irow, rf.data(), DT, acc); break;
+                case 2: profiled_tile<V, 2>(m1, d0, g0, g1, irow, rf.data(), DT, acc); break;
+                case 1: profiled_tile<V, 1>(m1, d0, g0, g1, irow, rf.data(), DT, acc); break;
+                default: break;
             }
         }
     }
