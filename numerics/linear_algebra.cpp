@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -336,6 +337,12 @@ VQ_TARGET_AVX2 void panel_step_quads(double** a, int n, int k0, int k1, double* 
 }
 #endif
 
+// The first 64-byte boundary at or after p (p has room for eight more doubles).
+double* align64(double* p) {
+    const auto address = reinterpret_cast<std::uintptr_t>(p);
+    return p + ((64 - address % 64) % 64) / sizeof(double);
+}
+
 // Crout's method with implicit pivoting (blocked, see above).  Returns false
 // (with a and indx untouched) when some row is all zero; *d receives the
 // parity when given.
@@ -358,18 +365,21 @@ bool crout_decompose(double** a, int n, int* indx, double* d) {
 
     // pack and spread: the trailing update's copies of the pivot rows and of
     // the panel entries.
-    std::vector<double> pack(static_cast<std::size_t>(kPanel) * n);
-    std::vector<double> spread(static_cast<std::size_t>(kRowBlock) * kPanel * 4);
+    // Both on 64-byte boundaries, so that no vector load splits a cache line.
+    std::vector<double> pack_store(static_cast<std::size_t>(kPanel) * n + 8);
+    std::vector<double> spread_store(static_cast<std::size_t>(kRowBlock) * kPanel * 4 + 8);
+    double* pack = align64(pack_store.data());
+    double* spread = align64(spread_store.data());
     const bool quads = simdQuads();
     for (int k0 = 1; k0 <= n; k0 += kPanel) {
         const int k1 = std::min(n, k0 + kPanel - 1);  // panel columns k0..k1
 #ifdef VQ_TARGET_AVX2
         if (quads) {
-            panel_step_quads(a, n, k0, k1, vv, indx, d, pack.data(), spread.data());
+            panel_step_quads(a, n, k0, k1, vv, indx, d, pack, spread);
             continue;
         }
 #endif
-        panel_step_pairs(a, n, k0, k1, vv, indx, d, pack.data(), spread.data());
+        panel_step_pairs(a, n, k0, k1, vv, indx, d, pack, spread);
     }
     free_dvector(vv, 1, n);
     return true;
@@ -492,7 +502,8 @@ void invv(double** fma, int nn) {
     for (int i = 1; i <= nn; ++i) std::swap(source[i], source[indx[i]]);
 
     const int width = std::min(kStrip, std::max(nn, 1));
-    double* strip = dvector(0, static_cast<long>(nn) * width - 1);
+    std::vector<double> strip_store(static_cast<std::size_t>(nn) * width + 8);
+    double* strip = align64(strip_store.data());  // rows of 32 doubles on cache-line boundaries
 #ifdef VQ_TARGET_AVX2
     if (simdQuads())
         solve_strips_quads(fma, nn, source, strip, width, ipi);
@@ -502,7 +513,6 @@ void invv(double** fma, int nn) {
     for (int i = 1; i <= nn; ++i)
         for (int j = 1; j <= nn; ++j) fma[i][j] = ipi[i][j];
 
-    free_dvector(strip, 0, static_cast<long>(nn) * width - 1);
     free_ivector(source, 1, nn);
     free_ivector(indx, 1, nn);
     free_dmatrix(ipi, 1, nn, 1, nn);
