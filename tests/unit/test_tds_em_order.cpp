@@ -244,8 +244,11 @@ void with_each_kernel(F f) {
 
 TEST(TdsEmOrder, FitAndEfficientCovarianceMatchThePlainLoopsBitForBit) {
   with_each_kernel([] {
-    for (auto [n1, n0, K] : {std::tuple{8, 4, 1}, std::tuple{40, 30, 3}, std::tuple{90, 25, 12},
-                             std::tuple{61, 23, 21}}) {
+    // K = 1, 2, 3 fill a single tile of rows partly, 6 a tile and a part, 12
+    // three tiles, 21 five tiles and one row (the profiled products go in
+    // tiles of four rows, vectors of two or four columns, scalar tails).
+    for (auto [n1, n0, K] : {std::tuple{8, 4, 1}, std::tuple{33, 9, 2}, std::tuple{40, 30, 3}, std::tuple{47, 14, 6},
+                             std::tuple{90, 25, 12}, std::tuple{61, 23, 21}}) {
         const Data D = make_data(n1, n0, 100 + n1);
         const PlainFit P = plain_em(D);
 
