@@ -1160,48 +1160,49 @@ void reduce_last_point(Information& info) {
     }
 }
 
-// One tile of profiled_products_v: rows d0..d0+R-1 of acc over the columns
-// g0..g1-1 of row f of the inverse (irow), for the column chunks from the one
-// holding entry d0 on.  The R rows' sums of a chunk are carried in registers
-// across the columns g, R independent chains side by side; each entry still
-// receives (rf[d]*irow[g])*DT[g][e] for g in increasing order.  Entries left
-// of the diagonal are formed too and never read.
-template <class V, int R>
-VQ_ALWAYS_INLINE void profiled_tile(int m1, int d0, int g0, int g1, const double* irow, const double* rf,
+// One tile of profiled_products_v: rows d0..d0+R-1 of acc, columns c..c+NC*L-1,
+// over the columns g0..g1-1 of row f of the inverse (irow).  The R*NC sums
+// are carried in registers across the columns g, independent chains side by
+// side; each entry still receives (rf[d]*irow[g])*DT[g][e] for g in
+// increasing order.  Entries left of the diagonal or right of column m1 - 1
+// are formed too and never read.
+template <class V, int R, int NC>
+VQ_ALWAYS_INLINE void profiled_tile(int d0, int c, int g0, int g1, const double* irow, const double* rf,
                                    double** DT, double** acc) {
     constexpr int L = kLanes<V>;
-    int e0 = (d0 / L) * L;
-    for (; e0 + L <= m1; e0 += L) {
-        V a[R];
+    V a[R][NC];
 #pragma GCC unroll 4
-        for (int r = 0; r < R; ++r) loadv(a[r], acc[d0 + r] + e0);
-        for (int g = g0; g < g1; ++g) {
-            V dt;
-            loadv(dt, DT[g] + e0);
-            const double ig = irow[g];
+    for (int r = 0; r < R; ++r)
+#pragma GCC unroll 2
+        for (int k = 0; k < NC; ++k) loadv(a[r][k], acc[d0 + r] + c + k * L);
+    for (int g = g0; g < g1; ++g) {
+        V dt[NC];
+#pragma GCC unroll 2
+        for (int k = 0; k < NC; ++k) loadv(dt[k], DT[g] + c + k * L);
+        const double ig = irow[g];
 #pragma GCC unroll 4
-            for (int r = 0; r < R; ++r) {
-                V t;
-                splat(t, rf[d0 + r] * ig);
-                a[r] += t * dt;
-            }
+        for (int r = 0; r < R; ++r) {
+            V t;
+            splat(t, rf[d0 + r] * ig);
+#pragma GCC unroll 2
+            for (int k = 0; k < NC; ++k) a[r][k] += t * dt[k];
         }
-#pragma GCC unroll 4
-        for (int r = 0; r < R; ++r) storev(acc[d0 + r] + e0, a[r]);
     }
-    for (int e = e0; e < m1; ++e) {
-        double sum[R];
 #pragma GCC unroll 4
-        for (int r = 0; r < R; ++r) sum[r] = acc[d0 + r][e];
-        for (int g = g0; g < g1; ++g) {
-            const double dte = DT[g][e];
-            const double ig = irow[g];
-#pragma GCC unroll 4
-            for (int r = 0; r < R; ++r) sum[r] += (rf[d0 + r] * ig) * dte;
-        }
-#pragma GCC unroll 4
-        for (int r = 0; r < R; ++r) acc[d0 + r][e] = sum[r];
-    }
+    for (int r = 0; r < R; ++r)
+#pragma GCC unroll 2
+        for (int k = 0; k < NC; ++k) storev(acc[d0 + r] + c + k * L, a[r][k]);
+}
+
+// The tiles of rows d0..d0+R-1: the column chunks from the one holding entry
+// d0 on, two chunks at a time.
+template <class V, int R>
+VQ_ALWAYS_INLINE void profiled_rows(int width, int d0, int g0, int g1, const double* irow, const double* rf,
+                                   double** DT, double** acc) {
+    constexpr int L = kLanes<V>;
+    int c = (d0 / L) * L;
+    for (; c + 2 * L <= width; c += 2 * L) profiled_tile<V, R, 2>(d0, c, g0, g1, irow, rf, DT, acc);
+    if (c < width) profiled_tile<V, R, 1>(d0, c, g0, g1, irow, rf, DT, acc);
 }
 
 // acc[d][e] = sum over f, g < nF of (DQD[d][m1+f] * inv[f+1][g+1]) * DT[g][e]
@@ -1209,12 +1210,16 @@ VQ_ALWAYS_INLINE void profiled_tile(int m1, int d0, int g0, int g1, const double
 // inverse is read once, row by row; the columns g come in blocks whose DT
 // rows stay in cache, and within a block the rows d go in tiles of four
 // (profiled_tile), whose independent sums keep the processor busy even when
-// m1 is small.  acc is m1 x m1; its entries left of the diagonal are scratch.
+// m1 is small.  DT and acc have rows of width doubles (m1 rounded up to a
+// multiple of four, DT's extra columns zero), so every column chunk is a
+// whole vector; acc's entries left of the diagonal or right of m1 - 1 are
+// scratch.
 template <class V>
-VQ_ALWAYS_INLINE void profiled_products_v(int nF, int m1, double** DQD, double** inv, double** DT, double** acc) {
+VQ_ALWAYS_INLINE void profiled_products_v(int nF, int m1, int width, double** DQD, double** inv, double** DT,
+                                          double** acc) {
     constexpr int kG = 64;
     for (int d = 0; d < m1; ++d)
-        for (int e = 0; e < m1; ++e) acc[d][e] = 0.0;
+        for (int e = 0; e < width; ++e) acc[d][e] = 0.0;
     std::vector<double> rf(std::max(m1, 1));
     for (int f = 0; f < nF; ++f) {
         const double* irow = inv[f + 1] + 1;
@@ -1222,36 +1227,36 @@ VQ_ALWAYS_INLINE void profiled_products_v(int nF, int m1, double** DQD, double**
         for (int g0 = 0; g0 < nF; g0 += kG) {
             const int g1 = std::min(nF, g0 + kG);
             int d0 = 0;
-            for (; d0 + 4 <= m1; d0 += 4) profiled_tile<V, 4>(m1, d0, g0, g1, irow, rf.data(), DT, acc);
+            for (; d0 + 4 <= m1; d0 += 4) profiled_rows<V, 4>(width, d0, g0, g1, irow, rf.data(), DT, acc);
             switch (m1 - d0) {
-                case 3: profiled_tile<V, 3>(m1, d0, g0, g1, irow, rf.data(), DT, acc); break;
-                case 2: profiled_tile<V, 2>(m1, d0, g0, g1, irow, rf.data(), DT, acc); break;
-                case 1: profiled_tile<V, 1>(m1, d0, g0, g1, irow, rf.data(), DT, acc); break;
+                case 3: profiled_rows<V, 3>(width, d0, g0, g1, irow, rf.data(), DT, acc); break;
+                case 2: profiled_rows<V, 2>(width, d0, g0, g1, irow, rf.data(), DT, acc); break;
+                case 1: profiled_rows<V, 1>(width, d0, g0, g1, irow, rf.data(), DT, acc); break;
                 default: break;
             }
         }
     }
 }
 
-void profiled_products_pairs(int nF, int m1, double** DQD, double** inv, double** DT, double** acc) {
-    profiled_products_v<v2d>(nF, m1, DQD, inv, DT, acc);
+void profiled_products_pairs(int nF, int m1, int width, double** DQD, double** inv, double** DT, double** acc) {
+    profiled_products_v<v2d>(nF, m1, width, DQD, inv, DT, acc);
 }
 
 #ifdef VQ_TARGET_AVX2
-VQ_TARGET_AVX2 void profiled_products_quads(int nF, int m1, double** DQD, double** inv, double** DT,
+VQ_TARGET_AVX2 void profiled_products_quads(int nF, int m1, int width, double** DQD, double** inv, double** DT,
                                             double** acc) {
-    profiled_products_v<v4d>(nF, m1, DQD, inv, DT, acc);
+    profiled_products_v<v4d>(nF, m1, width, DQD, inv, DT, acc);
 }
 #endif
 
-void profiled_products(int nF, int m1, double** DQD, double** inv, double** DT, double** acc) {
+void profiled_products(int nF, int m1, int width, double** DQD, double** inv, double** DT, double** acc) {
 #ifdef VQ_TARGET_AVX2
     if (simdQuads()) {
-        profiled_products_quads(nF, m1, DQD, inv, DT, acc);
+        profiled_products_quads(nF, m1, width, DQD, inv, DT, acc);
         return;
     }
 #endif
-    profiled_products_pairs(nF, m1, DQD, inv, DT, acc);
+    profiled_products_pairs(nF, m1, width, DQD, inv, DT, acc);
 }
 
 // Profiles the nuisance block F (the nF parameters after the m1 tested ones)
@@ -1260,18 +1265,19 @@ void profiled_products(int nF, int m1, double** DQD, double** inv, double** DT, 
 // sum over f (outer) and g (inner), see profiled_products.
 void profiled_covariance(int nF, int m1, double** DQD, double** inv, double** cov) {
     const int rows = std::max(m1, 1);
-    double** DT = dmatrix(0, std::max(nF, 1) - 1, 0, rows - 1);  // DT[g][e] = DQD[e][m1+g]
+    const int width = (rows + 3) / 4 * 4;  // whole vectors of two or four
+    double** DT = dmatrix(0, std::max(nF, 1) - 1, 0, width - 1);  // DT[g][e] = DQD[e][m1+g], zero for e >= m1
     for (int g = 0; g < nF; ++g)
-        for (int e = 0; e < m1; ++e) DT[g][e] = DQD[e][m1 + g];
-    double** acc = dmatrix(0, rows - 1, 0, rows - 1);
-    profiled_products(nF, m1, DQD, inv, DT, acc);
+        for (int e = 0; e < width; ++e) DT[g][e] = e < m1 ? DQD[e][m1 + g] : 0.0;
+    double** acc = dmatrix(0, rows - 1, 0, width - 1);
+    profiled_products(nF, m1, width, DQD, inv, DT, acc);
     for (int d = 0; d < m1; ++d)
         for (int e = d; e < m1; ++e) {
             cov[d][e] = DQD[d][e] - acc[d][e];
             cov[e][d] = cov[d][e];
         }
-    free_dmatrix(acc, 0, rows - 1, 0, rows - 1);
-    free_dmatrix(DT, 0, std::max(nF, 1) - 1, 0, rows - 1);
+    free_dmatrix(acc, 0, rows - 1, 0, width - 1);
+    free_dmatrix(DT, 0, std::max(nF, 1) - 1, 0, width - 1);
 }
 
 // Rows d < m1 of Q13 = sum over records of l_i l_i' / c10[i] in R[d][0..q]
