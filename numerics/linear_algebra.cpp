@@ -72,89 +72,40 @@ __attribute__((always_inline)) inline void subtract_scaled(double* __restrict x,
     for (; c < len; ++c) x[c] -= s * y[c];
 }
 
-// For k = 0..K-1 in this order: x[c] = x[c] - s[k]*row_at(k)[c], c < len.
-// Eight vectors of x at a time (a whole strip of invv's solves in AVX2) are
-// kept in registers across all K rows, so each row's entries are read once
-// and each entry still receives its products one by one in increasing k.
+// For k = 0..K-1 in this order: x[c] = x[c] - s[k]*row_at(k)[c] for the NV
+// vectors of x from column c, kept in registers across all K rows, so each
+// row's entries are read once and each entry still receives its products one
+// by one in increasing k.
+template <class V, int L, int NV, class RowAt>
+__attribute__((always_inline)) inline void subtract_rows_block(double* __restrict x, int c, const double* s, int K,
+                                                               RowAt row_at) {
+    V xv[NV];
+#pragma GCC unroll 8
+    for (int v = 0; v < NV; ++v) loadv<V, L>(xv[v], x + c + v * L);
+    for (int k = 0; k < K; ++k) {
+        const double* y = row_at(k) + c;
+        V sv;
+        splat<V, L>(sv, s[k]);
+#pragma GCC unroll 8
+        for (int v = 0; v < NV; ++v) {
+            V yv;
+            loadv<V, L>(yv, y + v * L);
+            xv[v] -= sv * yv;
+        }
+    }
+#pragma GCC unroll 8
+    for (int v = 0; v < NV; ++v) storev<V, L>(x + c + v * L, xv[v]);
+}
+
+// subtract_rows_block over x[0..len-1]: eight vectors at a time (a whole
+// strip of invv's solves in AVX2), then four, then one, then single entries.
 template <class V, int L, class RowAt>
 __attribute__((always_inline)) inline void subtract_rows(double* __restrict x, int len, const double* s, int K,
                                                          RowAt row_at) {
     int c = 0;
-    for (; c + 8 * L <= len; c += 8 * L) {
-        V x0, x1, x2, x3, x4, x5, x6, x7;
-        loadv<V, L>(x0, x + c);
-        loadv<V, L>(x1, x + c + L);
-        loadv<V, L>(x2, x + c + 2 * L);
-        loadv<V, L>(x3, x + c + 3 * L);
-        loadv<V, L>(x4, x + c + 4 * L);
-        loadv<V, L>(x5, x + c + 5 * L);
-        loadv<V, L>(x6, x + c + 6 * L);
-        loadv<V, L>(x7, x + c + 7 * L);
-        for (int k = 0; k < K; ++k) {
-            const double* y = row_at(k) + c;
-            V sv, y0, y1, y2, y3;
-            splat<V, L>(sv, s[k]);
-            loadv<V, L>(y0, y);
-            loadv<V, L>(y1, y + L);
-            loadv<V, L>(y2, y + 2 * L);
-            loadv<V, L>(y3, y + 3 * L);
-            x0 -= sv * y0;
-            x1 -= sv * y1;
-            x2 -= sv * y2;
-            x3 -= sv * y3;
-            loadv<V, L>(y0, y + 4 * L);
-            loadv<V, L>(y1, y + 5 * L);
-            loadv<V, L>(y2, y + 6 * L);
-            loadv<V, L>(y3, y + 7 * L);
-            x4 -= sv * y0;
-            x5 -= sv * y1;
-            x6 -= sv * y2;
-            x7 -= sv * y3;
-        }
-        storev<V, L>(x + c, x0);
-        storev<V, L>(x + c + L, x1);
-        storev<V, L>(x + c + 2 * L, x2);
-        storev<V, L>(x + c + 3 * L, x3);
-        storev<V, L>(x + c + 4 * L, x4);
-        storev<V, L>(x + c + 5 * L, x5);
-        storev<V, L>(x + c + 6 * L, x6);
-        storev<V, L>(x + c + 7 * L, x7);
-    }
-    for (; c + 4 * L <= len; c += 4 * L) {
-        V x0, x1, x2, x3;
-        loadv<V, L>(x0, x + c);
-        loadv<V, L>(x1, x + c + L);
-        loadv<V, L>(x2, x + c + 2 * L);
-        loadv<V, L>(x3, x + c + 3 * L);
-        for (int k = 0; k < K; ++k) {
-            const double* y = row_at(k) + c;
-            V sv, y0, y1, y2, y3;
-            splat<V, L>(sv, s[k]);
-            loadv<V, L>(y0, y);
-            loadv<V, L>(y1, y + L);
-            loadv<V, L>(y2, y + 2 * L);
-            loadv<V, L>(y3, y + 3 * L);
-            x0 -= sv * y0;
-            x1 -= sv * y1;
-            x2 -= sv * y2;
-            x3 -= sv * y3;
-        }
-        storev<V, L>(x + c, x0);
-        storev<V, L>(x + c + L, x1);
-        storev<V, L>(x + c + 2 * L, x2);
-        storev<V, L>(x + c + 3 * L, x3);
-    }
-    for (; c + L <= len; c += L) {
-        V x0;
-        loadv<V, L>(x0, x + c);
-        for (int k = 0; k < K; ++k) {
-            V sv, y0;
-            splat<V, L>(sv, s[k]);
-            loadv<V, L>(y0, row_at(k) + c);
-            x0 -= sv * y0;
-        }
-        storev<V, L>(x + c, x0);
-    }
+    for (; c + 8 * L <= len; c += 8 * L) subtract_rows_block<V, L, 8>(x, c, s, K, row_at);
+    for (; c + 4 * L <= len; c += 4 * L) subtract_rows_block<V, L, 4>(x, c, s, K, row_at);
+    for (; c + L <= len; c += L) subtract_rows_block<V, L, 1>(x, c, s, K, row_at);
     for (; c < len; ++c) {
         double xc = x[c];
         for (int k = 0; k < K; ++k) xc -= s[k] * row_at(k)[c];
