@@ -226,6 +226,28 @@ double** dm(const Mat& rows) {
 }
 void free_dm(double** m, const Mat& rows) { free_dmatrix(m, 0, rows.size() - 1, 0, rows[0].size() - 1); }
 
+// The inverse (1-based, order nF) of the nuisance block K..K+nF-1 of DQD.
+double** nuisance_block_inverse(const Mat& DQD, int K, int nF) {
+    double** inv = dmatrix(1, nF, 1, nF);
+    for (int f = 0; f < nF; ++f)
+        for (int g = 0; g < nF; ++g) inv[f + 1][g + 1] = DQD[K + f][K + g];
+    invv(inv, nF);
+    return inv;
+}
+
+// D_TT - D_TF inv D_FT by plain loops, for d <= e < K (order q).
+Mat plain_profiled_covariance(const Mat& DQD, double** inv, int K, int q) {
+    Mat cov(K, std::vector<double>(K, 0.0));
+    for (int d = 0; d < K; ++d)
+        for (int e = d; e < K; ++e) {
+            double sum = 0;
+            for (int f = K; f < q; ++f)
+                for (int g = K; g < q; ++g) sum += DQD[d][f] * inv[f - K + 1][g - K + 1] * DQD[e][g];
+            cov[d][e] = DQD[d][e] - sum;
+        }
+    return cov;
+}
+
 // Runs f with the kernels on pairs of doubles, then with those on quadruples
 // (AVX2; on a processor without it the pairs run again), and restores the
 // choice the program would make.
@@ -278,22 +300,17 @@ TEST(TdsEmOrder, FitAndEfficientCovarianceMatchThePlainLoopsBitForBit) {
         }
         const int m = K + 2, q = m + n1, nF = q - K;
         const Mat DQD = plain_reduced_information(D, P, SZ, K, true);
-        double** inv = dmatrix(1, nF, 1, nF);
-        for (int f = 0; f < nF; ++f)
-            for (int g = 0; g < nF; ++g) inv[f + 1][g + 1] = DQD[K + f][K + g];
-        invv(inv, nF);
+        double** inv = nuisance_block_inverse(DQD, K, nF);
         double** sz = dm(SZ);
         double** cov = dmatrix(0, K - 1, 0, K - 1);
         std::vector<double> U(K);
         getUCOV_prim(D.n, D.n10, n1, m, K, s, phi, eta.data(), etaW.data(), qm.data(), y.data(), c.data(), sz, U.data(),
                      cov);
+        const Mat expected = plain_profiled_covariance(DQD, inv, K, q);
         for (int d = 0; d < K; ++d)
             for (int e = d; e < K; ++e) {
-                double sum = 0;
-                for (int f = K; f < q; ++f)
-                    for (int g = K; g < q; ++g) sum += DQD[d][f] * inv[f - K + 1][g - K + 1] * DQD[e][g];
-                EXPECT_TRUE(same(cov[d][e], DQD[d][e] - sum)) << "n1=" << n1 << " " << d << "," << e;
-                EXPECT_TRUE(same(cov[e][d], DQD[d][e] - sum));
+                EXPECT_TRUE(same(cov[d][e], expected[d][e])) << "n1=" << n1 << " " << d << "," << e;
+                EXPECT_TRUE(same(cov[e][d], expected[d][e]));
             }
 
         // The same rows over the inverse of the nuisance block of the null
@@ -414,24 +431,17 @@ TEST(TdsEmOrder, InformationOfRecordsWithTinyWeightsMatchesThePlainLoopsBitForBi
         }
         const int m = K + 2, q = m + n1, nF = q - K;
         const Mat DQD = plain_reduced_information(D, P, SZ, K, true);
-        double** inv = dmatrix(1, nF, 1, nF);
-        for (int f = 0; f < nF; ++f)
-            for (int g = 0; g < nF; ++g) inv[f + 1][g + 1] = DQD[K + f][K + g];
-        invv(inv, nF);
+        double** inv = nuisance_block_inverse(DQD, K, nF);
         double** sz = dm(SZ);
         double** cov = dmatrix(0, K - 1, 0, K - 1);
         std::vector<double> U(K), eta = P.eta, qm = P.qm, etaW = P.etaW, y = D.y10;
         std::vector<int> c = D.c10;
         getUCOV_prim(D.n, D.n10, n1, m, K, P.s, phi, eta.data(), etaW.data(), qm.data(), y.data(), c.data(), sz,
                      U.data(), cov);
+        const Mat expected = plain_profiled_covariance(DQD, inv, K, q);
         int differ = 0;
         for (int d = 0; d < K; ++d)
-            for (int e = d; e < K; ++e) {
-                double sum = 0;
-                for (int f = K; f < q; ++f)
-                    for (int g = K; g < q; ++g) sum += DQD[d][f] * inv[f - K + 1][g - K + 1] * DQD[e][g];
-                differ += !same(cov[d][e], DQD[d][e] - sum);
-            }
+            for (int e = d; e < K; ++e) differ += !same(cov[d][e], expected[d][e]);
         EXPECT_EQ(differ, 0);
         free_dmatrix(cov, 0, K - 1, 0, K - 1);
         free_dm(sz, SZ);
