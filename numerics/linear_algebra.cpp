@@ -113,6 +113,54 @@ __attribute__((always_inline)) inline void subtract_rows(double* __restrict x, i
     }
 }
 
+// One tile of the trailing update: rows i..i+R-1, the W = 2L columns of one
+// strip from column c, held in registers across all K products; strip is the
+// packed strip, spread the row block's panel entries (see below).  With
+// prefetch, the rows' entries of the strip after next are fetched ahead: the
+// trailing matrix does not stay in cache.
+template <class V, int L, int R>
+__attribute__((always_inline)) inline void trailing_tile(double** a, int i, int ib, int c, int K,
+                                                         const double* strip, const double* spread, bool prefetch) {
+    constexpr int W = 2 * L;
+    double* r[R];
+    const double* s[R];
+#pragma GCC unroll 4
+    for (int k = 0; k < R; ++k) {
+        r[k] = a[i + k] + c;
+        s[k] = spread + static_cast<long>(i + k - ib) * K * L;
+    }
+    if (prefetch) {
+#pragma GCC unroll 4
+        for (int k = 0; k < R; ++k) {
+            __builtin_prefetch(r[k] + 2 * W, 1, 3);
+            __builtin_prefetch(r[k] + 3 * W - 1, 1, 3);
+        }
+    }
+    V x[R][2];
+#pragma GCC unroll 4
+    for (int k = 0; k < R; ++k) {
+        loadv<V, L>(x[k][0], r[k]);
+        loadv<V, L>(x[k][1], r[k] + L);
+    }
+    for (int k = 0; k < K; ++k) {
+        V u0, u1;
+        loadv<V, L>(u0, strip + k * W);
+        loadv<V, L>(u1, strip + k * W + L);
+#pragma GCC unroll 4
+        for (int row = 0; row < R; ++row) {
+            V b;
+            loadv<V, L>(b, s[row] + k * L);
+            x[row][0] -= b * u0;
+            x[row][1] -= b * u1;
+        }
+    }
+#pragma GCC unroll 4
+    for (int k = 0; k < R; ++k) {
+        storev<V, L>(r[k], x[k][0]);
+        storev<V, L>(r[k] + L, x[k][1]);
+    }
+}
+
 // Rows of a block of the trailing update.
 constexpr int kRowBlock = 16;
 
@@ -145,75 +193,8 @@ __attribute__((always_inline)) inline void trailing_update_kernel(double** a, in
             const double* strip = pack + static_cast<long>(t) * K * W;
             const int c = c0 + t * W;
             int i = ib;
-            for (; i + 4 <= ie; i += 4) {
-                double* r0 = a[i] + c;
-                double* r1 = a[i + 1] + c;
-                double* r2 = a[i + 2] + c;
-                double* r3 = a[i + 3] + c;
-                const double* s0 = spread + static_cast<long>(i - ib) * K * L;
-                const double* s1 = s0 + K * L;
-                const double* s2 = s1 + K * L;
-                const double* s3 = s2 + K * L;
-                // The four rows' entries of the strip after next, fetched
-                // ahead: the trailing matrix does not stay in cache.
-                if (t + 2 < strips) {
-                    for (double* r : {r0, r1, r2, r3}) {
-                        __builtin_prefetch(r + 2 * W, 1, 3);
-                        __builtin_prefetch(r + 3 * W - 1, 1, 3);
-                    }
-                }
-                V x00, x01, x10, x11, x20, x21, x30, x31;
-                loadv<V, L>(x00, r0);
-                loadv<V, L>(x01, r0 + L);
-                loadv<V, L>(x10, r1);
-                loadv<V, L>(x11, r1 + L);
-                loadv<V, L>(x20, r2);
-                loadv<V, L>(x21, r2 + L);
-                loadv<V, L>(x30, r3);
-                loadv<V, L>(x31, r3 + L);
-                for (int k = 0; k < K; ++k) {
-                    V u0, u1, b;
-                    loadv<V, L>(u0, strip + k * W);
-                    loadv<V, L>(u1, strip + k * W + L);
-                    loadv<V, L>(b, s0 + k * L);
-                    x00 -= b * u0;
-                    x01 -= b * u1;
-                    loadv<V, L>(b, s1 + k * L);
-                    x10 -= b * u0;
-                    x11 -= b * u1;
-                    loadv<V, L>(b, s2 + k * L);
-                    x20 -= b * u0;
-                    x21 -= b * u1;
-                    loadv<V, L>(b, s3 + k * L);
-                    x30 -= b * u0;
-                    x31 -= b * u1;
-                }
-                storev<V, L>(r0, x00);
-                storev<V, L>(r0 + L, x01);
-                storev<V, L>(r1, x10);
-                storev<V, L>(r1 + L, x11);
-                storev<V, L>(r2, x20);
-                storev<V, L>(r2 + L, x21);
-                storev<V, L>(r3, x30);
-                storev<V, L>(r3 + L, x31);
-            }
-            for (; i < ie; ++i) {
-                double* r0 = a[i] + c;
-                const double* s0 = spread + static_cast<long>(i - ib) * K * L;
-                V x00, x01;
-                loadv<V, L>(x00, r0);
-                loadv<V, L>(x01, r0 + L);
-                for (int k = 0; k < K; ++k) {
-                    V u0, u1, b;
-                    loadv<V, L>(u0, strip + k * W);
-                    loadv<V, L>(u1, strip + k * W + L);
-                    loadv<V, L>(b, s0 + k * L);
-                    x00 -= b * u0;
-                    x01 -= b * u1;
-                }
-                storev<V, L>(r0, x00);
-                storev<V, L>(r0 + L, x01);
-            }
+            for (; i + 4 <= ie; i += 4) trailing_tile<V, L, 4>(a, i, ib, c, K, strip, spread, t + 2 < strips);
+            for (; i < ie; ++i) trailing_tile<V, L, 1>(a, i, ib, c, K, strip, spread, false);
         }
         for (int i = ib; i < ie; ++i) {
             double* r = a[i];
