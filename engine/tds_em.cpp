@@ -34,27 +34,7 @@ namespace {
 // compiled twice: with pairs (v2d, every x86-64 processor) and, in a function
 // built for AVX2, with quadruples (v4d).  Lanes always hold independent
 // entries, so both versions round every entry exactly as the scalar loop.
-#define VQ_ALWAYS_INLINE inline __attribute__((always_inline))
-
-template <class V>
-constexpr int kLanes = static_cast<int>(sizeof(V) / sizeof(double));
-
-// Vectors go to and from the helpers by reference: a quadruple passed by
-// value would follow a different ABI outside the AVX2 functions.
-template <class V>
-VQ_ALWAYS_INLINE void loadv(V& v, const double* p) {
-    std::memcpy(&v, p, sizeof v);
-}
-
-template <class V>
-VQ_ALWAYS_INLINE void storev(double* p, const V& v) {
-    std::memcpy(p, &v, sizeof v);
-}
-
-template <class V>
-VQ_ALWAYS_INLINE void splat(V& v, double x) {
-    for (int k = 0; k < kLanes<V>; ++k) v[k] = x;
-}
+// (kLanes, loadv, storev and splat: numerics/simd_pairs.h.)
 
 // How the products of a record are divided by its count c10 (see
 // count_division.h for the two-term reciprocal and its proof).

@@ -29,29 +29,6 @@ namespace {
 constexpr int kPanel = 32;
 constexpr int kStrip = 32;
 
-// Loads, stores and broadcasts pass the vector by reference: a vector of four
-// doubles returned by value from a function built without AVX would take a
-// different calling convention (they are always inlined anyway).
-template <class V, int L>
-__attribute__((always_inline)) inline void loadv(V& v, const double* p) {
-    std::memcpy(&v, p, sizeof v);
-}
-
-template <class V, int L>
-__attribute__((always_inline)) inline void storev(double* p, const V& v) {
-    std::memcpy(p, &v, sizeof v);
-}
-
-// All lanes equal to s (a broadcast; adding s to a zero vector would turn a
-// -0.0 into +0.0).
-template <class V, int L>
-__attribute__((always_inline)) inline void splat(V& v, double s) {
-    if constexpr (L == 4)
-        v = V{s, s, s, s};
-    else
-        v = V{s, s};
-}
-
 // x[c] = x[c] - s*y[c] for c < len: one product and one subtraction per entry,
 // each rounded, as in the scalar loop.
 template <class V, int L>
@@ -60,13 +37,13 @@ __attribute__((always_inline)) inline void subtract_scaled(double* __restrict x,
     int c = 0;
     if (len >= L) {
         V sv;
-        splat<V, L>(sv, s);
+        splat(sv, s);
         for (; c + L <= len; c += L) {
             V xv, yv;
-            loadv<V, L>(xv, x + c);
-            loadv<V, L>(yv, y + c);
+            loadv(xv, x + c);
+            loadv(yv, y + c);
             xv -= sv * yv;
-            storev<V, L>(x + c, xv);
+            storev(x + c, xv);
         }
     }
     for (; c < len; ++c) x[c] -= s * y[c];
@@ -81,20 +58,20 @@ __attribute__((always_inline)) inline void subtract_rows_block(double* __restric
                                                                RowAt row_at) {
     V xv[NV];
 #pragma GCC unroll 8
-    for (int v = 0; v < NV; ++v) loadv<V, L>(xv[v], x + c + v * L);
+    for (int v = 0; v < NV; ++v) loadv(xv[v], x + c + v * L);
     for (int k = 0; k < K; ++k) {
         const double* y = row_at(k) + c;
         V sv;
-        splat<V, L>(sv, s[k]);
+        splat(sv, s[k]);
 #pragma GCC unroll 8
         for (int v = 0; v < NV; ++v) {
             V yv;
-            loadv<V, L>(yv, y + v * L);
+            loadv(yv, y + v * L);
             xv[v] -= sv * yv;
         }
     }
 #pragma GCC unroll 8
-    for (int v = 0; v < NV; ++v) storev<V, L>(x + c + v * L, xv[v]);
+    for (int v = 0; v < NV; ++v) storev(x + c + v * L, xv[v]);
 }
 
 // subtract_rows_block over x[0..len-1]: eight vectors at a time (a whole
@@ -139,25 +116,25 @@ __attribute__((always_inline)) inline void trailing_tile(double** a, int i, int 
     V x[R][2];
 #pragma GCC unroll 4
     for (int k = 0; k < R; ++k) {
-        loadv<V, L>(x[k][0], r[k]);
-        loadv<V, L>(x[k][1], r[k] + L);
+        loadv(x[k][0], r[k]);
+        loadv(x[k][1], r[k] + L);
     }
     for (int k = 0; k < K; ++k) {
         V u0, u1;
-        loadv<V, L>(u0, strip + k * W);
-        loadv<V, L>(u1, strip + k * W + L);
+        loadv(u0, strip + k * W);
+        loadv(u1, strip + k * W + L);
 #pragma GCC unroll 4
         for (int row = 0; row < R; ++row) {
             V b;
-            loadv<V, L>(b, s[row] + k * L);
+            loadv(b, s[row] + k * L);
             x[row][0] -= b * u0;
             x[row][1] -= b * u1;
         }
     }
 #pragma GCC unroll 4
     for (int k = 0; k < R; ++k) {
-        storev<V, L>(r[k], x[k][0]);
-        storev<V, L>(r[k] + L, x[k][1]);
+        storev(r[k], x[k][0]);
+        storev(r[k] + L, x[k][1]);
     }
 }
 
@@ -347,12 +324,12 @@ __attribute__((always_inline)) inline void solve_strips(double** fma, int nn, co
             int c = 0;
             if (w >= L) {
                 V pv;
-                splat<V, L>(pv, pivot);
+                splat(pv, pivot);
                 for (; c + L <= w; c += L) {
                     V xv;
-                    loadv<V, L>(xv, xi + c);
+                    loadv(xv, xi + c);
                     xv = xv / pv;
-                    storev<V, L>(xi + c, xv);
+                    storev(xi + c, xv);
                 }
             }
             for (; c < w; ++c) xi[c] = xi[c] / pivot;

@@ -24,13 +24,31 @@
 using v2d = double __attribute__((vector_size(16)));
 using v4d = double __attribute__((vector_size(32)));
 
-inline v2d load2(const double* p) {
-    v2d v;
+#define VQ_ALWAYS_INLINE inline __attribute__((always_inline))
+
+// The number of doubles in the vector type V.
+template <class V>
+constexpr int kLanes = static_cast<int>(sizeof(V) / sizeof(double));
+
+// Loads, stores and broadcasts pass the vector by reference: a quadruple
+// returned by value from a function built without AVX would follow a
+// different calling convention (they are always inlined anyway).
+template <class V>
+VQ_ALWAYS_INLINE void loadv(V& v, const double* p) {
     std::memcpy(&v, p, sizeof v);
-    return v;
 }
 
-inline void store2(double* p, v2d v) { std::memcpy(p, &v, sizeof v); }
+template <class V>
+VQ_ALWAYS_INLINE void storev(double* p, const V& v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Every lane equal to x (adding x to a zero vector instead would turn a -0.0
+// into +0.0).
+template <class V>
+VQ_ALWAYS_INLINE void splat(V& v, double x) {
+    for (int k = 0; k < kLanes<V>; ++k) v[k] = x;
+}
 
 // True when the AVX2 versions of the kernels run: the processor has AVX2 and
 // FMA, and setSimdQuads(false) has not been called.
