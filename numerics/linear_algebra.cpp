@@ -32,8 +32,7 @@ constexpr int kStrip = 32;
 // x[c] = x[c] - s*y[c] for c < len: one product and one subtraction per entry,
 // each rounded, as in the scalar loop.
 template <class V, int L>
-VQ_ALWAYS_INLINE void subtract_scaled(double* __restrict x, const double* __restrict y, double s,
-                                                           int len) {
+VQ_ALWAYS_INLINE void subtract_scaled(double* __restrict x, const double* __restrict y, double s, int len) {
     int c = 0;
     if (len >= L) {
         V sv;
@@ -54,8 +53,7 @@ VQ_ALWAYS_INLINE void subtract_scaled(double* __restrict x, const double* __rest
 // row's entries are read once and each entry still receives its products one
 // by one in increasing k.
 template <class V, int L, int NV, class RowAt>
-VQ_ALWAYS_INLINE void subtract_rows_block(double* __restrict x, int c, const double* s, int K,
-                                                               RowAt row_at) {
+VQ_ALWAYS_INLINE void subtract_rows_block(double* __restrict x, int c, const double* s, int K, RowAt row_at) {
     V xv[NV];
 #pragma GCC unroll 8
     for (int v = 0; v < NV; ++v) loadv(xv[v], x + c + v * L);
@@ -77,8 +75,7 @@ VQ_ALWAYS_INLINE void subtract_rows_block(double* __restrict x, int c, const dou
 // subtract_rows_block over x[0..len-1]: eight vectors at a time (a whole
 // strip of invv's solves in AVX2), then four, then one, then single entries.
 template <class V, int L, class RowAt>
-VQ_ALWAYS_INLINE void subtract_rows(double* __restrict x, int len, const double* s, int K,
-                                                         RowAt row_at) {
+VQ_ALWAYS_INLINE void subtract_rows(double* __restrict x, int len, const double* s, int K, RowAt row_at) {
     int c = 0;
     for (; c + 8 * L <= len; c += 8 * L) subtract_rows_block<V, L, 8>(x, c, s, K, row_at);
     for (; c + 4 * L <= len; c += 4 * L) subtract_rows_block<V, L, 4>(x, c, s, K, row_at);
@@ -96,8 +93,8 @@ VQ_ALWAYS_INLINE void subtract_rows(double* __restrict x, int len, const double*
 // prefetch, the rows' entries of the strip after next are fetched ahead: the
 // trailing matrix does not stay in cache.
 template <class V, int L, int R>
-VQ_ALWAYS_INLINE void trailing_tile(double** a, int i, int ib, int c, int K,
-                                                         const double* strip, const double* spread, bool prefetch) {
+VQ_ALWAYS_INLINE void trailing_tile(double** a, int i, int ib, int c, int K, const double* strip, const double* spread,
+                                    bool prefetch) {
     constexpr int W = 2 * L;
     double* r[R];
     const double* s[R];
@@ -151,8 +148,8 @@ constexpr int kRowBlock = 16;
 // strips pass.  V is a vector of L doubles; the columns right of the last
 // whole strip are done one by one, in the same order.
 template <class V, int L>
-VQ_ALWAYS_INLINE void trailing_update_kernel(double** a, int i0, int i1, int k0, int K,
-                                                                  int c0, int c1, double* pack, double* spread) {
+VQ_ALWAYS_INLINE void trailing_update_kernel(double** a, int i0, int i1, int k0, int K, int c0, int c1, double* pack,
+                                             double* spread) {
     constexpr int W = 2 * L;
     const int strips = (c1 - c0) / W;
     const int tail = c0 + strips * W;
@@ -191,8 +188,8 @@ inline void swap_rows(double* r1, double* r2, int len) {
 // One panel of Crout's method (columns k0..k1) and its updates of the
 // columns right of it; V is a vector of L doubles.
 template <class V, int L>
-VQ_ALWAYS_INLINE void panel_step(double** a, int n, int k0, int k1, double* vv, int* indx,
-                                                      double* d, double* pack, double* spread) {
+VQ_ALWAYS_INLINE void panel_step(double** a, int n, int k0, int k1, double* vv, int* indx, double* d, double* pack,
+                                 double* spread) {
     // 1. The panel.  On entering column j, every entry of the column has
     //    received its products of index below j.
     for (int j = k0; j <= k1; ++j) {
@@ -297,8 +294,7 @@ bool crout_decompose(double** a, int n, int* indx, double* d) {
 // The strips of unit-vector solves of invv (see there) on the LU factors in
 // fma; V is a vector of L doubles.
 template <class V, int L>
-VQ_ALWAYS_INLINE void solve_strips(double** fma, int nn, const int* source, double* strip,
-                                                        int width, double** ipi) {
+VQ_ALWAYS_INLINE void solve_strips(double** fma, int nn, const int* source, double* strip, int width, double** ipi) {
     for (int t0 = 1; t0 <= nn; t0 += kStrip) {
         const int w = std::min(kStrip, nn - t0 + 1);
         // Row i of the strip holds the entries i of the solutions t0..t0+w-1.
