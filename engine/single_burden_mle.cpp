@@ -13,25 +13,18 @@ namespace {
 // one-column case of getUCOV_prim with the design (g, z).
 void primary_score(int n, int n10, int n1, int p, int* c10, double* y10, double* g, double** z, double* U,
                    double* V, int* convergeN) {
+    const tds_detail::EmFit fit = tds_detail::fit_em(n, n10, n1, p, c10, y10, z, tds_detail::kTolerance,
+                                                     tds_detail::kMaxIterations);
+    *convergeN = fit.EMconvergeN;
+    const tds_detail::RecordsView rec{n, n10, n1, c10, y10};
+    const tds_detail::NullInformation null(rec, fit.view(), z, 0, p);
     double** GZ = tds_detail::burden_design(n1, p, g, z);
-    double* eta = dvector(0, p - 1);
-    double* qm = dvector(0, n1 - 1);
-    double* etaW = dvector(0, n1 - 1);
-    double** phi = dmatrix(0, n10 - 1, 0, n1 - 1);
-    double sigma11 = 0.0;
-    EM_quan(n, n10, n1, p, c10, y10, z, eta, &sigma11, qm, etaW, phi, convergeN);
-
     double U_eff[1];
     double** cov = dmatrix(0, 0, 0, 0);
-    getUCOV_prim(n, n10, n1, p + 1, 1, sigma11, phi, eta, etaW, qm, y10, c10, GZ, U_eff, cov);
+    null.efficient(GZ, 1, U_eff, cov);
     *V = cov[0][0];
-    *U = tds_detail::burden_score(n10, n1, phi, y10, etaW, g, sigma11);
-
+    *U = tds_detail::burden_score(rec, fit, g);
     free_dmatrix(cov, 0, 0, 0, 0);
-    free_dmatrix(phi, 0, n10 - 1, 0, n1 - 1);
-    free_dvector(etaW, 0, n1 - 1);
-    free_dvector(qm, 0, n1 - 1);
-    free_dvector(eta, 0, p - 1);
     free_dmatrix(GZ, 0, n1 - 1, 0, p);
 }
 
@@ -248,17 +241,6 @@ double null_secondary_fit(int n2, int p2, const double* yw, double** z2, const d
     free_dvector(est, 0, k - 1);
     free_dmatrix(W0, 0, n2 - 1, 0, k - 1);
     return sigma2;
-}
-
-double burden_score(int n10, int n1, double** phi, const double* y10, const double* etaW, const double* g,
-                    double sigma11) {
-    double sum = 0.0;
-    for (int i = 0; i < n10; ++i) {
-        const double* pi = phi[i];
-        const double y = y10[i];
-        for (int j = 0; j < n1; ++j) sum += pi[j] * (y - etaW[j]) * g[j];
-    }
-    return sum / sigma11;
 }
 
 void sandwich_product(int N, double** A, double** C, double** Omega) {

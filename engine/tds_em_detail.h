@@ -6,6 +6,9 @@
 #ifndef VENTARQUILLO_ENGINE_TDS_EM_DETAIL_H
 #define VENTARQUILLO_ENGINE_TDS_EM_DETAIL_H
 
+#include <vector>
+
+#include "engine/louis_information.h"
 #include "engine/tds_em.h"
 
 namespace tds_detail {
@@ -23,21 +26,54 @@ bool em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, do
 // Prints the EM warning line of a fit stopped at the iteration cap.
 void report_nonconvergence();
 
-// The inverse (1-based, order p + n1) of the nuisance block (covariates,
-// sigma11, the first n1 - 1 point weights) of the reduced information of the
-// null fit (sigma11, phi, eta, etaW, qm) on the design z[n1][p]: the matrix
-// that getUCOV_prim inverts, bit for bit, for any tested columns put in
-// front of z over the same fit.
-double** nuisance_inverse(int n, int n10, int n1, int p, double sigma11, double** phi, double* eta, double* etaW,
-                          double* qm, double* y10, int* c10, double** z);
+// One EM fit: the parameters, and the membership weights of the
+// non-sequenced records (those of the sequenced records are the identity).
+struct EmFit {
+    int n1 = 0;
+    int n0 = 0;  // non-sequenced records
+    int d = 0;
+    std::vector<double> eta;   // [d]
+    double sigma11 = 0.0;
+    std::vector<double> qm;    // [n1]
+    std::vector<double> etaW;  // [n1]
+    std::vector<double> post;  // [n1 x n0]: post[j*n0 + i] = phi[n1+i][j]
+    int EMconvergeN = 0;
+    bool warned = false;  // stopped at the cap and printed the warning
 
-// getUCOV_prim given that inverse: only the rows of the m1 tested columns of
-// the information are formed, each entry by the same operations in the same
-// order, so U and cov are bit for bit those of getUCOV_prim.
-void getUCOV_prim_given_nuisance(int n, int n10, int n1, int m, int m1, double sigma11, double** phi, double* eta,
-                                 double* etaW, double* qm, double* y10, int* c10, double** SZ, double** inv_F22,
-                                 double* U, double** cov);
+    FitView view() const { return FitView{sigma11, qm.data(), etaW.data(), post.data(), eta.data()}; }
+};
 
+EmFit fit_em(int n, int n10, int n1, int d, const int* c10, const double* y10, double** w, double tolerance,
+             int max_iterations);
+
+// The non-sequenced rows of phi[n10][n1] as post (see EmFit).
+std::vector<double> membership_from_phi(int n10, int n1, double** phi);
+
+// The efficient scores and covariance of tested columns against a null fit
+// on the covariates z[.][col0..col0+p-1]: the covariates, sigma11 and the
+// point weights are nuisance parameters.  The points are profiled out of the
+// information once (FitInformation), the covariates and sigma11 by the
+// inverse of their block, kept here; each set of tested columns then costs
+// time in proportion to n1 * n0.  The views must outlive the object.
+class NullInformation {
+public:
+    NullInformation(const RecordsView& records, const FitView& fit, double** z, int col0, int p);
+    NullInformation(const NullInformation&) = delete;
+    NullInformation& operator=(const NullInformation&) = delete;
+
+    // U[m1] and cov[m1][m1] of the columns SZ[.][0..m1-1]:
+    // cov = S_TT - S_TN S_NN^-1 S_NT, S the information with the points
+    // profiled out, N the covariates and sigma11.
+    void efficient(double** SZ, int m1, double* U, double** cov) const;
+
+private:
+    FitInformation info_;
+    FitInformation::Block nuisance_;
+    int kN_;
+    std::vector<double> inverse_;  // S_NN^-1, kN x kN
+};
+
+// EM_quan2_time with an explicit stopping rule.
 void em_full_fit(int n, int n10, int n1, int p, const int* c10, const double* y10, const double* g,
                  double** z, double* prim_est, double** prim_cov, int* convergeN, double tolerance,
                  int max_iterations);
@@ -49,8 +85,7 @@ double** burden_design(int n1, int p, const double* g, double** z);
 // Score of the burden g at effect 0 under a null fit: each record's residual
 // at each point, weighted by its membership phi and by g at that point,
 // summed record by record and divided by sigma11.
-double burden_score(int n10, int n1, double** phi, const double* y10, const double* etaW, const double* g,
-                    double sigma11);
+double burden_score(const RecordsView& records, const EmFit& fit, const double* g);
 
 // Omega = (A C) A' for N by N matrices: the covariance of the linear map A of
 // an estimate with covariance C, each entry one running sum in index order.

@@ -18,40 +18,8 @@ namespace {
 // The null fit of the primary trait on the covariates alone.  It depends only
 // on the pooled records and z, not on the gene's genotypes, and is kept as a
 // step of its own for that reason.
-struct PrimaryNullFit {
-    int n1 = 0;
-    int n10 = 0;
-    int p = 0;
-    double* eta = nullptr;      // [p]
-    double sigma11 = 0.0;
-    double* qm = nullptr;       // [n1]
-    double* etaW = nullptr;     // [n1]
-    double** phi = nullptr;     // [n10][n1]
-    int EMconvergeN = 0;
-    bool warned = false;        // stopped at the cap with the warning
-};
-
-PrimaryNullFit fitPrimaryNull(int n, int n10, int n1, int p, int* c10, double* y10, double** z) {
-    PrimaryNullFit fit;
-    fit.n1 = n1;
-    fit.n10 = n10;
-    fit.p = p;
-    fit.eta = dvector(0, lastIndex(p));
-    fit.qm = dvector(0, n1 - 1);
-    fit.etaW = dvector(0, n1 - 1);
-    fit.phi = dmatrix(0, n10 - 1, 0, n1 - 1);
-    fit.warned = tds_detail::em_fit(n, n10, n1, p, c10, y10, z, fit.eta, &fit.sigma11, fit.qm, fit.etaW, fit.phi,
-                                    &fit.EMconvergeN, tds_detail::kTolerance, tds_detail::kMaxIterations);
-    return fit;
-}
-
-void release(PrimaryNullFit& fit) {
-    free_dmatrix(fit.phi, 0, fit.n10 - 1, 0, fit.n1 - 1);
-    free_dvector(fit.etaW, 0, fit.n1 - 1);
-    free_dvector(fit.qm, 0, fit.n1 - 1);
-    free_dvector(fit.eta, 0, lastIndex(fit.p));
-    fit.phi = nullptr;
-    fit.etaW = fit.qm = fit.eta = nullptr;
+tds_detail::EmFit fitPrimaryNull(int n, int n10, int n1, int p, int* c10, double* y10, double** z) {
+    return tds_detail::fit_em(n, n10, n1, p, c10, y10, z, tds_detail::kTolerance, tds_detail::kMaxIterations);
 }
 
 // The K score columns coded into the first K columns of SZ, with the
@@ -98,21 +66,17 @@ void primaryScoreSet(const ColumnSource& src, int K, int n, int n10, int n1, int
                      double** cov, int* EMconvergeN) {
     const ScoreSet set{mac_thresh, mai_thresh, n_work, U, cov};
 
-    PrimaryNullFit fit = fitPrimaryNull(n, n10, n1, p, c10, y10, z);
+    const tds_detail::EmFit fit = fitPrimaryNull(n, n10, n1, p, c10, y10, z);
     *EMconvergeN = fit.EMconvergeN;
 
     CheckedColumns cols = codeAndCheckColumns(src, K, n1, p, z, MAI_LB, set);
-    const int m = cols.m;
-    double** SZ = cols.SZ;
-    int* null_thresh = cols.null_thresh;
-
     if (*n_work > 0) {
-        getUCOV_prim(n, n10, n1, m, K, fit.sigma11, fit.phi, fit.eta, fit.etaW, fit.qm, y10, c10, SZ, U, cov);
-        dropNonPositiveVariance(K, null_thresh, set);
+        const tds_detail::RecordsView rec{n, n10, n1, c10, y10};
+        const tds_detail::NullInformation null(rec, fit.view(), z, 0, p);
+        null.efficient(cols.SZ, K, U, cov);
+        dropNonPositiveVariance(K, cols.null_thresh, set);
     }
-
     release(cols, K, n1);
-    release(fit);
 }
 
 }  // namespace
@@ -142,22 +106,16 @@ struct NullFitKey {
     }
 };
 
-// The null fit of one set of records and design, and the inverse of the
-// nuisance block of its information.  Never changed once built, so the genes
-// that run at the same time can read it together.
+// The null fit of one set of records and design, and its information with
+// the nuisance parameters profiled out.  Never changed once built, so the
+// genes that run at the same time can read it together.
 struct NullFitEntry {
     std::shared_ptr<const NullFitKey> key;
-    PrimaryNullFit fit;
-    double** inv = nullptr;  // 1-based, order p + n1
-    int nF = 0;
+    tds_detail::EmFit fit;
+    std::unique_ptr<const tds_detail::NullInformation> information;  // over key's records and fit
 
-    NullFitEntry() = default;
-    NullFitEntry(const NullFitEntry&) = delete;
-    NullFitEntry& operator=(const NullFitEntry&) = delete;
-    ~NullFitEntry() {
-        if (inv == nullptr) return;
-        release(fit);
-        free_dmatrix(inv, 1, nF, 1, nF);
+    tds_detail::RecordsView records() const {
+        return tds_detail::RecordsView{key->n, key->n10, key->n1, key->c10.data(), key->y10.data()};
     }
 };
 
@@ -219,9 +177,8 @@ std::shared_ptr<const NullFitEntry> useCache(PrimaryNullCache* cache, int n, int
         const StopRelease release(&PendingFit::release, &pending);
         fresh->key = pending.key;
         fresh->fit = fitPrimaryNull(n, n10, n1, p, c10, y10, z);
-        fresh->nF = p + n1;
-        fresh->inv = tds_detail::nuisance_inverse(n, n10, n1, p, fresh->fit.sigma11, fresh->fit.phi, fresh->fit.eta,
-                                                  fresh->fit.etaW, fresh->fit.qm, y10, c10, z);
+        fresh->information =
+            std::make_unique<const tds_detail::NullInformation>(fresh->records(), fresh->fit.view(), z, 0, p);
     }
     std::shared_ptr<const NullFitEntry> built = std::move(fresh);
     {
@@ -240,17 +197,12 @@ void cachedScoreSet(PrimaryNullCache* cache, const ColumnSource& src, int K, int
                     double* U, double** cov, int* EMconvergeN) {
     const ScoreSet set{mac_thresh, mai_thresh, n_work, U, cov};
     const std::shared_ptr<const NullFitEntry> entry = useCache(cache, n, n10, n1, p, c10, y10, z);
-    const PrimaryNullFit& fit = entry->fit;
-    *EMconvergeN = fit.EMconvergeN;
+    *EMconvergeN = entry->fit.EMconvergeN;
 
     CheckedColumns cols = codeAndCheckColumns(src, K, n1, p, z, MAI_LB, set);
-    const int m = cols.m;
-    double** SZ = cols.SZ;
-    int* null_thresh = cols.null_thresh;
     if (*n_work > 0) {
-        tds_detail::getUCOV_prim_given_nuisance(n, n10, n1, m, K, fit.sigma11, fit.phi, fit.eta, fit.etaW, fit.qm,
-                                                y10, c10, SZ, entry->inv, U, cov);
-        dropNonPositiveVariance(K, null_thresh, set);
+        entry->information->efficient(cols.SZ, K, U, cov);
+        dropNonPositiveVariance(K, cols.null_thresh, set);
     }
     release(cols, K, n1);
 }
@@ -260,17 +212,15 @@ void cachedScoreSet(PrimaryNullCache* cache, const ColumnSource& src, int K, int
 void scoreTest_MLE_Prim_cached(PrimaryNullCache* cache, int n, int n10, int n1, int p, int* c10, double* y10,
                                double* g, double** z, double* T1_U, double* T1_V, double* T1, int* convergeN1) {
     const std::shared_ptr<const NullFitEntry> entry = useCache(cache, n, n10, n1, p, c10, y10, z);
-    const PrimaryNullFit& fit = entry->fit;
-    *convergeN1 = fit.EMconvergeN;
+    *convergeN1 = entry->fit.EMconvergeN;
 
     // The one-column case of the multi-score builders, burden first.
     double** GZ = tds_detail::burden_design(n1, p, g, z);
     double U_eff[1];
     double** cov = dmatrix(0, 0, 0, 0);
-    tds_detail::getUCOV_prim_given_nuisance(n, n10, n1, p + 1, 1, fit.sigma11, fit.phi, fit.eta, fit.etaW, fit.qm,
-                                            y10, c10, GZ, entry->inv, U_eff, cov);
+    entry->information->efficient(GZ, 1, U_eff, cov);
     *T1_V = cov[0][0];
-    *T1_U = tds_detail::burden_score(n10, n1, fit.phi, y10, fit.etaW, g, fit.sigma11);
+    *T1_U = tds_detail::burden_score(entry->records(), entry->fit, g);
     *T1 = *T1_U / std::sqrt(*T1_V);
     free_dmatrix(cov, 0, 0, 0, 0);
     free_dmatrix(GZ, 0, n1 - 1, 0, p);

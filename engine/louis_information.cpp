@@ -1,0 +1,265 @@
+#include "engine/louis_information.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace tds_detail {
+
+namespace {
+
+using std::size_t;
+
+// Residual moments of each point under the membership weights:
+// r_k[j] = (y_j - etaW_j)^k + sum over non-sequenced i of phi[i][j]*(y_i - etaW_j)^k,
+// the records in increasing order; zero weights are skipped.
+void residual_moments(const RecordsView& rec, const FitView& fit, int n0, std::vector<double>& r1,
+                      std::vector<double>& r2, std::vector<double>& r3, std::vector<double>& r4) {
+    const int n1 = rec.n1;
+    r1.resize(n1);
+    r2.resize(n1);
+    r3.resize(n1);
+    r4.resize(n1);
+    const double* y0 = rec.y10 + n1;
+    for (int j = 0; j < n1; ++j) {
+        const double e = fit.etaW[j];
+        const double dl = rec.y10[j] - e;
+        const double d2 = dl * dl;
+        const double d3 = d2 * dl;
+        double s1 = dl, s2 = d2, s3 = d3, s4 = d3 * dl;
+        const double* pj = fit.post + static_cast<size_t>(j) * n0;
+        for (int i = 0; i < n0; ++i) {
+            const double p = pj[i];
+            if (p == 0.0) continue;
+            const double x = y0[i] - e;
+            const double x2 = x * x;
+            const double x3 = x2 * x;
+            s1 += p * x;
+            s2 += p * x2;
+            s3 += p * x3;
+            s4 += p * (x3 * x);
+        }
+        r1[j] = s1;
+        r2[j] = s2;
+        r3[j] = s3;
+        r4[j] = s4;
+    }
+}
+
+// The point block of the reduced information as I + Ut D^-1 Ut': the last
+// point L = n1 - 1 is the one the constraint drops; for j < L
+//   Ut[j][0] = qm_j,  Ut[j][1+i] = post[j][i] - qm_j * post[L][i] / qm_L,
+// and D = (qm_L^2, c_0, ..., c_{n0-1}).
+IdentityPlusLowRank factor_point_block(const RecordsView& rec, const FitView& fit, int n0,
+                                       IdentityPlusLowRank::Form form) {
+    const int n1 = rec.n1;
+    const int r = n1 - 1;
+    const int k = n0 + 1;
+    const int L = n1 - 1;
+    std::vector<double> t(n0);
+    const double* pL = fit.post + static_cast<size_t>(L) * n0;
+    for (int i = 0; i < n0; ++i) t[i] = pL[i] / fit.qm[L];
+    std::vector<double> Ut(static_cast<size_t>(r) * k);
+    for (int j = 0; j < r; ++j) {
+        double* u = Ut.data() + static_cast<size_t>(j) * k;
+        const double* pj = fit.post + static_cast<size_t>(j) * n0;
+        const double q = fit.qm[j];
+        u[0] = q;
+        for (int i = 0; i < n0; ++i) u[1 + i] = pj[i] - q * t[i];
+    }
+    std::vector<double> d(k);
+    d[0] = fit.qm[L] * fit.qm[L];
+    for (int i = 0; i < n0; ++i) d[1 + i] = rec.c10[n1 + i];
+    return IdentityPlusLowRank(r, k, std::move(Ut), d.data(), form);
+}
+
+}  // namespace
+
+FitInformation::FitInformation(const RecordsView& records, const FitView& fit, bool full_coefficient_variance,
+                               IdentityPlusLowRank::Form form)
+    : rec_(records),
+      fit_(fit),
+      full_(full_coefficient_variance),
+      n0_(records.n10 - records.n1),
+      point_block_(factor_point_block(records, fit, records.n10 - records.n1, form)) {
+    residual_moments(rec_, fit_, n0_, r1_, r2_, r3_, r4_);
+    for (int j = 0; j < rec_.n1; ++j) {
+        R2_ += r2_[j];
+        R4_ += r4_[j];
+    }
+}
+
+FitInformation::Block FitInformation::block(double** X, int col0, int kc, bool sigma) const {
+    const int n1 = rec_.n1;
+    const int n10 = rec_.n10;
+    const int n0 = n0_;
+    const double s = fit_.s;
+    const double s2 = s * s;
+    const double two_s = 2.0 * s;
+    Block b;
+    b.kc = kc;
+    b.sigma = sigma;
+    b.k = kc + (sigma ? 1 : 0);
+    const int k = b.k;
+    b.cols.resize(static_cast<size_t>(n1) * kc);
+    for (int j = 0; j < n1; ++j)
+        for (int a = 0; a < kc; ++a) b.cols[static_cast<size_t>(j) * kc + a] = X[j][col0 + a];
+    auto col = [&](int j, int a) { return b.cols[static_cast<size_t>(j) * kc + a]; };
+
+    // Record scores.  A record's coefficient score is (y ai - bi)/s with
+    // ai = sum over points of phi*x and bi = sum of phi*etaW*x; sigma11's is
+    // -c/(2s) + (y^2 c - 2 y E + F)/(2s^2), E and F the fitted parts of ai
+    // and bi weighted by eta.
+    b.L.assign(static_cast<size_t>(k) * n10, 0.0);
+    auto Lrow = [&](int a) { return b.L.data() + static_cast<size_t>(a) * n10; };
+    std::vector<double> ai(kc), bi(kc);
+    for (int j = 0; j < n1; ++j) {
+        const double y = rec_.y10[j];
+        for (int a = 0; a < kc; ++a) {
+            ai[a] = 0.0 + col(j, a);
+            bi[a] = 0.0 + fit_.etaW[j] * col(j, a);
+            Lrow(a)[j] = (y * ai[a] - bi[a]) / s;
+        }
+        if (sigma) {
+            double E = 0.0, F = 0.0;
+            for (int a = 0; a < kc; ++a) {
+                E += fit_.eta[a] * ai[a];
+                F += fit_.eta[a] * bi[a];
+            }
+            Lrow(kc)[j] = -1.0 / two_s + (y * y * 1.0 - 2.0 * y * E + F) / (2.0 * s2);
+        }
+    }
+    if (n0 > 0) {
+        // The sums over points of the non-sequenced records, point by point,
+        // every record's sum in increasing point order.
+        std::vector<double> A(static_cast<size_t>(kc) * n0, 0.0), B(static_cast<size_t>(kc) * n0, 0.0);
+        for (int j = 0; j < n1; ++j) {
+            const double* pj = fit_.post + static_cast<size_t>(j) * n0;
+            const double e = fit_.etaW[j];
+            for (int a = 0; a < kc; ++a) {
+                const double x = col(j, a);
+                double* Aa = A.data() + static_cast<size_t>(a) * n0;
+                double* Ba = B.data() + static_cast<size_t>(a) * n0;
+                for (int i = 0; i < n0; ++i) {
+                    Aa[i] += pj[i] * x;
+                    Ba[i] += (pj[i] * e) * x;
+                }
+            }
+        }
+        for (int i = 0; i < n0; ++i) {
+            const double y = rec_.y10[n1 + i];
+            const double c = rec_.c10[n1 + i];
+            double E = 0.0, F = 0.0;
+            for (int a = 0; a < kc; ++a) {
+                const double aa = A[static_cast<size_t>(a) * n0 + i];
+                const double bb = B[static_cast<size_t>(a) * n0 + i];
+                Lrow(a)[n1 + i] = (y * aa - bb) / s;
+                if (sigma) {
+                    E += fit_.eta[a] * aa;
+                    F += fit_.eta[a] * bb;
+                }
+            }
+            if (sigma) Lrow(kc)[n1 + i] = -c / two_s + (y * y * c - 2.0 * y * E + F) / (2.0 * s2);
+        }
+    }
+
+    // Rows against the points: Q13 - Q12 (Q11 has no entries there), with
+    // Q13[a][j] = (l_j[a] + sum over non-sequenced i of (l_i[a]/c_i) phi[i][j]) / qm_j;
+    // then the last point's entry subtracted and each entry scaled by qm_j.
+    const double dn = rec_.n;
+    const double minus_n_over_2s = -dn / two_s;
+    const int r = n1 - 1;
+    std::vector<double> row(static_cast<size_t>(k) * n1);
+    std::vector<double> lc(static_cast<size_t>(n0));
+    for (int a = 0; a < k; ++a) {
+        const double* la = Lrow(a);
+        for (int i = 0; i < n0; ++i) lc[i] = la[n1 + i] / rec_.c10[n1 + i];
+        double* ra = row.data() + static_cast<size_t>(a) * n1;
+        for (int j = 0; j < n1; ++j) {
+            const double* pj = fit_.post + static_cast<size_t>(j) * n0;
+            double acc = la[j];
+            for (int i = 0; i < n0; ++i) acc += lc[i] * pj[i];
+            const double q = fit_.qm[j];
+            const double p12 = a < kc ? (r1_[j] * col(j, a)) / (s * q) : minus_n_over_2s + r2_[j] / (2.0 * s2 * q);
+            ra[j] = acc / q - p12;
+        }
+    }
+    b.Ct.resize(static_cast<size_t>(std::max(r, 0)) * k);
+    for (int a = 0; a < k; ++a) {
+        const double* ra = row.data() + static_cast<size_t>(a) * n1;
+        const double last = ra[n1 - 1];
+        for (int j = 0; j < r; ++j) b.Ct[static_cast<size_t>(j) * k + a] = (ra[j] - last) * fit_.qm[j];
+    }
+    b.whitened = point_block_.whiten(b.Ct.data(), k);
+    return b;
+}
+
+void FitInformation::small_block(const Block& x, const Block& y, double* out) const {
+    const int n1 = rec_.n1;
+    const int n10 = rec_.n10;
+    const double dn = rec_.n;
+    const double s = fit_.s;
+    const double s2 = s * s;
+    const double s3 = s2 * s;
+    const double s4 = s3 * s;
+    for (int a = 0; a < x.k; ++a) {
+        const double* la = x.L.data() + static_cast<size_t>(a) * n10;
+        for (int b = 0; b < y.k; ++b) {
+            const double* lb = y.L.data() + static_cast<size_t>(b) * n10;
+            // Q13: the records' products, record by record.
+            double q13 = 0.0;
+            for (int i = 0; i < n10; ++i) {
+                if (la[i] == 0.0) continue;
+                q13 += rec_.c10[i] == 1 ? la[i] * lb[i] : (la[i] * lb[i]) / rec_.c10[i];
+            }
+            const bool ca = a < x.kc;
+            const bool cb = b < y.kc;
+            double q11 = 0.0, q12 = 0.0;
+            if (ca && cb) {
+                double s11 = 0.0, s12 = 0.0;
+                for (int j = 0; j < n1; ++j) {
+                    const double xa = x.cols[static_cast<size_t>(j) * x.kc + a];
+                    const double yb = y.cols[static_cast<size_t>(j) * y.kc + b];
+                    s11 += (fit_.qm[j] * xa) * yb;
+                    s12 += (r2_[j] * xa) * yb;
+                }
+                q11 = -dn * s11 / s;
+                q12 = s12 / s2;
+            } else if (ca || cb) {
+                // A coefficient against sigma11.
+                const Block& c = ca ? x : y;
+                const int col = ca ? a : b;
+                double sum1 = 0.0, sum3 = 0.0;
+                for (int j = 0; j < n1; ++j) {
+                    const double v = c.cols[static_cast<size_t>(j) * c.kc + col];
+                    if (full_) sum1 -= r1_[j] * v;
+                    sum3 += r3_[j] * v;
+                }
+                q11 = sum1 / s2;
+                q12 = full_ ? 0.5 * q11 + sum3 / (2.0 * s3) : sum3 / (2.0 * s3);
+            } else {
+                q11 = -dn / (2.0 * s2);
+                q12 = dn / (4.0 * s2) - R2_ / (2.0 * s3) + R4_ / (4.0 * s4);
+            }
+            out[static_cast<size_t>(a) * y.k + b] = q13 - q11 - q12;
+        }
+    }
+}
+
+void FitInformation::schur(const Block& x, const Block& y, double* out) const {
+    small_block(x, y, out);
+    std::vector<double> q(static_cast<size_t>(x.k) * y.k);
+    point_block_.quadratic(x.whitened, y.whitened, q.data());
+    for (size_t e = 0; e < q.size(); ++e) out[e] = out[e] - q[e];
+}
+
+void FitInformation::score(const Block& x, double* U) const {
+    for (int a = 0; a < x.kc; ++a) {
+        const double* la = x.L.data() + static_cast<size_t>(a) * rec_.n10;
+        double u = 0.0;
+        for (int i = 0; i < rec_.n10; ++i) u += la[i];
+        U[a] = u;
+    }
+}
+
+}  // namespace tds_detail
