@@ -15,7 +15,9 @@
 
 #include "engine/single_burden_mle.h"
 #include "engine/tds_em.h"
+#include "engine/louis_information.h"
 #include "engine/tds_em_detail.h"
+#include "numerics/identity_plus_low_rank.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
 #include "numerics/simd_pairs.h"
@@ -463,4 +465,107 @@ TEST(TdsEmOrder, InformationOfRecordsWithTinyWeightsMatchesTheDenseInformation) 
     free_dm(sz, SZ);
     free_dmatrix(inv, 1, nF, 1, nF);
     free_dm(phi, P.phi);
+}
+
+namespace {
+
+// The small block (coefficients and sigma11) of DQD with the points profiled
+// out, from the dense matrix: S = A - C P^-1 C', P^-1 C' by Gauss-Jordan
+// elimination in long double.
+Mat dense_points_profiled_out(const Mat& DQD, int m) {
+    using LD = long double;
+    const int q = static_cast<int>(DQD.size()), k = m + 1, r = q - k;
+    std::vector<LD> A(static_cast<std::size_t>(r) * r), X(static_cast<std::size_t>(r) * k);
+    for (int a = 0; a < r; ++a) {
+        for (int b = 0; b < r; ++b) A[a * r + b] = DQD[k + a][k + b];
+        for (int b = 0; b < k; ++b) X[a * k + b] = DQD[k + a][b];
+    }
+    for (int c = 0; c < r; ++c) {
+        int piv = c;
+        for (int a = c + 1; a < r; ++a)
+            if (std::fabs(A[a * r + c]) > std::fabs(A[piv * r + c])) piv = a;
+        for (int b = 0; b < r; ++b) std::swap(A[c * r + b], A[piv * r + b]);
+        for (int b = 0; b < k; ++b) std::swap(X[c * k + b], X[piv * k + b]);
+        for (int a = 0; a < r; ++a) {
+            if (a == c) continue;
+            const LD f = A[a * r + c] / A[c * r + c];
+            for (int b = 0; b < r; ++b) A[a * r + b] -= f * A[c * r + b];
+            for (int b = 0; b < k; ++b) X[a * k + b] -= f * X[c * k + b];
+        }
+    }
+    Mat S(k, std::vector<double>(k));
+    for (int a = 0; a < k; ++a)
+        for (int b = 0; b < k; ++b) {
+            LD s = DQD[a][b];
+            for (int j = 0; j < r; ++j) s -= static_cast<LD>(DQD[a][k + j]) * X[j * k + b] / A[j * r + j];
+            S[a][b] = static_cast<double>(s);
+        }
+    return S;
+}
+
+}  // namespace
+
+// The points profiled out of the information through the low-rank structure
+// of their block, by Woodbury and by the whole factor, against the dense
+// Schur complement: a single point, one non-sequenced record, records about
+// as many as points (either side), tied values (identical records and
+// identical points) and weights that underflow to zero (make_data's far
+// subject 0).
+TEST(TdsEmOrder, PointsProfiledOutMatchTheDenseSchurComplementByBothFactorizations) {
+    struct Case {
+        int n1, n0;
+        bool ties;
+    };
+    for (const Case& c : {Case{1, 3, false}, Case{10, 1, false}, Case{25, 23, false}, Case{25, 26, false},
+                          Case{30, 12, true}}) {
+        Data D = make_data(c.n1, c.n0, 500 + c.n1 + c.n0);
+        if (c.ties) {
+            // Two pairs of identical non-sequenced values, and two sequenced
+            // subjects identical in value and design.
+            D.y10[c.n1 + 1] = D.y10[c.n1 + 2];
+            D.y10[c.n1 + 4] = D.y10[c.n1 + 5];
+            D.y10[3] = D.y10[2];
+            D.w[3] = D.w[2];
+        }
+        const int K = 2;
+        const int p = c.n1 == 1 ? 1 : 2;  // a single point carries the intercept only
+        for (auto& row : D.w) row.resize(p);
+        const PlainFit P = plain_em(D);
+        Mat SZ(c.n1);
+        for (int j = 0; j < c.n1; ++j) {
+            SZ[j] = {(j % 3 == 0) ? 1.0 : 0.0, (j % 4 == 1) ? 2.0 : 0.5};
+            SZ[j].insert(SZ[j].end(), D.w[j].begin(), D.w[j].end());
+        }
+        const int m = K + p;
+        const Mat S_dense = dense_points_profiled_out(plain_reduced_information(D, P, SZ, K, true), m);
+
+        double** sz = dm(SZ);
+        std::vector<double> post(static_cast<std::size_t>(c.n1) * c.n0);
+        for (int i = 0; i < c.n0; ++i)
+            for (int j = 0; j < c.n1; ++j) post[j * c.n0 + i] = P.phi[c.n1 + i][j];
+        const tds_detail::RecordsView rec{D.n, D.n10, c.n1, D.c10.data(), D.y10.data()};
+        const tds_detail::FitView fit{P.s, P.qm.data(), P.etaW.data(), post.data(), P.eta.data()};
+        for (auto form : {IdentityPlusLowRank::Form::kInner, IdentityPlusLowRank::Form::kOuter}) {
+            const tds_detail::FitInformation info(rec, fit, true, form);
+            ASSERT_TRUE(info.factored());
+            const auto T = info.block(sz, 0, K, false);
+            const auto N = info.block(sz, K, p, true);
+            std::vector<double> TT(K * K), TN(K * (p + 1)), NN((p + 1) * (p + 1));
+            info.schur(T, T, TT.data());
+            info.schur(T, N, TN.data());
+            info.schur(N, N, NN.data());
+            auto want = [&](int a, int b) { return S_dense[a][b]; };
+            double scale = 0;
+            for (int a = 0; a <= m; ++a) scale = std::fmax(scale, std::fabs(S_dense[a][a]));
+            SCOPED_TRACE(::testing::Message() << "n1=" << c.n1 << " n0=" << c.n0
+                                              << (form == IdentityPlusLowRank::Form::kInner ? " Woodbury" : " whole"));
+            for (int a = 0; a < K; ++a) {
+                for (int b = 0; b < K; ++b) EXPECT_TRUE(close(TT[a * K + b], want(a, b), scale));
+                for (int b = 0; b <= p; ++b) EXPECT_TRUE(close(TN[a * (p + 1) + b], want(a, K + b), scale));
+            }
+            for (int a = 0; a <= p; ++a)
+                for (int b = 0; b <= p; ++b) EXPECT_TRUE(close(NN[a * (p + 1) + b], want(K + a, K + b), scale));
+        }
+        free_dm(sz, SZ);
+    }
 }
