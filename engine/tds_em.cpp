@@ -12,8 +12,6 @@
 #include "numerics/exp_without_errno.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
-#include "numerics/simd_pairs.h"
-
 
 // Sums run over records, points and coefficients by increasing index, and
 // products are taken left to right, whatever the loop nesting: the loops are
@@ -22,51 +20,6 @@
 // every sum unchanged.
 
 namespace {
-
-// ---------------------------------------------------------------------------
-// Vector helpers
-// ---------------------------------------------------------------------------
-
-// The kernels below are written once for a vector type V of L doubles and
-// compiled twice: with pairs (v2d, every x86-64 processor) and, in a function
-// built for AVX2, with quadruples (v4d).  Lanes always hold independent
-// entries, so both versions round every entry exactly as the scalar loop.
-// (kLanes, loadv, storev and splat: numerics/simd_pairs.h.)
-
-// Columns of the L by L block whose rows are r[0..L-1]: c[t][k] = r[k][t].
-VQ_ALWAYS_INLINE void transpose(const v2d* r, v2d* c) {
-#if defined(__clang__)
-    c[0] = __builtin_shufflevector(r[0], r[1], 0, 2);
-    c[1] = __builtin_shufflevector(r[0], r[1], 1, 3);
-#else
-    using M = long long __attribute__((vector_size(16)));
-    c[0] = __builtin_shuffle(r[0], r[1], M{0, 2});
-    c[1] = __builtin_shuffle(r[0], r[1], M{1, 3});
-#endif
-}
-
-VQ_ALWAYS_INLINE void transpose(const v4d* r, v4d* c) {
-#if defined(__clang__)
-    const v4d t0 = __builtin_shufflevector(r[0], r[1], 0, 4, 2, 6);
-    const v4d t1 = __builtin_shufflevector(r[0], r[1], 1, 5, 3, 7);
-    const v4d t2 = __builtin_shufflevector(r[2], r[3], 0, 4, 2, 6);
-    const v4d t3 = __builtin_shufflevector(r[2], r[3], 1, 5, 3, 7);
-    c[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
-    c[1] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
-    c[2] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
-    c[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
-#else
-    using M = long long __attribute__((vector_size(32)));
-    const v4d t0 = __builtin_shuffle(r[0], r[1], M{0, 4, 2, 6});
-    const v4d t1 = __builtin_shuffle(r[0], r[1], M{1, 5, 3, 7});
-    const v4d t2 = __builtin_shuffle(r[2], r[3], M{0, 4, 2, 6});
-    const v4d t3 = __builtin_shuffle(r[2], r[3], M{1, 5, 3, 7});
-    c[0] = __builtin_shuffle(t0, t2, M{0, 1, 4, 5});
-    c[1] = __builtin_shuffle(t1, t3, M{0, 1, 4, 5});
-    c[2] = __builtin_shuffle(t0, t2, M{2, 3, 6, 7});
-    c[3] = __builtin_shuffle(t1, t3, M{2, 3, 6, 7});
-#endif
-}
 
 // ---------------------------------------------------------------------------
 // EM
@@ -108,7 +61,6 @@ struct EmScratch {
     double* fm_n0;  // per non-sequenced record, the sum of its E-step terms
     double* count0;  // c0 as doubles
     double* terms;   // E-step: the terms of one point, record by record
-    bool quads;      // the AVX2 kernels run
     double* qm_0;
     double* eta_0;
     double* a;  // M-step: 1 + sum_i phi per point
@@ -126,7 +78,6 @@ struct EmScratch {
         count0 = dvector(0, n0 - 1);
         terms = dvector(0, n0 - 1);
         for (int i = 0; i < n0; ++i) count0[i] = c0[i];
-        quads = simdQuads();
         qm_0 = dvector(0, n1 - 1);
         eta_0 = dvector(0, d - 1);
         a = dvector(0, n1 - 1);
@@ -178,42 +129,16 @@ double start_values(int n10, int n1, int d, const int* c10, const double* y10, d
 
 // E-step terms of point j (value fit, weight q) for n0 non-sequenced
 // records: t = q*exp(-(y_i - fit)^2/(2s)) is added to fm[i] and c_i*t is
-// stored in pj[i].  The exponent arguments are formed a vector at a time,
-// exp is called record by record, the rest is again vectorised.
-template <class V>
-VQ_ALWAYS_INLINE void e_step_point(int n0, double q, double fit, double two_s, const double* y0, const double* count0,
-                                   double* t, double* fm, double* pj) {
-    constexpr int L = kLanes<V>;
-    V fv, sv, qv;
-    splat(fv, fit);
-    splat(sv, two_s);
-    splat(qv, q);
-    int i = 0;
-    for (; i + L <= n0; i += L) {
-        V dl;
-        loadv(dl, y0 + i);
-        dl -= fv;
-        const V arg = -(dl * dl) / sv;
-        storev(t + i, arg);
-    }
-    for (; i < n0; ++i) {
+// stored in pj[i].
+void e_step_point(int n0, double q, double fit, double two_s, const double* y0, const double* count0, double* t,
+                  double* fm, double* pj) {
+    for (int i = 0; i < n0; ++i) {
         const double dl = y0[i] - fit;
         t[i] = -(dl * dl) / two_s;
     }
-    const ExpFunction exp_fn = expWithoutErrno();  // std::exp's values, without errno
-    for (i = 0; i < n0; ++i) t[i] = exp_fn(t[i]);
-    for (i = 0; i + L <= n0; i += L) {
-        V u, f, c;
-        loadv(u, t + i);
-        loadv(f, fm + i);
-        loadv(c, count0 + i);
-        u = qv * u;
-        f += u;
-        c *= u;
-        storev(fm + i, f);
-        storev(pj + i, c);
-    }
-    for (; i < n0; ++i) {
+    const ExpFunction exp_fn = expWithoutErrno();  // std::exp's values, without its errno wrapper
+    for (int i = 0; i < n0; ++i) t[i] = exp_fn(t[i]);
+    for (int i = 0; i < n0; ++i) {
         const double u = q * t[i];
         fm[i] += u;
         pj[i] = count0[i] * u;
@@ -222,56 +147,40 @@ VQ_ALWAYS_INLINE void e_step_point(int n0, double q, double fit, double two_s, c
 
 // The sums of the M-step over the records i0..i0+nb-1 of the weights
 // c_i*term: each weight is first divided by fm_n0[i] (the end of the
-// E-step), then added to a_j and, times y_i, to b_j.  L points are taken
-// together, one per lane, so that their sums advance side by side.
-template <class V>
-VQ_ALWAYS_INLINE void normalise_and_sum(int n1, int i0, int nb, EmScratch& x) {
-    constexpr int L = kLanes<V>;
+// E-step), then added to a_j and, times y_i, to b_j.  Four points are taken
+// together so that their running sums advance side by side.
+void normalise_and_sum(int n1, int i0, int nb, EmScratch& x) {
     const double* fm = x.fm_n0 + i0;
     const double* y0 = x.y0 + i0;
-    int j0 = 0;
-    for (; j0 + L <= n1; j0 += L) {
-        double* p[L];
-        for (int k = 0; k < L; ++k) p[k] = x.post[j0 + k] + i0;
-        V a, b;
-        loadv(a, x.a + j0);
-        loadv(b, x.b + j0);
-        int i = 0;
-        for (; i + L <= nb; i += L) {
-            V f;
-            loadv(f, fm + i);
-            V r[L];
-            V c[L];
-#pragma GCC unroll 4
-            for (int k = 0; k < L; ++k) {
-                loadv(r[k], p[k] + i);
-                r[k] /= f;
-                storev(p[k] + i, r[k]);
-            }
-            transpose(r, c);
-#pragma GCC unroll 4
-            for (int t = 0; t < L; ++t) {
-                V yv;
-                splat(yv, y0[i + t]);
-                a += c[t];
-                b += c[t] * yv;
-            }
+    int j = 0;
+    for (; j + 4 <= n1; j += 4) {
+        double* p0 = x.post[j] + i0;
+        double* p1 = x.post[j + 1] + i0;
+        double* p2 = x.post[j + 2] + i0;
+        double* p3 = x.post[j + 3] + i0;
+        double a0 = x.a[j], a1 = x.a[j + 1], a2 = x.a[j + 2], a3 = x.a[j + 3];
+        double b0 = x.b[j], b1 = x.b[j + 1], b2 = x.b[j + 2], b3 = x.b[j + 3];
+        for (int i = 0; i < nb; ++i) {
+            const double f = fm[i];
+            const double y = y0[i];
+            const double w0 = p0[i] / f, w1 = p1[i] / f, w2 = p2[i] / f, w3 = p3[i] / f;
+            p0[i] = w0;
+            p1[i] = w1;
+            p2[i] = w2;
+            p3[i] = w3;
+            a0 += w0;
+            a1 += w1;
+            a2 += w2;
+            a3 += w3;
+            b0 += w0 * y;
+            b1 += w1 * y;
+            b2 += w2 * y;
+            b3 += w3 * y;
         }
-        for (; i < nb; ++i) {
-            V c, yv;
-#pragma GCC unroll 4
-            for (int k = 0; k < L; ++k) {
-                p[k][i] = p[k][i] / fm[i];
-                c[k] = p[k][i];
-            }
-            splat(yv, y0[i]);
-            a += c;
-            b += c * yv;
-        }
-        storev(x.a + j0, a);
-        storev(x.b + j0, b);
+        x.a[j] = a0, x.a[j + 1] = a1, x.a[j + 2] = a2, x.a[j + 3] = a3;
+        x.b[j] = b0, x.b[j + 1] = b1, x.b[j + 2] = b2, x.b[j + 3] = b3;
     }
-    for (int j = j0; j < n1; ++j) {
+    for (; j < n1; ++j) {
         double* pj = x.post[j] + i0;
         double aj = x.a[j];
         double bj = x.b[j];
@@ -292,10 +201,8 @@ VQ_ALWAYS_INLINE void normalise_and_sum(int n1, int i0, int nb, EmScratch& x) {
 //   post[j][i] = c_i * term / fm_n0[i];
 //   M-step: a_j = 1 + sum_i phi, b_j = y_j + sum_i phi*y_i, qm = a/n.
 // Every sum runs over the same index order as without the chunks.
-template <class V>
-VQ_ALWAYS_INLINE void e_step_and_point_weights_v(int n1, double s, double dn, const double* y10, double* qm,
-                                                 const double* etaW, EmScratch& x) {
-    constexpr int L = kLanes<V>;
+void e_step_and_point_weights(int n1, double s, double dn, const double* y10, double* qm, const double* etaW,
+                              EmScratch& x) {
     const int n0 = x.n0;
     const double two_s = 2.0 * s;
     // About 256 KiB of weights per chunk, a multiple of four records.
@@ -309,44 +216,13 @@ VQ_ALWAYS_INLINE void e_step_and_point_weights_v(int n1, double s, double dn, co
         double* fm = x.fm_n0 + i0;
         for (int i = 0; i < nb; ++i) fm[i] = 0.0;
         for (int j = 0; j < n1; ++j)
-            e_step_point<V>(nb, qm[j], etaW[j], two_s, x.y0 + i0, x.count0 + i0, x.terms, fm, x.post[j] + i0);
+            e_step_point(nb, qm[j], etaW[j], two_s, x.y0 + i0, x.count0 + i0, x.terms, fm, x.post[j] + i0);
         for (int i = 0; i < nb; ++i)
             if (fm[i] == 0.0)
                 fm[i] = rescue_underflowed_record(n1, i0 + i, x.y0[i0 + i], x.c0[i0 + i], two_s, qm, etaW, x.post);
-        normalise_and_sum<V>(n1, i0, nb, x);
+        normalise_and_sum(n1, i0, nb, x);
     }
-    int j = 0;
-    for (; j + L <= n1; j += L) {
-        V a, d;
-        loadv(a, x.a + j);
-        splat(d, dn);
-        const V q = a / d;
-        storev(qm + j, q);
-    }
-    for (; j < n1; ++j) qm[j] = x.a[j] / dn;
-}
-
-void e_step_and_point_weights_pairs(int n1, double s, double dn, const double* y10, double* qm,
-                                    const double* etaW, EmScratch& x) {
-    e_step_and_point_weights_v<v2d>(n1, s, dn, y10, qm, etaW, x);
-}
-
-#ifdef VQ_TARGET_AVX2
-VQ_TARGET_AVX2 void e_step_and_point_weights_quads(int n1, double s, double dn, const double* y10, double* qm,
-                                                   const double* etaW, EmScratch& x) {
-    e_step_and_point_weights_v<v4d>(n1, s, dn, y10, qm, etaW, x);
-}
-#endif
-
-void e_step_and_point_weights(int n1, double s, double dn, const double* y10, double* qm, const double* etaW,
-                              EmScratch& x) {
-#ifdef VQ_TARGET_AVX2
-    if (x.quads) {
-        e_step_and_point_weights_quads(n1, s, dn, y10, qm, etaW, x);
-        return;
-    }
-#endif
-    e_step_and_point_weights_pairs(n1, s, dn, y10, qm, etaW, x);
+    for (int j = 0; j < n1; ++j) qm[j] = x.a[j] / dn;
 }
 
 // M-step, coefficients: weighted least squares of b/a on the design rows with
@@ -369,41 +245,6 @@ void m_step_coefficients(int n1, int d, double** w, double* eta, EmScratch& x) {
     tds_detail::solve_normal_equations(d, inv_A, B, eta);
 }
 
-// rss + the terms pj[i] * (y_i - fit)^2 of the n0 non-sequenced records,
-// added one by one in record order; the terms are formed a vector at a time.
-template <class V>
-VQ_ALWAYS_INLINE double add_weighted_squares_v(double rss, int n0, double fit, const double* y0, const double* pj) {
-    constexpr int L = kLanes<V>;
-    V fv;
-    splat(fv, fit);
-    int i = 0;
-    for (; i + L <= n0; i += L) {
-        V di, p;
-        loadv(di, y0 + i);
-        loadv(p, pj + i);
-        di -= fv;
-        const V term = p * (di * di);
-#pragma GCC unroll 4
-        for (int k = 0; k < L; ++k) rss += term[k];
-    }
-    for (; i < n0; ++i) {
-        const double di = y0[i] - fit;
-        rss += pj[i] * (di * di);
-    }
-    return rss;
-}
-
-double add_weighted_squares_pairs(double rss, int n0, double fit, const double* y0, const double* pj) {
-    return add_weighted_squares_v<v2d>(rss, n0, fit, y0, pj);
-}
-
-#ifdef VQ_TARGET_AVX2
-VQ_TARGET_AVX2 double add_weighted_squares_quads(double rss, int n0, double fit, const double* y0,
-                                                 const double* pj) {
-    return add_weighted_squares_v<v4d>(rss, n0, fit, y0, pj);
-}
-#endif
-
 // M-step, variance: the new fitted values etaW and the residual sum of
 // squares over the sequenced records and the weighted non-sequenced ones,
 // one running sum over the points and, within a point, its records.
@@ -416,12 +257,11 @@ double residual_sum_of_squares(int n1, int d, const double* y10, double** w, con
         etaW[j] = fit;
         const double dl = y10[j] - fit;
         rss += dl * dl;
-#ifdef VQ_TARGET_AVX2
-        if (x.quads)
-            rss = add_weighted_squares_quads(rss, x.n0, fit, x.y0, x.post[j]);
-        else
-#endif
-            rss = add_weighted_squares_pairs(rss, x.n0, fit, x.y0, x.post[j]);
+        const double* pj = x.post[j];
+        for (int i = 0; i < x.n0; ++i) {
+            const double di = x.y0[i] - fit;
+            rss += pj[i] * (di * di);
+        }
     }
     return rss;
 }

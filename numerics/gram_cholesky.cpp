@@ -3,14 +3,28 @@
 #include <algorithm>
 #include <cmath>
 
-#include "numerics/simd_pairs.h"
+#include <cstring>
 
 // The vectors below are quadruples of doubles (GCC/Clang vector extension);
-// without AVX the compiler carries them in two SSE2 registers.  Their lanes
-// are independent entries of a result, so the vector and the scalar code
-// perform the same roundings.
+// the compiler carries each in two SSE2 registers.  Their lanes are
+// independent entries of a result, and the build never fuses a product into
+// a sum, so the vector and the scalar code perform the same roundings.
 
 namespace {
+
+using v4d = double __attribute__((vector_size(32)));
+
+#define VQ_ALWAYS_INLINE inline __attribute__((always_inline))
+
+// Unaligned loads and stores through memcpy; a quadruple passed by reference
+// (they are always inlined).
+VQ_ALWAYS_INLINE void loadv(v4d& v, const double* p) { std::memcpy(&v, p, sizeof v); }
+VQ_ALWAYS_INLINE void storev(double* p, const v4d& v) { std::memcpy(p, &v, sizeof v); }
+// Every lane equal to x (adding x to a zero vector instead would turn -0.0
+// into +0.0).
+VQ_ALWAYS_INLINE void splat(v4d& v, double x) {
+    for (int k = 0; k < 4; ++k) v[k] = x;
+}
 
 // Rows of the summation index taken together, so that the rows of A and B
 // that a tile reads stay in cache while the tiles of C sweep over them.

@@ -20,7 +20,6 @@
 #include "numerics/identity_plus_low_rank.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
-#include "numerics/simd_pairs.h"
 
 namespace {
 
@@ -277,26 +276,12 @@ Mat plain_profiled_covariance(const Mat& DQD, double** inv, int K, int q) {
     return cov;
 }
 
-// Runs f with the kernels on pairs of doubles, then with those on quadruples
-// (AVX2; on a processor without it the pairs run again), and restores the
-// choice the program would make.
-template <class F>
-void with_each_kernel(F f) {
-    const bool initial = simdQuads();
-    for (bool quads : {false, true}) {
-        setSimdQuads(quads);
-        SCOPED_TRACE(quads ? "quadruple kernels" : "pair kernels");
-        f();
-    }
-    setSimdQuads(initial);
-}
-
 }  // namespace
 
 // The EM against the plain loops, bit for bit, with both kernels; then the
 // efficient covariance of K tested columns against the dense information.
 TEST(TdsEmOrder, FitMatchesThePlainLoopsBitForBitAndTheCovarianceTheDenseInformation) {
-  with_each_kernel([] {
+  {
     // n0 below, near and above n1: the point block is factored through its
     // rank (Woodbury) in the first cases and as a whole in the last two.
     for (auto [n1, n0, K] : {std::tuple{8, 4, 1}, std::tuple{33, 9, 2}, std::tuple{40, 30, 3}, std::tuple{47, 14, 6},
@@ -374,7 +359,7 @@ TEST(TdsEmOrder, FitMatchesThePlainLoopsBitForBitAndTheCovarianceTheDenseInforma
         free_dmatrix(phi, 0, D.n10 - 1, 0, n1 - 1);
         free_dm(W, D.w);
     }
-  });
+  }
 }
 
 namespace {
@@ -423,11 +408,9 @@ std::vector<double> burden(int n1, int a, int b) {
 }  // namespace
 
 TEST(TdsEmOrder, FullFitMatchesTheDenseInverse) {
-    with_each_kernel([&] {
-        expect_full_fit_matches_dense_inverse(50, 20, 7, burden(50, 6, 1000));
-        expect_full_fit_matches_dense_inverse(30, 45, 8, burden(30, 4, 7));  // more records than points
-        expect_full_fit_matches_dense_inverse(40, 0, 9, burden(40, 5, 9));   // sequenced subjects only
-    });
+    expect_full_fit_matches_dense_inverse(50, 20, 7, burden(50, 6, 1000));
+    expect_full_fit_matches_dense_inverse(30, 45, 8, burden(30, 4, 7));  // more records than points
+    expect_full_fit_matches_dense_inverse(40, 0, 9, burden(40, 5, 9));   // sequenced subjects only
 }
 
 TEST(TdsEmOrder, FullFitOfSeveralHundredSubjectsMatchesTheDenseInverse) {
