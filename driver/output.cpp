@@ -105,6 +105,29 @@ std::vector<TraitLog> traitLogNames(const RunSettings& s, const RunData& d) {
     return logs;
 }
 
+// Where an output file lands: the file itself when it exists (device and
+// inode, so that links and other paths to it compare equal); else the folder
+// it will be made in (device and inode) and its name there, so that "x" and
+// "./x" compare equal too; a name whose folder cannot be reached stands for
+// itself (making the file will fail).
+struct OutputPlace {
+    enum class Kind { File, InFolder, Name } kind = Kind::Name;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::string leaf;
+    bool operator==(const OutputPlace&) const = default;
+};
+
+OutputPlace placeOf(const std::string& name) {
+    struct stat st {};
+    if (::stat(name.c_str(), &st) == 0) return {OutputPlace::Kind::File, st.st_dev, st.st_ino, ""};
+    const std::size_t slash = name.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash + 1);
+    const std::string leaf = slash == std::string::npos ? name : name.substr(slash + 1);
+    if (::stat(folder.c_str(), &st) == 0) return {OutputPlace::Kind::InFolder, st.st_dev, st.st_ino, leaf};
+    return {OutputPlace::Kind::Name, 0, 0, name};
+}
+
 }  // namespace
 
 void createTraitLogs(const RunSettings& s, RunData& d) {
@@ -125,6 +148,22 @@ void checkOutputFiles(const RunSettings& s, const RunData& d) {
                 kill_VENTARQUILLO();
             }
 
+    std::vector<std::pair<const char*, const std::string*>> outputs = {{"result table", &s.outFile}};
+    for (const TraitLog& log : logs) outputs.emplace_back("trait log", &log.name);
+
+    // Two outputs in one file would mix their rows and records (and the
+    // later creation would empty the earlier one's first lines).
+    std::vector<OutputPlace> places;
+    for (const auto& [kind, out] : outputs) places.push_back(placeOf(*out));
+    for (std::size_t i = 1; i < outputs.size(); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (*outputs[i].second == *outputs[j].second || places[i] == places[j]) {
+                std::printf("Error: the %s '%s' and the %s '%s' would be one file; every output needs its own file.\n",
+                            outputs[j].first, outputs[j].second->c_str(), outputs[i].first,
+                            outputs[i].second->c_str());
+                kill_VENTARQUILLO();
+            }
+
     // The input files of the run, compared by device and inode so that
     // another path to the same file (a link, "./", "..") is caught too.
     std::vector<const std::string*> inputs = {&s.seqPheno};
@@ -133,8 +172,6 @@ void checkOutputFiles(const RunSettings& s, const RunData& d) {
     inputs.push_back(&s.scoreFile);
     if (usesMapping(s)) inputs.push_back(&s.mapFile);
     if (s.DO_BURDEN == kCustomized) inputs.push_back(&s.wfile);
-    std::vector<std::pair<const char*, const std::string*>> outputs = {{"result table", &s.outFile}};
-    for (const TraitLog& log : logs) outputs.emplace_back("trait log", &log.name);
 
     for (const auto& [kind, out] : outputs) {
         struct stat so {};

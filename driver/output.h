@@ -25,9 +25,14 @@ void writeResultHeader(const RunSettings& s, const RunData& d);
 // longer than 1023 characters stops the run.
 void createTraitLogs(const RunSettings& s, RunData& d);
 
-// Before anything is written: stops the run when two traits would share one
-// trait log (equal names), or when the result table or a trait log is one of
-// the run's input files (same device and inode, whatever the path).
+// Before anything is written, stops the run when
+//   - two traits would share one trait log (equal names);
+//   - the result table and a trait log, or two trait logs, would be one
+//     file: equal names, the same existing file (device and inode, so also
+//     through a link), or, for files still to be made, the same name in the
+//     same folder reached by two paths;
+//   - the result table or a trait log is one of the run's input files (same
+//     device and inode, whatever the path).
 void checkOutputFiles(const RunSettings& s, const RunData& d);
 
 // Start and end of a result row: the gene identifier (nothing before it) and

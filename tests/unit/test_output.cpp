@@ -507,6 +507,43 @@ TEST(TraitLogs, TwoTraitsWithOneNameAreRefused) {
     EXPECT_EQ(status, 0);
 }
 
+TEST(OutputFiles, TheTableAndTheLogsAreDistinctFiles) {
+    const auto none = [](const std::string&) {};
+    const auto oneFile = [](const std::string& a, const std::string& b) {
+        return "Error: the " + a + " and the " + b + " would be one file; every output needs its own file.\n" +
+               kStopLine;
+    };
+    int status = 0;
+    RunSettings s = settings(kTDS, kLS, 0, kT1);
+    s.outFile = "log_y_LS";  // the name of the trait log
+    EXPECT_EQ(checkIn(s, {"y"}, none, &status), oneFile("result table 'log_y_LS'", "trait log 'log_y_LS'"));
+    EXPECT_EQ(status, 1);
+    // Another path to the same place, before either file exists.
+    s.outFile = "./log_y_LS";
+    EXPECT_EQ(checkIn(s, {"y"}, none, &status), oneFile("result table './log_y_LS'", "trait log 'log_y_LS'"));
+    // Two names of one existing file.
+    s.outFile = "output.txt";
+    const auto log_is_table = [](const std::string& folder) {
+        std::FILE* f = std::fopen((folder + "/output.txt").c_str(), "w");
+        std::fclose(f);
+        ASSERT_EQ(link((folder + "/output.txt").c_str(), (folder + "/log_y_LS").c_str()), 0);
+    };
+    EXPECT_EQ(checkIn(s, {"y"}, log_is_table, &status),
+              oneFile("result table 'output.txt'", "trait log 'log_y_LS'"));
+    // Two trait logs, one a link to the other.
+    const auto linked_logs = [](const std::string& folder) {
+        std::FILE* f = std::fopen((folder + "/log_a_LS").c_str(), "w");
+        std::fclose(f);
+        ASSERT_EQ(symlink("log_a_LS", (folder + "/log_b_LS").c_str()), 0);
+    };
+    EXPECT_EQ(checkIn(settings(kRandom, kLS, 2, kVC), {"", "a", "b"}, linked_logs, &status),
+              oneFile("trait log 'log_a_LS'", "trait log 'log_b_LS'"));
+    EXPECT_EQ(status, 1);
+    // Distinct names in one folder, existing or not, are distinct files.
+    EXPECT_EQ(checkIn(settings(kRandom, kLS, 2, kVC), {"", "a", "b"}, none, &status), "");
+    EXPECT_EQ(status, 0);
+}
+
 // ------------------------------------------------------------- console
 
 // The console report is flushed after every gene.  The result table is a
