@@ -13,6 +13,9 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+
+#include <fcntl.h>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -238,20 +241,39 @@ TEST(OrderedGenes, AStoppedGeneReleasesTheGenesWaitingForIt) {
     }
 }
 
+// geneThreads() under OMP_NUM_THREADS = value (null: unset), with what it
+// wrote on standard error.
+std::pair<int, std::string> threadsFor(const char* value) {
+    if (value != nullptr) setenv("OMP_NUM_THREADS", value, 1);
+    else unsetenv("OMP_NUM_THREADS");
+    TempFile err("");
+    std::fflush(stderr);
+    const int saved = dup(2);
+    const int fd = open(err.path().c_str(), O_WRONLY);
+    dup2(fd, 2);
+    close(fd);
+    const int n = geneThreads();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    return {n, fileText(err.path())};
+}
+
 TEST(OrderedGenes, ThreadsFollowOmpNumThreads) {
     const char* saved = std::getenv("OMP_NUM_THREADS");
     const std::string keep = saved != nullptr ? saved : "";
-    setenv("OMP_NUM_THREADS", "3", 1);
-    EXPECT_EQ(geneThreads(), 3);
-    setenv("OMP_NUM_THREADS", "2,4", 1);
-    EXPECT_EQ(geneThreads(), 2);
-    unsetenv("OMP_NUM_THREADS");
-    const int cores = geneThreads();
+    const int cores = threadsFor(nullptr).first;
     EXPECT_GE(cores, 1);
-    setenv("OMP_NUM_THREADS", "0", 1);
-    EXPECT_EQ(geneThreads(), cores);
-    setenv("OMP_NUM_THREADS", "many", 1);
-    EXPECT_EQ(geneThreads(), cores);
+    using Result = std::pair<int, std::string>;
+    EXPECT_EQ(threadsFor("3"), Result(3, ""));
+    EXPECT_EQ(threadsFor(" 3 "), Result(3, ""));
+    EXPECT_EQ(threadsFor("2,4"), Result(2, ""));  // one entry per level of nesting
+    EXPECT_EQ(threadsFor("99999999999999999999999"), Result(1024, ""));
+    for (const char* bad : {"0", "many", "", "-2", "+2", "2.5", "4,", "4,0", "3x"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(threadsFor(bad), Result(cores, std::string("Warning: OMP_NUM_THREADS='") + bad +
+                                                     "' is not a positive integer; all cores are used.\n"));
+    }
     if (saved != nullptr) setenv("OMP_NUM_THREADS", keep.c_str(), 1);
     else unsetenv("OMP_NUM_THREADS");
 }
