@@ -118,8 +118,9 @@ TEST(OrderedGenes, EveryOutputIsThatOfOneThread) {
     }
 }
 
-// Gene 5 stops after part of its row, in one of three ways; its part row and
-// the genes after it, already analysed on other threads, leave no trace.
+// Gene 5 stops after part of its row and of its log record, in one of three
+// ways; those parts and the genes after it, already analysed on other
+// threads, leave no trace.
 void stoppingGene(int k, int how) {
     if (k != 5) {
         ordinaryGene(k, 12);
@@ -128,6 +129,8 @@ void stoppingGene(int k, int how) {
     std::fprintf(consoleOut(), "\n||---- GENE g5 ----||\n");
     OutputFile table = OutputFile::append("table.txt");
     table.print("g5\tpartial");
+    OutputFile log = OutputFile::append("log.txt");
+    log.print("g5\t");
     if (how == 0) {
         std::fprintf(consoleOut(), "fail\nError: something in gene 5.\n");
         kill_VENTARQUILLO();
@@ -142,6 +145,7 @@ TEST(OrderedGenes, AStopInTheLoopEndsTheRunAsOnOneThread) {
         const Outcome one = runGenes(12, 1, [how](int k) { stoppingGene(k, how); });
         EXPECT_EQ(one.status, 1);
         EXPECT_TRUE(endsWith(one.table, "\ng3\t4\ng4\t5\n")) << one.table;
+        EXPECT_TRUE(endsWith(one.log, "\ng4\t16\n")) << one.log;
         EXPECT_EQ(one.out.find("GENE g6"), std::string::npos);
         if (how == 0) {
             EXPECT_TRUE(endsWith(one.out, "\n||---- GENE g5 ----||\nfail\nError: something in gene 5.\n\nVENTARQUILLO was "
