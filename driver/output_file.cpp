@@ -16,8 +16,9 @@ namespace {
 
 thread_local OutputCapture* thread_capture = nullptr;
 
-// The open that fopen's "w" (with O_TRUNC) or "a" performs, with the
-// descriptor closed across the command of the fatal-error path.
+// Opens a file for writing at its end, as fopen's "a" does (with O_TRUNC
+// emptied first, as "w" does); the descriptor is not passed on to the shell
+// command of the fatal-error path.
 int openOrStop(const std::string& name, int flags) {
     int fd = -1;
     do {
