@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "engine/single_burden_mle.h"
+#include "engine/secondary_fits.h"
 #include "engine/tds_em_detail.h"
 #include "numerics/console.h"
 #include "numerics/multivariate_normal.h"

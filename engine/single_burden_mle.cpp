@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/secondary_fits.h"
 #include "engine/tds_em.h"
 #include "engine/tds_em_detail.h"
 #include "numerics/linear_algebra.h"
@@ -188,76 +189,3 @@ void MLE_Sec_v2(int n, int n10, int n1, int n2, int p1, int p2, int* c10, double
     free_dmatrix(prim_cov, 0, p1 + 1, 0, p1 + 1);
     free_dvector(prim_est, 0, p1 + 1);
 }
-
-namespace tds_detail {
-
-void primary_residuals(int n2, int p1, const double* y10, const double* g, double** z1, const double* prim_est,
-                       double* yw) {
-    for (int i = 0; i < n2; ++i) {
-        double r = y10[i] - prim_est[0] * g[i];
-        for (int c = 0; c < p1; ++c) r -= prim_est[c + 1] * z1[i][c];
-        yw[i] = r;
-    }
-}
-
-double least_squares_fit(int n2, int k, double** W, const double* y2, double** inv_A, double* est,
-                         double* resid) {
-    double* B = dvector(1, k);
-    for (int d = 1; d <= k; ++d) {
-        B[d] = 0.0;
-        for (int e = 1; e <= k; ++e) inv_A[d][e] = 0.0;
-    }
-    for (int i = 0; i < n2; ++i) {
-        const double* wi = W[i];
-        for (int d = 0; d < k; ++d) {
-            for (int e = 0; e < k; ++e) inv_A[d + 1][e + 1] += wi[d] * wi[e];
-            B[d + 1] += y2[i] * wi[d];
-        }
-    }
-    solve_normal_equations(k, inv_A, B, est);
-    double rss = 0.0;
-    for (int i = 0; i < n2; ++i) {
-        double fit = 0.0;
-        for (int d = 0; d < k; ++d) fit += W[i][d] * est[d];
-        const double r = y2[i] - fit;
-        if (resid != nullptr) resid[i] = r;
-        rss += r * r;
-    }
-    free_dvector(B, 1, k);
-    return rss / n2;
-}
-
-double null_secondary_fit(int n2, int p2, const double* yw, double** z2, const double* y2, double** inv_A, double* r,
-                          double* R_alpha) {
-    const int k = p2 + 1;
-    double** W0 = dmatrix(0, n2 - 1, 0, k - 1);
-    for (int i = 0; i < n2; ++i) {
-        W0[i][0] = yw[i];
-        for (int d = 0; d < p2; ++d) W0[i][d + 1] = z2[i][d];
-    }
-    double* est = dvector(0, k - 1);
-    const double sigma2 = least_squares_fit(n2, k, W0, y2, inv_A, est, r);
-    *R_alpha = est[0];
-    free_dvector(est, 0, k - 1);
-    free_dmatrix(W0, 0, n2 - 1, 0, k - 1);
-    return sigma2;
-}
-
-void sandwich_product(int N, double** A, double** C, double** Omega) {
-    double** T = dmatrix(0, N - 1, 0, N - 1);  // A C
-    for (int r = 0; r < N; ++r)
-        for (int c = 0; c < N; ++c) {
-            double sum = 0.0;
-            for (int k = 0; k < N; ++k) sum += A[r][k] * C[k][c];
-            T[r][c] = sum;
-        }
-    for (int r = 0; r < N; ++r)
-        for (int c = 0; c < N; ++c) {
-            double sum = 0.0;
-            for (int k = 0; k < N; ++k) sum += T[r][k] * A[c][k];
-            Omega[r][c] = sum;
-        }
-    free_dmatrix(T, 0, N - 1, 0, N - 1);
-}
-
-}  // namespace tds_detail

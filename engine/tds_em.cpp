@@ -200,13 +200,17 @@ void normalise_and_sum(int n1, int i0, int nb, EmScratch& x) {
 //   E-step: fm_n0[i] = sum over points j of qm[j]*exp(-(y_i - etaW[j])^2/(2s)),
 //   post[j][i] = c_i * term / fm_n0[i];
 //   M-step: a_j = 1 + sum_i phi, b_j = y_j + sum_i phi*y_i, qm = a/n.
-// Every sum runs over the same index order as without the chunks.
+// Every sum runs over the same index order as without the chunks.  A chunk
+// holds about kChunkWeights weights (256 KiB), a multiple of four records,
+// at least kMinChunkRecords.
+constexpr int kChunkWeights = 32768;
+constexpr int kMinChunkRecords = 32;
+
 void e_step_and_point_weights(int n1, double s, double dn, const double* y10, double* qm, const double* etaW,
                               EmScratch& x) {
     const int n0 = x.n0;
     const double two_s = 2.0 * s;
-    // About 256 KiB of weights per chunk, a multiple of four records.
-    const int chunk = std::max(32, (32768 / std::max(n1, 1)) / 4 * 4);
+    const int chunk = std::max(kMinChunkRecords, (kChunkWeights / std::max(n1, 1)) / 4 * 4);
     for (int j = 0; j < n1; ++j) {
         x.a[j] = 1.0;
         x.b[j] = y10[j];

@@ -1,47 +1,11 @@
 #include "engine/tds_secondary_builders.h"
 
 #include "engine/score_columns.h"
+#include "engine/secondary_fits.h"
 #include "engine/tds_em.h"
 #include "engine/tds_em_detail.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
-
-namespace tds_detail {
-
-// Sums over the first n2 subjects that the covariance of a column needs:
-// t = (S'yw, S'z2[.][0..p2-1]) and B = (S0'S, z1[.][0..p1-1]'S).
-void columnMoments(int n2, int p1, int p2, const double* yw, double** z1, double** z2, const double* S0,
-                   const double* S, double* t, double* B) {
-    for (int d = 0; d <= p2; ++d) t[d] = 0.0;
-    for (int a = 0; a <= p1; ++a) B[a] = 0.0;
-    for (int i = 0; i < n2; ++i) {
-        const double s = S[i];
-        t[0] += s * yw[i];
-        for (int d = 0; d < p2; ++d) t[d + 1] += s * z2[i][d];
-        B[0] += S0[i] * s;
-        for (int a = 0; a < p1; ++a) B[a + 1] += z1[i][a] * s;
-    }
-}
-
-// The covariance of two columns from their moments:
-// (S1'S2 - t1' inv_A t2) / R + (B1' Omega1 B2) (R_alpha / R)^2, each quadratic
-// form one running sum with the row index outer.
-double covarianceFromMoments(int n2, int p1, int p2, double** inv_A, double** Omega1, const double* S1,
-                             const double* S2, const double* t1, const double* t2, const double* B1,
-                             const double* B2, double R_sigma22_tilt, double R_alpha) {
-    double cross = 0.0;
-    for (int i = 0; i < n2; ++i) cross += S1[i] * S2[i];
-    double projected = 0.0;
-    for (int d = 0; d <= p2; ++d)
-        for (int e = 0; e <= p2; ++e) projected += t1[d] * inv_A[d + 1][e + 1] * t2[e];
-    double correction = 0.0;
-    for (int a = 0; a <= p1; ++a)
-        for (int b = 0; b <= p1; ++b) correction += B1[a] * Omega1[a][b] * B2[b];
-    const double ratio = R_alpha / R_sigma22_tilt;
-    return (cross - projected) / R_sigma22_tilt + correction * (ratio * ratio);
-}
-
-}  // namespace tds_detail
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include "engine/library_extras.h"
 #include "engine/single_burden_mle.h"
 #include "engine/tds_em.h"
+#include "engine/secondary_fits.h"
 #include "engine/tds_em_detail.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
