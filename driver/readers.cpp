@@ -246,9 +246,16 @@ void readMapping(const RunSettings& s, RunData& d) {
                          "requested.");
         d.EXT_THRESH = 1;
         d.maf_flag = 0;
-    } else {
+    } else if (shape.columns == 3) {
         d.maf_flag = 0;
         d.EXT_THRESH = 0;
+    } else {
+        // A fifth field has no meaning; reading such rows as three columns
+        // would silently drop the VT flags.
+        std::printf("fail\nError: line %ld of file '%s' has %ld fields; a row of the mapping file holds at most four: "
+                    "gene, variant, frequency and VT threshold flag.\n",
+                    shape.first_line, s.mapFile.c_str(), shape.columns);
+        kill_VENTARQUILLO();
     }
 
     const int rows = static_cast<int>(shape.rows);
