@@ -105,6 +105,7 @@ void readSequencedPhenotypes(const RunSettings& s, RunData& d) {
     const std::vector<std::string> header(fields.begin(), fields.end());
 
     const int lead = random ? 0 : 1;  // fields before the secondary traits
+    d.covariateNames.assign(header.begin() + lead + nsec, header.end());
     for (int i = 0; i < n1; ++i) {
         nextRow(reader, s.seqPheno, shape.columns, false, &first_lineno, fields, &lineno);
         d.seq_prim[i] = random ? 0.0 : primaryValue(s.seqPheno, lineno, fields[0]);
