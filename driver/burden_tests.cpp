@@ -187,9 +187,19 @@ void writeBlock(std::FILE* out, std::FILE* log, bool mle, const BlockResult& r, 
 // estimable effect (X'X is singular and the fit returns rounding noise): the
 // block reads NA with the "Singular_covariates," token and leaves no log
 // record, as a burden that fails the check does.
-bool singularBlock(int n, const double* x, double** design, int D, std::FILE* out, GeneData& g) {
-    if (!burdenInDesignSpan(n, x, design, D)) return false;
-    g.warn += "Singular_covariates,";
+// Likewise a trait with no residual variation on the block's subjects (a
+// linear function of the design there, as can happen to the subjects of one
+// genotype row in direct mode): the variance of the score is undefined, and
+// the block reads NA with "Undefined_V,".
+bool singularBlock(int n, const double* x, double** design, int D, std::FILE* out, GeneData& g,
+                   const double* y = nullptr) {
+    if (burdenInDesignSpan(n, x, design, D)) {
+        g.warn += "Singular_covariates,";
+    } else if (y != nullptr && traitExplainedByDesign(n, y, design, D)) {
+        g.warn += "Undefined_V,";
+    } else {
+        return false;
+    }
     writeBurdenNABlock(out, g.warn.c_str());
     return true;
 }
@@ -205,7 +215,7 @@ void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const Kep
         for (int c = 0; c < d.p; ++c) g.z[i][c] = kept.covariates2[i][c];
     }
     selectColumns(n1p, d.p, g.z, d.cov_ind[0], g.z1);
-    if (!usesMle(s) && singularBlock(n1p, x, g.z1, p1, out, g)) {
+    if (!usesMle(s) && singularBlock(n1p, x, g.z1, p1, out, g, g.y10)) {
         free_dvector(x, 0, n1p - 1);
         return;
     }
@@ -291,7 +301,7 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
         closeOutput(log);
     } else {
         // LS (random design) or LS-M: the secondary covariates alone.
-        if (!singularBlock(n2, x, z2, p2, out, g)) {
+        if (!singularBlock(n2, x, z2, p2, out, g, y2)) {
             std::FILE* log = openForAppend(d.logList[pair ? 2 * t + 1 : t + 1]);
             writeBurdenLogHead(log, g.geneID.c_str(), MAI);
             BlockResult r;
@@ -314,7 +324,7 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
                 for (int c = 0; c < p2; ++c) zy1[i][c] = z2[i][c];
                 zy1[i][p2] = g.y10[i];
             }
-            if (!singularBlock(n2, x, zy1, p2 + 1, out, g)) {
+            if (!singularBlock(n2, x, zy1, p2 + 1, out, g, y2)) {
                 std::FILE* log = openForAppend(d.logList[2 * t + 2]);
                 writeBurdenLogHead(log, g.geneID.c_str(), MAI);
                 BlockResult rc;

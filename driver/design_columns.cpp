@@ -33,3 +33,16 @@ bool burdenInDesignSpan(int n, const double* x, double** design, int D) {
     free_dmatrix(m, 0, n - 1, 0, D);
     return rank < D + 1;
 }
+
+bool traitExplainedByDesign(int n, const double* y, double** design, int D) {
+    if (n <= D) return true;
+    double** m = dmatrix(0, n - 1, 0, D);
+    for (int i = 0; i < n; ++i) {
+        for (int c = 0; c < D; ++c) m[i][c] = design[i][c];
+        m[i][D] = y[i];
+    }
+    std::vector<int> involved(static_cast<std::size_t>(D) + 1);
+    const int rank = dependentColumns(n, D + 1, m, kConstantSpread, involved.data());
+    free_dmatrix(m, 0, n - 1, 0, D);
+    return rank < D + 1;
+}

@@ -17,4 +17,11 @@ bool constantOver(int n, const double* v);
 // its own counts too.
 bool burdenInDesignSpan(int n, const double* x, double** design, int D);
 
+// True when the trait y[0..n-1] is a linear function of the D design
+// columns on these n subjects (its part that they do not explain has a norm
+// of at most kConstantSpread of its own, as at start-up), or when there are
+// no more subjects than columns: no residual variation is left, and a
+// least-squares statistic would be rounding noise.
+bool traitExplainedByDesign(int n, const double* y, double** design, int D);
+
 #endif
