@@ -171,7 +171,7 @@ void leastSquaresBlock(int N, int D, double* y, double* x, double** design, Bloc
 }
 
 // The block in the result row and the end of the log record.
-void writeBlock(std::FILE* out, std::FILE* log, bool mle, const BlockResult& r, GeneData& g) {
+void writeBlock(OutputFile& out, OutputFile& log, bool mle, const BlockResult& r, GeneData& g) {
     if (mle && emReachedCap(r.NCOV)) g.warn += "Non-convergence,";
     if (r.pvalue == kNotComputed) {
         g.warn += "Undefined_V,";
@@ -191,7 +191,7 @@ void writeBlock(std::FILE* out, std::FILE* log, bool mle, const BlockResult& r, 
 // linear function of the design there, as can happen to the subjects of one
 // genotype row in direct mode): the variance of the score is undefined, and
 // the block reads NA with "Undefined_V,".
-bool singularBlock(int n, const double* x, double** design, int D, std::FILE* out, GeneData& g,
+bool singularBlock(int n, const double* x, double** design, int D, OutputFile& out, GeneData& g,
                    const double* y = nullptr) {
     if (burdenInDesignSpan(n, x, design, D)) {
         g.warn += "Singular_covariates,";
@@ -205,7 +205,7 @@ bool singularBlock(int n, const double* x, double** design, int D, std::FILE* ou
 }
 
 void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const KeptSubjects& kept, int MAI0,
-                  std::FILE* out) {
+                  OutputFile& out) {
     const int n1p = g.n1p;
     const int p1 = d.pv[0];
     double* x = dvector(0, n1p - 1);
@@ -219,7 +219,7 @@ void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const Kep
         free_dvector(x, 0, n1p - 1);
         return;
     }
-    std::FILE* log = openForAppend(d.logList[0]);
+    OutputFile log = OutputFile::append(d.logList[0]);
     writeGeneId(log, g.geneID.c_str());
 
     BlockResult r;
@@ -239,14 +239,14 @@ void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const Kep
     }
     writeBurdenLogCount(log, MAI0);
     writeBlock(out, log, usesMle(s), r, g);
-    closeOutput(log);
+    log.close();
     free_dvector(x, 0, n1p - 1);
 }
 
 // One secondary trait t: the subjects that have it first, its check, then
 // its method blocks (MLE; LS; or LS-M and LS-C).
 void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const KeptSubjects& kept, int MAI0, int t,
-                    double* x, int* mac, std::FILE* out) {
+                    double* x, int* mac, OutputFile& out) {
     const int n1p = g.n1p;
     const int p = d.p;
     const bool pair = pairedLsBlocks(s);
@@ -291,23 +291,23 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
     selectColumns(n2, p, g.z, d.cov_ind[t + 1], z2);
 
     if (usesMle(s)) {
-        std::FILE* log = openForAppend(d.logList[t + 1]);
+        OutputFile log = OutputFile::append(d.logList[t + 1]);
         writeBurdenLogHead(log, g.geneID.c_str(), MAI);
         BlockResult r;
         MLE_Sec_v2(g.n, g.n10, n1p, n2, p1, p2, g.c10, g.y10, x, g.z1, y2, x, z2, &r.U, &r.V, &r.T, &r.NCOV,
                    &r.beta_est, &r.beta_se);
         if (finiteStatistic(r.T)) r.pvalue = gammq(0.5, r.T * r.T * 0.5);
         writeBlock(out, log, true, r, g);
-        closeOutput(log);
+        log.close();
     } else {
         // LS (random design) or LS-M: the secondary covariates alone.
         if (!singularBlock(n2, x, z2, p2, out, g, y2)) {
-            std::FILE* log = openForAppend(d.logList[pair ? 2 * t + 1 : t + 1]);
+            OutputFile log = OutputFile::append(d.logList[pair ? 2 * t + 1 : t + 1]);
             writeBurdenLogHead(log, g.geneID.c_str(), MAI);
             BlockResult r;
             leastSquaresBlock(n2, p2, y2, x, z2, r);
             writeBlock(out, log, false, r, g);
-            closeOutput(log);
+            log.close();
         }
 
         if (pair && constantOver(n2, g.y10)) {
@@ -325,12 +325,12 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
                 zy1[i][p2] = g.y10[i];
             }
             if (!singularBlock(n2, x, zy1, p2 + 1, out, g, y2)) {
-                std::FILE* log = openForAppend(d.logList[2 * t + 2]);
-                writeBurdenLogHead(log, g.geneID.c_str(), MAI);
+                OutputFile logC = OutputFile::append(d.logList[2 * t + 2]);
+                writeBurdenLogHead(logC, g.geneID.c_str(), MAI);
                 BlockResult rc;
                 leastSquaresBlock(n2, p2 + 1, y2, x, zy1, rc);
-                writeBlock(out, log, false, rc, g);
-                closeOutput(log);
+                writeBlock(out, logC, false, rc, g);
+                logC.close();
             }
             free_dmatrix(zy1, 0, n2 - 1, 0, p2);
         }
@@ -344,7 +344,7 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
 void runBurdenTest(const RunSettings& s, const RunData& d, GeneData& g) {
     if (usesMapping(s) && !buildBurden(s, d, g)) return;
 
-    std::FILE* out = openForAppend(s.outFile);
+    OutputFile out = OutputFile::append(s.outFile);
     writeGeneId(out, g.geneID.c_str());
 
     const KeptSubjects kept(d, g, g.n1p);
@@ -362,7 +362,7 @@ void runBurdenTest(const RunSettings& s, const RunData& d, GeneData& g) {
             }
             endResultRow(out);
         }
-        closeOutput(out);
+        out.close();
         return;
     }
 
@@ -376,5 +376,5 @@ void runBurdenTest(const RunSettings& s, const RunData& d, GeneData& g) {
         free_ivector(mac, 0, g.n1p - 1);
     }
     endResultRow(out);
-    closeOutput(out);
+    out.close();
 }

@@ -14,6 +14,8 @@
 #   input/    optional: files copied into the folder the program runs in
 #   expect/   optional: files that the run must leave, byte for byte
 #   absent    optional: names of files the run must not create, one per line
+#   env       optional: NAME=VALUE lines, the environment of the run beyond
+#             OMP_NUM_THREADS (a name given there replaces the thread count)
 set -u
 bin=$1
 case_dir=$2
@@ -31,7 +33,14 @@ if [ -f "$case_dir/args" ]; then
   done < "$case_dir/args"
 fi
 
-(cd "$work" && OMP_NUM_THREADS=$threads "$bin" "${args[@]}" > "$work/.stdout" 2> "$work/.stderr")
+envs=("OMP_NUM_THREADS=$threads")
+if [ -f "$case_dir/env" ]; then
+  while IFS= read -r line || [ -n "$line" ]; do
+    [ -n "$line" ] && envs+=("$line")
+  done < "$case_dir/env"
+fi
+
+(cd "$work" && env "${envs[@]}" "$bin" "${args[@]}" > "$work/.stdout" 2> "$work/.stderr")
 status=$?
 
 fail=0
