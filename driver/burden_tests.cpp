@@ -183,13 +183,31 @@ void writeBlock(OutputFile& out, OutputFile& log, bool mle, const BlockResult& r
     }
 }
 
+// Least squares: a burden in the span of the block's design has no
+// estimable effect (X'X is singular and the fit returns rounding noise): the
+// block reads NA with the "Singular_covariates," token and leaves no log
+// record, as a burden that fails the check does.
+// Likewise a trait with no residual variation on the block's subjects (a
+// linear function of the design there, as can happen to the subjects of one
+// genotype row in direct mode): the variance of the score is undefined, and
+// the block reads NA with "Undefined_V,".
+bool singularBlock(int n, const double* x, double** design, int D, OutputFile& out, GeneData& g,
+                   const double* y = nullptr) {
+    if (burdenInDesignSpan(n, x, design, D)) {
+        g.warn += "Singular_covariates,";
+    } else if (y != nullptr && traitExplainedByDesign(n, y, design, D)) {
+        g.warn += "Undefined_V,";
+    } else {
+        return false;
+    }
+    writeBurdenNABlock(out, g.warn.c_str());
+    return true;
+}
+
 void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const KeptSubjects& kept, int MAI0,
                   OutputFile& out) {
     const int n1p = g.n1p;
     const int p1 = d.pv[0];
-    OutputFile log = OutputFile::append(d.logList[0]);
-    writeGeneId(log, g.geneID.c_str());
-
     double* x = dvector(0, n1p - 1);
     for (int i = 0; i < n1p; ++i) {
         g.y10[i] = kept.seq_prim2[i];
@@ -197,6 +215,12 @@ void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const Kep
         for (int c = 0; c < d.p; ++c) g.z[i][c] = kept.covariates2[i][c];
     }
     selectColumns(n1p, d.p, g.z, d.cov_ind[0], g.z1);
+    if (!usesMle(s) && singularBlock(n1p, x, g.z1, p1, out, g, g.y10)) {
+        free_dvector(x, 0, n1p - 1);
+        return;
+    }
+    OutputFile log = OutputFile::append(d.logList[0]);
+    writeGeneId(log, g.geneID.c_str());
 
     BlockResult r;
     if (usesMle(s)) {
@@ -277,12 +301,14 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
         log.close();
     } else {
         // LS (random design) or LS-M: the secondary covariates alone.
-        OutputFile log = OutputFile::append(d.logList[pair ? 2 * t + 1 : t + 1]);
-        writeBurdenLogHead(log, g.geneID.c_str(), MAI);
-        BlockResult r;
-        leastSquaresBlock(n2, p2, y2, x, z2, r);
-        writeBlock(out, log, false, r, g);
-        log.close();
+        if (!singularBlock(n2, x, z2, p2, out, g, y2)) {
+            OutputFile log = OutputFile::append(d.logList[pair ? 2 * t + 1 : t + 1]);
+            writeBurdenLogHead(log, g.geneID.c_str(), MAI);
+            BlockResult r;
+            leastSquaresBlock(n2, p2, y2, x, z2, r);
+            writeBlock(out, log, false, r, g);
+            log.close();
+        }
 
         if (pair && constantOver(n2, g.y10)) {
             // LS-C with a primary trait that is the same for every subject of
@@ -293,18 +319,20 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
             writeBurdenNABlock(out, g.warn.c_str());
         } else if (pair) {
             // LS-C: the primary trait as one more covariate.
-            OutputFile logC = OutputFile::append(d.logList[2 * t + 2]);
-            writeBurdenLogHead(logC, g.geneID.c_str(), MAI);
-            BlockResult rc;
             double** zy1 = dmatrix(0, n2 - 1, 0, p2);
             for (int i = 0; i < n2; ++i) {
                 for (int c = 0; c < p2; ++c) zy1[i][c] = z2[i][c];
                 zy1[i][p2] = g.y10[i];
             }
-            leastSquaresBlock(n2, p2 + 1, y2, x, zy1, rc);
+            if (!singularBlock(n2, x, zy1, p2 + 1, out, g, y2)) {
+                OutputFile logC = OutputFile::append(d.logList[2 * t + 2]);
+                writeBurdenLogHead(logC, g.geneID.c_str(), MAI);
+                BlockResult rc;
+                leastSquaresBlock(n2, p2 + 1, y2, x, zy1, rc);
+                writeBlock(out, logC, false, rc, g);
+                logC.close();
+            }
             free_dmatrix(zy1, 0, n2 - 1, 0, p2);
-            writeBlock(out, logC, false, rc, g);
-            logC.close();
         }
     }
     free_dmatrix(z2, 0, n2 - 1, 0, p2 - 1);
