@@ -183,14 +183,15 @@ void writeBlock(OutputFile& out, OutputFile& log, bool mle, const BlockResult& r
     }
 }
 
-// Least squares: a burden in the span of the block's design has no
-// estimable effect (X'X is singular and the fit returns rounding noise): the
-// block reads NA with the "Singular_covariates," token and leaves no log
-// record, as a burden that fails the check does.
-// Likewise a trait with no residual variation on the block's subjects (a
-// linear function of the design there, as can happen to the subjects of one
-// genotype row in direct mode): the variance of the score is undefined, and
-// the block reads NA with "Undefined_V,".
+// A burden in the span of the block's design has no estimable effect (the
+// fit's design is singular, by least squares or in the EM's M-step, and
+// anything it returns is rounding noise): the block reads NA with the
+// "Singular_covariates," token and leaves no log record, as a burden that
+// fails the check does.  Likewise, with y, a trait with no residual
+// variation on the block's subjects (a linear function of the design there,
+// as can happen to the subjects of one genotype row in direct mode): the
+// variance of the score is undefined, and the block reads NA with
+// "Undefined_V,".
 bool singularBlock(int n, const double* x, double** design, int D, OutputFile& out, GeneData& g,
                    const double* y = nullptr) {
     if (burdenInDesignSpan(n, x, design, D)) {
@@ -215,7 +216,9 @@ void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const Kep
         for (int c = 0; c < d.p; ++c) g.z[i][c] = kept.covariates2[i][c];
     }
     selectColumns(n1p, d.p, g.z, d.cov_ind[0], g.z1);
-    if (!usesMle(s) && singularBlock(n1p, x, g.z1, p1, out, g, g.y10)) {
+    // Under MLE the trait of the sequenced subjects is fitted with the
+    // non-sequenced values, so only the design is checked.
+    if (singularBlock(n1p, x, g.z1, p1, out, g, usesMle(s) ? nullptr : g.y10)) {
         free_dvector(x, 0, n1p - 1);
         return;
     }
@@ -291,6 +294,24 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
     selectColumns(n2, p, g.z, d.cov_ind[t + 1], z2);
 
     if (usesMle(s)) {
+        // The primary trait's fit on the burden and its covariates over all
+        // the gene's subjects, then the secondary trait's on the primary
+        // residual, the burden and its covariates: a burden in the span of
+        // either design, or a secondary trait without residual variation
+        // (no more subjects than the p2 + 1 columns of its null fit, or a
+        // linear function of its covariates), leaves nothing to test.
+        const char* token = nullptr;
+        if (burdenInDesignSpan(n1p, x, g.z1, p1) || burdenInDesignSpan(n2, x, z2, p2))
+            token = "Singular_covariates,";
+        else if (n2 <= p2 + 1 || traitExplainedByDesign(n2, y2, z2, p2))
+            token = "Undefined_V,";
+        if (token != nullptr) {
+            g.warn += token;
+            writeBurdenNABlock(out, g.warn.c_str());
+            free_dmatrix(z2, 0, n2 - 1, 0, p2 - 1);
+            free_dvector(y2, 0, n2 - 1);
+            return;
+        }
         OutputFile log = OutputFile::append(d.logList[t + 1]);
         writeBurdenLogHead(log, g.geneID.c_str(), MAI);
         BlockResult r;

@@ -194,13 +194,33 @@ void endResultRow(OutputFile& f) {
     f.endRow();
 }
 
+namespace {
+
+// An effect estimate or its standard error: "%.4E", or NA when it is not a
+// number or infinite (a negative variance under the square root, a fit that
+// diverged), never the C library's spelling of such a value.
+void writeEstimateCell(OutputFile& f, double v) {
+    if (std::isfinite(v))
+        f.print("\t%.4E", v);
+    else
+        f.print("\tNA");
+}
+
+}  // namespace
+
 void writeBurdenBlock(OutputFile& f, double statistic, double pvalue, double beta_est, double beta_se,
                       const char* warn) {
-    f.print("\t%.9E\t%.4E\t%.4E\t%.4E\t%s", statistic, pvalue, beta_est, beta_se, warn);
+    f.print("\t%.9E\t%.4E", statistic, pvalue);
+    writeEstimateCell(f, beta_est);
+    writeEstimateCell(f, beta_se);
+    f.print("\t%s", warn);
 }
 
 void writeBurdenBlockUndefined(OutputFile& f, double beta_est, double beta_se, const char* warn) {
-    f.print("\tNA\tNA\t%.4E\t%.4E\t%s", beta_est, beta_se, warn);
+    f.print("\tNA\tNA");
+    writeEstimateCell(f, beta_est);
+    writeEstimateCell(f, beta_se);
+    f.print("\t%s", warn);
 }
 
 void writeBurdenNAPrimary(OutputFile& f, const char* warn) {

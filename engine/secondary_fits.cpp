@@ -41,6 +41,15 @@ double least_squares_fit(int n2, int k, double** W, const double* y2, double** i
     return rss / n2;
 }
 
+bool no_residual_variation(int n2, const double* y2, double R_sigma22_tilt) {
+    double mean = 0.0;
+    for (int i = 0; i < n2; ++i) mean += y2[i];
+    mean /= n2;
+    double ss = 0.0;
+    for (int i = 0; i < n2; ++i) ss += (y2[i] - mean) * (y2[i] - mean);
+    return !(R_sigma22_tilt > 1e-20 * (ss / n2));
+}
+
 double null_secondary_fit(int n2, int p2, const double* yw, double** z2, const double* y2, double** inv_A, double* r,
                           double* R_alpha) {
     const int k = p2 + 1;

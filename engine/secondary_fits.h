@@ -36,6 +36,13 @@ double least_squares_fit(int n2, int k, double** W, const double* y2, double** i
 double null_secondary_fit(int n2, int p2, const double* yw, double** z2, const double* y2, double** inv_A,
                           double* r, double* R_alpha);
 
+// True when the residual variance of the null secondary fit is not
+// distinguishable from rounding: at most 1e-20 of the variance of y2 (a
+// residual spread of 1e-10 of the trait's), so that the trait is a linear
+// function of the primary residual and its covariates and no score of it has
+// a defined variance.
+bool no_residual_variation(int n2, const double* y2, double R_sigma22_tilt);
+
 // Residuals of the primary fit for the first n2 subjects:
 // yw[i] = y10[i] - prim_est[0] g[i] - sum over c of prim_est[c+1] z1[i][c].
 void primary_residuals(int n2, int p1, const double* y10, const double* g, double** z1, const double* prim_est,

@@ -136,8 +136,10 @@ double secondary_burden_effect(int n1, int n2, int p1, int p2, double* yw, doubl
 // the least-squares score r'x2 / sigma~2, and its variance, the residual
 // information of the burden (from burden_inverse, the burden entry of the full
 // model's inverse normal matrix) plus the correction for the estimated primary
-// coefficients, alpha^2 v'Pv / sigma~4 with v = (x1'x2, z1'x2).
-void secondary_score_test(int n2, int p1, int p2, double* yw, double* y2, double* x1, double** z1, double* x2,
+// coefficients, alpha^2 v'Pv / sigma~4 with v = (x1'x2, z1'x2).  Returns
+// false, with the three results not a number, when y2 has no residual
+// variation under the null model (no_residual_variation).
+bool secondary_score_test(int n2, int p1, int p2, double* yw, double* y2, double* x1, double** z1, double* x2,
                           double** z2, double** prim_cov, double burden_inverse, double* T2_U, double* T2_V,
                           double* T2) {
     const int kp = p1 + 1;
@@ -146,6 +148,12 @@ void secondary_score_test(int n2, int p1, int p2, double* yw, double* y2, double
     double* R_resid = dvector(0, n2 - 1);
     double R_alpha = 0.0;
     const double R_sigma22_tilt = tds_detail::null_secondary_fit(n2, p2, yw, z2, y2, inv_A2, R_resid, &R_alpha);
+    if (tds_detail::no_residual_variation(n2, y2, R_sigma22_tilt)) {
+        *T2_U = *T2_V = *T2 = std::nan("");
+        free_dvector(R_resid, 0, n2 - 1);
+        free_dmatrix(inv_A2, 1, k0, 1, k0);
+        return false;
+    }
     double score = 0.0;
     for (int i = 0; i < n2; ++i) score += R_resid[i] * x2[i];
     *T2_U = score / R_sigma22_tilt;
@@ -166,6 +174,7 @@ void secondary_score_test(int n2, int p1, int p2, double* yw, double* y2, double
     free_dvector(v, 0, kp - 1);
     free_dvector(R_resid, 0, n2 - 1);
     free_dmatrix(inv_A2, 1, k0, 1, k0);
+    return true;
 }
 
 }  // namespace
@@ -183,7 +192,11 @@ void MLE_Sec_v2(int n, int n10, int n1, int n2, int p1, int p2, int* c10, double
 
     const double burden_inverse = secondary_burden_effect(n1, n2, p1, p2, yw, y2, x1, z1, x2, z2, prim_cov,
                                                           beta2_est, beta2_se);
-    secondary_score_test(n2, p1, p2, yw, y2, x1, z1, x2, z2, prim_cov, burden_inverse, T2_U, T2_V, T2);
+    if (!secondary_score_test(n2, p1, p2, yw, y2, x1, z1, x2, z2, prim_cov, burden_inverse, T2_U, T2_V, T2)) {
+        // Nothing of the secondary fits is defined.
+        *beta2_est = std::nan("");
+        *beta2_se = std::nan("");
+    }
 
     free_dvector(yw, 0, n2 - 1);
     free_dmatrix(prim_cov, 0, p1 + 1, 0, p1 + 1);

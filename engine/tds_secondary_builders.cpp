@@ -136,8 +136,15 @@ void secondaryScoreSet(const ColumnSource& src, int K, int n, int n10, int n1, i
     buildCheckedColumns(src, K, n1, n2, p2, z2, MAI_LB, S, null_thresh, set);
     clearScores(K, set);
 
-    const SecondaryNullFit fit{S0, prim_cov, yw, resid, inv_A2, R_sigma22_tilt, R_alpha};
-    secondaryScores(K, n2, p1, p2, S, null_thresh, z1, z2, fit, set);
+    if (tds_detail::no_residual_variation(n2, y2, R_sigma22_tilt)) {
+        // The trait is a linear function of the primary residual and its
+        // covariates: no score of it has a defined variance.
+        *n_work = 0;
+        clearScores(K, set);
+    } else {
+        const SecondaryNullFit fit{S0, prim_cov, yw, resid, inv_A2, R_sigma22_tilt, R_alpha};
+        secondaryScores(K, n2, p1, p2, S, null_thresh, z1, z2, fit, set);
+    }
 
     free_dvector(resid, 0, n2 - 1);
     free_dmatrix(inv_A2, 1, p2 + 1, 1, p2 + 1);

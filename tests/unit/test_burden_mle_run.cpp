@@ -227,17 +227,36 @@ TEST(BurdenMleRun, PrimaryT1AndMbBurdensMatchTheEngine) {
 
 TEST(BurdenMleRun, AFullFitThatCannotSettleMarksTheSecondaryBlockNonConvergence) {
     RunFolder run(true);
-    // Three kept subjects and four coefficients in the primary fit on
-    // (burden, intercept, age, sex): the fit interpolates the points and its
-    // EM runs to the iteration cap.
+    // Eight sequenced subjects around 0 and non-sequenced values around 8:
+    // the primary fit on (burden, intercept, age) is well defined, but its EM
+    // creeps and reaches the iteration cap.
+    run.write("pheno_seq.txt",
+              "y\ts\tage\n0.840\t-0.551\t26\n0.697\t-1.536\t30\n-3.628\t0.478\t41\n-0.331\t0.416\t56\n"
+              "-6.211\t0.171\t40\n0.389\t1.911\t21\n0.264\t0.443\t43\n0.488\t0.223\t55\n");
+    run.write("pheno_nonseq.txt",
+              "6.726\n7.937\n6.871\n8.730\n5.326\n11.416\n9.014\n7.628\n6.272\n7.652\n8.235\n9.275\n8.009\n");
+    run.write("geno.txt", "rs1\t2\t0\t2\t0\t0\t0\t0\t2\n");
+    ASSERT_EQ(run.run("-nsec 1"), 0) << run.read("console.txt");
+    const std::vector<std::string> out = lines(run.read("output.txt"));
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_NE(out[2].find("\t.Non-convergence,"), std::string::npos) << out[2];
+    EXPECT_EQ(out[2].find("NA"), std::string::npos) << out[2];  // the block still carries its numbers
+    EXPECT_NE(run.read("console.txt").find("\nEM_quan Warning: EM iteration NOT converge!"), std::string::npos);
+}
+
+// Three subjects with a call and four coefficients in the primary fit on
+// (burden, intercept, age, sex): the design cannot be fitted, so the block
+// reads NA with Singular_covariates and no fit runs (no EM warning).
+TEST(BurdenMleRun, AFullFitWithMoreCoefficientsThanSubjectsReadsNA) {
+    RunFolder run(true);
     run.write("pheno_seq.txt", "y\ts\tage\tsex\n1.25\t3\t40\t0\n-0.5\t4\t55\tNA\n2.0\t5\tNA\t1\n0.75\t6\t61\t1\n");
     run.write("pheno_nonseq.txt", "0.1\n0.2\n0.2\n0.3\n0.4\n0.5\n");
     run.write("geno.txt", "rs1\t0\t1\tNA\t2\n");
     ASSERT_EQ(run.run("-nsec 1"), 0) << run.read("console.txt");
     const std::vector<std::string> out = lines(run.read("output.txt"));
     ASSERT_EQ(out.size(), 3u);
-    EXPECT_NE(out[2].find("\t.Non-convergence,"), std::string::npos) << out[2];
-    EXPECT_NE(run.read("console.txt").find("\nEM_quan Warning: EM iteration NOT converge!"), std::string::npos);
+    EXPECT_EQ(out[2], "rs1\tNA\tNA\tNA\tNA\t.Singular_covariates,");
+    EXPECT_EQ(run.read("console.txt").find("NOT converge"), std::string::npos);
 }
 
 TEST(BurdenMleRun, SecondaryTraitsUseTheSubjectsWithTheTraitFirstAndOneBurdenForBothArguments) {

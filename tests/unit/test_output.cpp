@@ -189,8 +189,12 @@ TEST(ResultBlocks, SingleBurdenShapes) {
                   endResultRow(f);
               }),
               "GENE1\t1.234567890E+01\t1.2346E-04\t-5.0000E-01\t2.5000E-01\t.\n");
+    // An estimate or a standard error that is not a number, or infinite,
+    // reads NA.
     EXPECT_EQ(written([](OutputFile& f) { writeBurdenBlockUndefined(f, 1.5, NAN, ".Undefined_V,"); }),
-              "\tNA\tNA\t1.5000E+00\tNAN\t.Undefined_V,");
+              "\tNA\tNA\t1.5000E+00\tNA\t.Undefined_V,");
+    EXPECT_EQ(written([](OutputFile& f) { writeBurdenBlock(f, 2.0, 0.15, -INFINITY, -NAN, ".Non-convergence,"); }),
+              "\t2.000000000E+00\t1.5000E-01\tNA\tNA\t.Non-convergence,");
     EXPECT_EQ(written([](OutputFile& f) {
                   writeGeneId(f, "G");
                   writeBurdenNAPrimary(f, ".Low_MAC,Singular_score,");

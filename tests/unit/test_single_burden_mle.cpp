@@ -396,11 +396,12 @@ TEST(MleSecV2, SignAndAllZeroSecondaryTrait) {
     EXPECT_EQ(minus.beta, -plus.beta);
     EXPECT_EQ(minus.se, plus.se);
 
-    // A secondary trait of zeros: both residual variances are zero.
+    // A secondary trait of zeros: both residual variances are zero, and
+    // nothing of the secondary fits is defined.
     const Secondary zero = secondary(data, x, z1, n2, std::vector<double>(n2, 0.0), z1);
     EXPECT_TRUE(std::isnan(zero.T));
-    EXPECT_EQ(zero.beta, 0.0);
-    EXPECT_EQ(zero.se, 0.0);
+    EXPECT_TRUE(std::isnan(zero.beta));
+    EXPECT_TRUE(std::isnan(zero.se));
 }
 
 TEST(MleSecV2GetOmega, TransformedCovarianceByHand) {

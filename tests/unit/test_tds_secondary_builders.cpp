@@ -462,18 +462,21 @@ TEST(TdsSecondaryBuilders, TraitWithoutResidualDegreesOfFreedomDropsEveryColumn)
     }
 }
 
-TEST(TdsSecondaryBuilders, UndefinedVarianceStaysCounted) {
-    // A secondary trait of zeros: no residual variance, so every score and
-    // variance is undefined; such columns are not taken out.
-    SecData d = base_data(true);
-    d.y2.assign(8, 0.0);
-    Columns c;
-    c.wt = {{1, 0.5, 0}, {0, 1, 2}};
-    const Out o = run(d, c);
-    EXPECT_EQ(o.n_work, 2);
-    for (int k = 0; k < 2; ++k) {
-        EXPECT_TRUE(std::isnan(o.U[k]));
-        EXPECT_TRUE(std::isnan(o.cov[k][k]));
+TEST(TdsSecondaryBuilders, ATraitWithoutResidualVariationLeavesNoColumn) {
+    // A secondary trait of zeros, and one that is a linear function of its
+    // covariate: no residual variance, so no score has a defined variance;
+    // no column is counted and every score and covariance is zero.
+    for (int kind = 0; kind < 2; ++kind) {
+        SecData d = base_data(true);
+        for (int i = 0; i < 8; ++i) d.y2[i] = kind == 0 ? 0.0 : 2.0 - 3.0 * d.z2[i][1];
+        Columns c;
+        c.wt = {{1, 0.5, 0}, {0, 1, 2}};
+        const Out o = run(d, c);
+        EXPECT_EQ(o.n_work, 0) << kind;
+        for (int k = 0; k < 2; ++k) {
+            EXPECT_EQ(o.U[k], 0.0);
+            for (int l = 0; l < 2; ++l) EXPECT_EQ(o.cov[k][l], 0.0);
+        }
     }
 }
 
