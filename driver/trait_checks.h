@@ -8,6 +8,7 @@
 
 #include "driver/options.h"
 #include "driver/readers.h"
+#include "engine/data_preparation.h"  // kDependentColumn
 
 // A set of values does not vary when max - min <= kConstantSpread x
 // max(|min|, |max|): exactly equal values, and values that agree in their
@@ -15,11 +16,6 @@
 // differences are rounding noise of whatever produced the file).
 constexpr double kConstantSpread = 1e-10;
 
-// A design column counts as dependent on the others when, scaled to unit
-// norm, the part of it that they do not explain has a norm of at most
-// kDependentColumn: the cross-product z'z that the fits invert then has a
-// condition number of about 1e16 or more, beyond the precision of a double.
-constexpr double kDependentColumn = 1e-8;
 
 // True when v[0..n-1] does not vary in the sense above (n >= 1).
 bool doesNotVary(int n, const double* v);

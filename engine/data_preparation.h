@@ -52,4 +52,10 @@ void bubbleRank_noTie(int arrayLen, double* Array, double* rank);
 // column alone), 0 the others.  x is not changed.
 int dependentColumns(int n, int k, double** x, double tol, int* involved);
 
+// A design column counts as dependent on the others when, scaled to unit
+// norm, the part of it that they do not explain has a norm of at most
+// kDependentColumn: the cross-product z'z that the fits invert then has a
+// condition number of about 1e16 or more, beyond the precision of a double.
+constexpr double kDependentColumn = 1e-8;
+
 #endif

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "engine/data_preparation.h"
 #include "numerics/linear_algebra.h"
@@ -206,6 +207,28 @@ void codeColumn(const ColumnSource& src, int k, int n, double* S, int* mac) {
     }
 }
 
+namespace {
+
+// True when S[0..n-1] lies in the span of the p columns of z (or z itself is
+// singular), in the sense of dependentColumns with kDependentColumn.  A
+// column with a value that is not a number is not judged here (its scores
+// stay undefined, as the builders pass them on).
+bool inSpanOfCovariates(int n, int p, const double* S, double** z) {
+    for (int i = 0; i < n; ++i)
+        if (!std::isfinite(S[i])) return false;
+    double** x = dmatrix(0, lastIndex(n), 0, p);
+    for (int i = 0; i < n; ++i) {
+        x[i][0] = S[i];
+        for (int c = 0; c < p; ++c) x[i][c + 1] = z[i][c];
+    }
+    std::vector<int> involved(static_cast<std::size_t>(p) + 1);
+    const bool singular = dependentColumns(n, p + 1, x, kDependentColumn, involved.data()) < p + 1;
+    free_dmatrix(x, 0, lastIndex(n), 0, p);
+    return singular;
+}
+
+}  // namespace
+
 bool checkColumn(const ColumnSource& src, int k, int n, int p, double** z, int MAI_LB, const double* S,
                  const int* mac, const ScoreSet& set, int* null_thresh) {
     int low_mai = 0;
@@ -213,6 +236,11 @@ bool checkColumn(const ColumnSource& src, int k, int n, int p, double** z, int M
     int singular_covariates = 0;
     checkWarning2(recessiveFlag(src), n, p, MAI_LB, mac, S, z, &set.mac_thresh[k], &set.mai_thresh[k], &low_mai,
                   &singular_score, &singular_covariates);
+    // checkWarning2's bound on det(X'X) is absolute and misses a column in
+    // the span of the covariates once they are standardised; such a column
+    // has no efficient variance beyond rounding noise and is left out too.
+    if (low_mai == 0 && singular_score == 0 && singular_covariates == 0 && inSpanOfCovariates(n, p, S, z))
+        singular_covariates = 1;
     if (low_mai != 0 || singular_score != 0 || singular_covariates != 0) {
         null_thresh[k] = 1;
         set.U[k] = 0.0;
