@@ -4,11 +4,13 @@
 # subjects: least squares, then MLE (with 5 x SUBJECTS non-sequenced values).
 # The start-up alone (T5 with an upper frequency bound of 0, so that every
 # gene is passed over) is timed too, so that the loop's share can be read off.
-#   usage: bench/time_gene_loop.sh [BUILD_DIR [ROWS [SUBJECTS]]]
+# SKIP_MLE=1 leaves the MLE run out.  The defaults (200 genes) take a few
+# minutes of processor time; the genes run on OMP_NUM_THREADS threads.
+#   usage: bench/time_gene_loop.sh [BUILD_DIR [ROWS [SUBJECTS]]]   (defaults build 2000 2000)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-rows=${2:-20000}
+rows=${2:-2000}
 subjects=${3:-2000}
 source bench/common.sh
 

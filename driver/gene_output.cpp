@@ -31,14 +31,14 @@ void GeneOutput::closeStream(Stream& s) {
 }
 
 void GeneOutput::install() {
-    setGeneConsole(this);
+    setConsoleSink(this);
     setOutputCapture(this);
 }
 
 void GeneOutput::uninstall() {
     // Only on the thread where it is installed.
-    if (currentGeneConsole() == this) {
-        setGeneConsole(nullptr);
+    if (currentConsoleSink() == this) {
+        setConsoleSink(nullptr);
         setOutputCapture(nullptr);
     }
 }

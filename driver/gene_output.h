@@ -23,7 +23,7 @@
 #include "driver/output_file.h"
 #include "numerics/console.h"
 
-class GeneOutput final : public GeneConsole, public OutputCapture {
+class GeneOutput final : public ConsoleSink, public OutputCapture {
 public:
     // Called on the gene's thread when the gene stops; must not return.
     using StopHandler = void (*)(GeneOutput& output, void* context);
