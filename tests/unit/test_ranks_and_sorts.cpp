@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -26,9 +25,6 @@ std::vector<int> counted_ranks(const std::vector<double>& v) {
     return r;
 }
 
-double seconds_since(std::chrono::steady_clock::time_point t0) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
 
 }  // namespace
 
@@ -119,7 +115,7 @@ TEST(UniqueVector, AscendingValuesAndEachElementsIndex) {
     EXPECT_EQ(idx[0], 0);
 }
 
-TEST(UniqueVector, LargeInputAgreesWithASetAndIsFast) {
+TEST(UniqueVector, LargeInputAgreesWithASet) {
     const int n = 200000;
     std::mt19937 gen(11);
     std::uniform_int_distribution<int> draw(0, 4999);
@@ -131,9 +127,7 @@ TEST(UniqueVector, LargeInputAgreesWithASetAndIsFast) {
     std::vector<double> u(n);
     std::vector<int> idx(n);
     int n_unique = 0;
-    const auto t0 = std::chrono::steady_clock::now();
     unique_vector(n, v.data(), u.data(), &n_unique, idx.data());
-    EXPECT_LT(seconds_since(t0), 1.0);
 
     ASSERT_EQ(n_unique, static_cast<int>(reference.size()));
     for (int k = 0; k < n_unique; ++k) ASSERT_EQ(u[k], reference[k]) << k;
@@ -197,7 +191,7 @@ TEST(MappingSort, TwoAndThreeColumnVariantsAndEmptyInput) {
     EXPECT_STREQ(variant2[0], "v2");
 }
 
-TEST(MappingSort, TwoHundredThousandRowsSortStablyWellUnderASecond) {
+TEST(MappingSort, TwoHundredThousandRowsSortStably) {
     const int n = 200000;
     std::mt19937 gen(3);
     std::uniform_int_distribution<int> gene_of(0, 19999);
@@ -216,9 +210,7 @@ TEST(MappingSort, TwoHundredThousandRowsSortStablyWellUnderASecond) {
         row[i] = i;
     }
 
-    const auto t0 = std::chrono::steady_clock::now();
-    StringSort_map3(n, gene.data(), variant.data(), freq.data(), row.data());
-    EXPECT_LT(seconds_since(t0), 1.0);
+    StringSort_map3(n, gene.data(), variant.data(), freq.data(), row.data());  // timed by bench/mapping_sort
 
     for (int i = 0; i < n; ++i) {
         const int r = row[i];
