@@ -25,7 +25,6 @@ std::vector<int> counted_ranks(const std::vector<double>& v) {
     return r;
 }
 
-
 }  // namespace
 
 // ------------------------------------------------------------- ranks
