@@ -391,7 +391,7 @@ void SKAT(int m, double* S, double** covS, double* weight, double* T, double* T_
     // It replaces a value below the resolution with fault code 0; after a
     // fault of qfc the fault code stays, so the value stays flagged.
     if (no_result || *T_pvalue < kDaviesResolution * kQfcAccuracy) {
-        const double sp = qf_saddlepoint_upper(r, lambda, Q);
+        const double sp = qf_upper_tail(r, lambda, Q);
         if (!std::isnan(sp)) {
             *T_pvalue = sp;
             if (!no_result) *errorInd = 0;

@@ -3,7 +3,6 @@
 #include <gsl/gsl_cdf.h>
 #include <gsl/gsl_randist.h>
 #include <gsl/gsl_rng.h>
-#include <gsl/gsl_sf_erf.h>
 
 #include <algorithm>
 #include <cfloat>
@@ -11,10 +10,11 @@
 #include <limits>
 #include <vector>
 
+#include "numerics/normal_distribution.h"
+
 namespace {
 
 constexpr double kLog2 = 0.69314718055994530942;
-constexpr double kLogSqrt2Pi = 0.91893853320467274178;  // log sqrt(2 pi)
 
 // Seed of the generator: every call draws the same stream.
 constexpr unsigned long kSeed = 20190625UL;
@@ -82,12 +82,6 @@ double tail_quantile(double t, double log_qt, double u) {
 }
 
 }  // namespace
-
-double log_normal_upper(double t) {
-    // Q(t) = erfc(t / sqrt 2) / 2; GSL evaluates log erfc without underflow.
-    if (t == std::numeric_limits<double>::infinity()) return -std::numeric_limits<double>::infinity();
-    return gsl_sf_log_erfc(t / std::sqrt(2.0)) - kLog2;
-}
 
 double maxnormal_tail(int n, double t, double** R, double releps, double* relerr, int* inform) {
     *relerr = 0.0;

@@ -22,10 +22,6 @@
 #ifndef VENTARQUILLO_NUMERICS_NORMAL_MAX_TAIL_H
 #define VENTARQUILLO_NUMERICS_NORMAL_MAX_TAIL_H
 
-// log Q(t) = log P(Z >= t) for a standard normal Z, accurate for every finite
-// t (-inf when t = +inf).
-double log_normal_upper(double t);
-
 // P(max_k |W_k| >= t) for W ~ N(0, R).  R: 1-based n by n correlation matrix
 // (unit diagonal, positive semi-definite; the lower triangle is read), n >= 1.
 //

@@ -193,11 +193,11 @@ TEST(VarianceComponentTail, SaddlepointBelowAtAndAboveTheMean) {
     const double lambda[4] = {1.0, 1.0, 1.0, 1.0};
     for (double q : {0.5, 2.0, 4.0, 4.00001, 6.0, 12.0}) {
         const double want = std::exp(-q / 2) * (1 + q / 2);
-        EXPECT_NEAR(qf_saddlepoint_upper(4, lambda, q) / want, 1.0, 0.002) << "q=" << q;
+        EXPECT_NEAR(qf_upper_tail(4, lambda, q) / want, 1.0, 0.002) << "q=" << q;
     }
-    EXPECT_EQ(qf_saddlepoint_upper(4, lambda, 0.0), 1.0);
-    EXPECT_EQ(qf_saddlepoint_upper(4, lambda, -3.0), 1.0);
-    EXPECT_TRUE(std::isnan(qf_saddlepoint_upper(4, lambda, INFINITY)));
+    EXPECT_EQ(qf_upper_tail(4, lambda, 0.0), 1.0);
+    EXPECT_EQ(qf_upper_tail(4, lambda, -3.0), 1.0);
+    EXPECT_TRUE(std::isnan(qf_upper_tail(4, lambda, INFINITY)));
     const double bad[2] = {1.0, 0.0};
-    EXPECT_TRUE(std::isnan(qf_saddlepoint_upper(2, bad, 3.0)));
+    EXPECT_TRUE(std::isnan(qf_upper_tail(2, bad, 3.0)));
 }
