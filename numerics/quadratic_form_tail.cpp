@@ -14,6 +14,12 @@ using Complex = std::complex<double>;
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kSqrt2Pi = 2.50662827463100050242;
+constexpr double kLn2 = 0.69314718055994530942;
+
+// The running product of the factors is brought back near 1 when its
+// magnitude leaves this range.
+constexpr double kRescaleAbove = 0x1p+500;
+constexpr double kRescaleBelow = 0x1p-500;
 
 // A statistic below this many times the largest coefficient has an upper tail
 // of 1 in doubles: P(Q <= q) <= P(lambda_max chi2_1 <= q) <= sqrt(2 q /
@@ -66,29 +72,46 @@ void saddle_equation(const Problem& pb, double delta, double* f, double* df) {
     *df = -2.0 * k2;
 }
 
-// The point of the path, its offset from the saddlepoint's factors and what
-// the integrand needs there.
+// What the integrand needs at a point of the path.
 struct PathPoint {
-    Complex zeta;
     Complex level;  // phi(zeta) - phi(saddlepoint), phi = K(z) - z x
     Complex slope;  // dphi/dz = K'(z) - x
 };
 
-PathPoint evaluate(const Problem& pb, const std::vector<double>& that, double delta, Complex zeta) {
-    // log(c_j + 2 a_j zeta) - log(that_j) as log(1 + 2 a_j (zeta - delta) /
-    // that_j): the principal branch is the continuous one, the argument
-    // staying in (-pi, 0) while zeta is below the real axis.
-    const Complex dz = zeta - delta;
-    Complex sum_log = 0.0, sum_inv = 0.0;
-    for (std::size_t j = 0; j < pb.a.size(); ++j) {
-        const Complex factor = 1.0 + (2.0 * pb.a[j] / that[j]) * dz;
-        sum_log += std::log(factor);
-        sum_inv += (pb.a[j] / that[j]) / factor;
+// The factors relative to their values at the saddlepoint, f_j = (c_j + 2 a_j
+// zeta) / that_j = 1 + b_j (zeta - delta), b_j = 2 a_j / that_j.  Their logs
+// are summed as the log of their product: the product is kept in range by
+// powers of two, and its argument is followed across the negative real axis
+// (each f_j turns it clockwise by less than pi while zeta is below the real
+// axis, so a turn past -pi shows as the imaginary part going from negative
+// to non-negative); the sum is thus the continuous branch along the path.
+PathPoint evaluate(const std::vector<double>& b, double x, double delta, Complex zeta) {
+    const double dr = zeta.real() - delta, di = zeta.imag();
+    double pr = 1.0, pi = 0.0;  // product of the f_j, times 2^-scale
+    int scale = 0, turns = 0;
+    double sr = 0.0, si = 0.0;  // sum of (b_j / 2) / f_j = sum of a_j / (c_j + 2 a_j zeta)
+    for (const double bj : b) {
+        const double fr = 1.0 + bj * dr, fi = bj * di;
+        const double nr = pr * fr - pi * fi, ni = pr * fi + pi * fr;
+        if (pi < 0.0 && ni >= 0.0) ++turns;
+        pr = nr;
+        pi = ni;
+        const double m = std::fabs(pr) + std::fabs(pi);
+        if (m > kRescaleAbove || m < kRescaleBelow) {
+            const int e = std::ilogb(m);
+            pr = std::ldexp(pr, -e);
+            pi = std::ldexp(pi, -e);
+            scale += e;
+        }
+        const double h = 0.5 * bj / (fr * fr + fi * fi);
+        sr += h * fr;
+        si -= h * fi;
     }
+    const double log_modulus = 0.5 * std::log(pr * pr + pi * pi) + scale * kLn2;
+    const double argument = std::atan2(pi, pr) - 2.0 * kPi * turns;
     PathPoint p;
-    p.zeta = zeta;
-    p.level = -0.5 * sum_log + dz * pb.x;
-    p.slope = sum_inv - pb.x;
+    p.level = Complex(-0.5 * log_modulus + dr * x, -0.5 * argument + di * x);
+    p.slope = Complex(sr - x, si);
     return p;
 }
 
@@ -143,13 +166,14 @@ double qf_upper_tail(int r, const double* lambda, double q) {
 
     // Factors at the saddlepoint, K(s), K''(s) and the level phi(s) = K(s) - s x
     // (the minimum of phi on the real line, at most phi(0) = 0).
-    std::vector<double> that(r);
+    std::vector<double> b(r);
     double K = 0.0, K2 = 0.0;
     for (int j = 0; j < r; ++j) {
-        that[j] = pb.c[j] + 2.0 * pb.a[j] * delta;
-        K += -0.5 * std::log(that[j]);
-        const double v = pb.a[j] / that[j];
+        const double that = pb.c[j] + 2.0 * pb.a[j] * delta;
+        K += -0.5 * std::log(that);
+        const double v = pb.a[j] / that;
         K2 += 2.0 * v * v;
+        b[j] = 2.0 * v;
     }
     double level = K - s * pb.x;
     if (level > 0.0) level = 0.0;
@@ -169,7 +193,7 @@ double qf_upper_tail(int r, const double* lambda, double q) {
     double sum = 0.0;
     for (double node = 0.5 * kStep; node <= kTauEnd; node += kStep) {
         int halvings = 0;
-        PathPoint found{};
+        Complex slope;
         while (tau < node) {
             double dtau = node - tau;
             for (int h = 0; h < halvings; ++h) dtau *= 0.5;
@@ -178,7 +202,8 @@ double qf_upper_tail(int r, const double* lambda, double q) {
             Complex cur = start;
             bool ok = false;
             for (int it = 0; it < kNewtonIterations; ++it) {
-                const PathPoint p = evaluate(pb, that, delta, cur);
+                const PathPoint p = evaluate(b, pb.x, delta, cur);
+                slope = p.slope;
                 // phi(zeta) - phi(s) + tau^2 / 2 = 0; dphi/dzeta = -phi'(z).
                 const Complex step = (p.level + 0.5 * target * target) / p.slope;
                 cur += step;
@@ -192,14 +217,16 @@ double qf_upper_tail(int r, const double* lambda, double q) {
                 if (++halvings > kMaxHalvings) return nan;
                 continue;
             }
-            found = evaluate(pb, that, delta, cur);
+            // The slope of the last Newton step's start: the step was below
+            // kNewtonTolerance, so it differs from the slope at the point by
+            // about as little.
             zeta = cur;
             tau = target;
-            tangent = tau / found.slope;
+            tangent = tau / slope;
             if (halvings > 0) --halvings;
         }
         // dz/dw = i tau / phi'(z); z = 1/2 - zeta.
-        const Complex dz_dw = Complex(0.0, tau) / found.slope;
+        const Complex dz_dw = Complex(0.0, tau) / slope;
         Complex g = dz_dw / (0.5 - zeta);
         if (!direct) g -= 1.0 / Complex(w_s, tau);
         sum += std::exp(-0.5 * tau * tau) * g.real();
