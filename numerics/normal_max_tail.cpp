@@ -18,10 +18,10 @@ namespace {
 
 constexpr double kLog2 = 0.69314718055994530942;
 
-// Draws per stratum in each round: at least kMinPairs antithetic pairs over
-// all strata, so that a rare configuration of the count is seen before the
-// variance estimate is trusted; an even number, as the draws of a round go
-// in pairs.
+// Draws per stratum in the first round: at least kMinPairs antithetic pairs
+// over all strata, so that a rare configuration of the count is seen before
+// the variance estimate is trusted; an even number, as the draws of a round
+// go in pairs.
 constexpr int kMinPairs = 2048;
 constexpr int kMinPairsPerStratum = 16;
 // Budget: antithetic pairs over all strata and rounds.
@@ -178,7 +178,7 @@ double maxnormal_tail(int n, double t, double** R, double releps, double* relerr
     const int first_round = 2 * ((std::max(kMinPairsPerStratum, (kMinPairs + n - 1) / n) + 1) / 2);
     const long max_per_stratum = kMaxPairs / n;
     std::vector<double> sum(n, 0.0), spread(n, 0.0);
-    std::vector<double> e(m1), dev(m1);
+    std::vector<double> e(m1);
     long draws_per_stratum = 0;
     long round = first_round;
     double estimate = 0.0;  // sum over strata of E[1/S | W_k >= t]
