@@ -9,6 +9,7 @@
 #include <cfloat>
 #include <cmath>
 #include <initializer_list>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -113,6 +114,26 @@ TEST(MaxStatisticTail, SameDigitsWhateverRanBefore) {
     const double again = maxnormal_tail(10, 5.0, R.S, 0.01, &e3, &i3);
     EXPECT_EQ(first, again);
     EXPECT_EQ(e1, e3);
+}
+
+TEST(MaxStatisticTail, SameDigitsOnAnyThread) {
+    // The seed comes from the inputs alone: four threads at once give the
+    // digits of a call on the main thread, for two different inputs.
+    Corr R(8, 0.6);
+    double e0, e1;
+    int i0, i1;
+    const double want_a = maxnormal_tail(8, 4.0, R.S, 0.004, &e0, &i0);
+    const double want_b = maxnormal_tail(8, 4.5, R.S, 0.004, &e1, &i1);
+    std::vector<double> got(8);
+    std::vector<std::thread> threads;
+    for (int k = 0; k < 8; ++k)
+        threads.emplace_back([&, k] {
+            double e;
+            int i;
+            got[k] = maxnormal_tail(8, k % 2 ? 4.5 : 4.0, R.S, 0.004, &e, &i);
+        });
+    for (auto& th : threads) th.join();
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(got[k], k % 2 ? want_b : want_a) << "thread " << k;
 }
 
 TEST(MaxStatisticTail, OneAndTwoComponents) {
