@@ -34,7 +34,7 @@ constexpr long long kMaxBudget = 1000000000;
 // Below this first-stage estimate the p-value comes from the tail method;
 // its relative error target.
 constexpr double kTailStart = 0.1;
-constexpr double kTailRelativeError = 0.004;
+constexpr double kTailRelativeError = 0.005;
 // Two components: the first stage is the bivariate closed form, whose
 // absolute error is about 1e-15; its value stands down to this p-value, where
 // its relative error is still about 1e-7.

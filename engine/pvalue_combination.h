@@ -16,7 +16,7 @@
 //
 // Small p-values, where 1 - P would lose the digits, are taken as tails
 // instead: for method 1 below 0.1 by ALOE importance sampling over the
-// half-spaces (a relative error of 0.4 % at three standard errors), for
+// half-spaces (a relative error of 0.5 % at three standard errors), for
 // method 2 below ten times Davies' accuracy by the inversion integral along
 // the steepest-descent path through the saddlepoint (relative error below
 // 1e-8).  A p-value is never below DBL_MIN; a statistic that is not finite
@@ -58,7 +58,7 @@ int max_statistic_components(int n_thresh, double** V);
 //   0.1 (or not a number) is returned as it stands.
 //   Tail: a stage-1 estimate below 0.1 is replaced by maxnormal_tail (ALOE
 //   importance sampling of the union of the half-spaces +-W_k >= wstat_max),
-//   to a relative error of 0.4 % (three standard errors); when its budget runs
+//   to a relative error of 0.5 % (three standard errors); when its budget runs
 //   out first *inform = 2 and its estimate is returned.  One component gives
 //   the two-sided normal tail exactly; for two components the bivariate
 //   closed form of stage 1 stands while it is at least 1e-8.  A tail value
