@@ -4,7 +4,8 @@
 # so ROWS / 10 genes) x SUBJECTS sequenced subjects, 5 x SUBJECTS
 # non-sequenced values.  The customized test gets two weight vectors per
 # gene (1, and 2 below frequency 0.01 else 0.5).
-#   usage: bench/time_multi_score.sh [BUILD_DIR [ROWS [SUBJECTS]]]
+# SKIP_MLE=1 leaves the MLE runs out; the genes run on OMP_NUM_THREADS threads.
+#   usage: bench/time_multi_score.sh [BUILD_DIR [ROWS [SUBJECTS]]]   (defaults build 20000 2000)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}

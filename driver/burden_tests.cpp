@@ -171,7 +171,7 @@ void leastSquaresBlock(int N, int D, double* y, double* x, double** design, Bloc
 }
 
 // The block in the result row and the end of the log record.
-void writeBlock(std::FILE* out, std::FILE* log, bool mle, const BlockResult& r, GeneData& g) {
+void writeBlock(OutputFile& out, OutputFile& log, bool mle, const BlockResult& r, GeneData& g) {
     if (mle && emReachedCap(r.NCOV)) g.warn += "Non-convergence,";
     if (r.pvalue == kNotComputed) {
         g.warn += "Undefined_V,";
@@ -183,13 +183,31 @@ void writeBlock(std::FILE* out, std::FILE* log, bool mle, const BlockResult& r, 
     }
 }
 
+// Least squares: a burden in the span of the block's design has no
+// estimable effect (X'X is singular and the fit returns rounding noise): the
+// block reads NA with the "Singular_covariates," token and leaves no log
+// record, as a burden that fails the check does.
+// Likewise a trait with no residual variation on the block's subjects (a
+// linear function of the design there, as can happen to the subjects of one
+// genotype row in direct mode): the variance of the score is undefined, and
+// the block reads NA with "Undefined_V,".
+bool singularBlock(int n, const double* x, double** design, int D, OutputFile& out, GeneData& g,
+                   const double* y = nullptr) {
+    if (burdenInDesignSpan(n, x, design, D)) {
+        g.warn += "Singular_covariates,";
+    } else if (y != nullptr && traitExplainedByDesign(n, y, design, D)) {
+        g.warn += "Undefined_V,";
+    } else {
+        return false;
+    }
+    writeBurdenNABlock(out, g.warn.c_str());
+    return true;
+}
+
 void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const KeptSubjects& kept, int MAI0,
-                  std::FILE* out) {
+                  OutputFile& out) {
     const int n1p = g.n1p;
     const int p1 = d.pv[0];
-    std::FILE* log = openForAppend(d.logList[0]);
-    writeGeneId(log, g.geneID.c_str());
-
     double* x = dvector(0, n1p - 1);
     for (int i = 0; i < n1p; ++i) {
         g.y10[i] = kept.seq_prim2[i];
@@ -197,6 +215,12 @@ void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const Kep
         for (int c = 0; c < d.p; ++c) g.z[i][c] = kept.covariates2[i][c];
     }
     selectColumns(n1p, d.p, g.z, d.cov_ind[0], g.z1);
+    if (!usesMle(s) && singularBlock(n1p, x, g.z1, p1, out, g, g.y10)) {
+        free_dvector(x, 0, n1p - 1);
+        return;
+    }
+    OutputFile log = OutputFile::append(d.logList[0]);
+    writeGeneId(log, g.geneID.c_str());
 
     BlockResult r;
     if (usesMle(s)) {
@@ -215,14 +239,14 @@ void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const Kep
     }
     writeBurdenLogCount(log, MAI0);
     writeBlock(out, log, usesMle(s), r, g);
-    closeOutput(log);
+    log.close();
     free_dvector(x, 0, n1p - 1);
 }
 
 // One secondary trait t: the subjects that have it first, its check, then
 // its method blocks (MLE; LS; or LS-M and LS-C).
 void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const KeptSubjects& kept, int MAI0, int t,
-                    double* x, int* mac, std::FILE* out) {
+                    double* x, int* mac, OutputFile& out) {
     const int n1p = g.n1p;
     const int p = d.p;
     const bool pair = pairedLsBlocks(s);
@@ -267,22 +291,24 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
     selectColumns(n2, p, g.z, d.cov_ind[t + 1], z2);
 
     if (usesMle(s)) {
-        std::FILE* log = openForAppend(d.logList[t + 1]);
+        OutputFile log = OutputFile::append(d.logList[t + 1]);
         writeBurdenLogHead(log, g.geneID.c_str(), MAI);
         BlockResult r;
         MLE_Sec_v2(g.n, g.n10, n1p, n2, p1, p2, g.c10, g.y10, x, g.z1, y2, x, z2, &r.U, &r.V, &r.T, &r.NCOV,
                    &r.beta_est, &r.beta_se);
         if (finiteStatistic(r.T)) r.pvalue = gammq(0.5, r.T * r.T * 0.5);
         writeBlock(out, log, true, r, g);
-        closeOutput(log);
+        log.close();
     } else {
         // LS (random design) or LS-M: the secondary covariates alone.
-        std::FILE* log = openForAppend(d.logList[pair ? 2 * t + 1 : t + 1]);
-        writeBurdenLogHead(log, g.geneID.c_str(), MAI);
-        BlockResult r;
-        leastSquaresBlock(n2, p2, y2, x, z2, r);
-        writeBlock(out, log, false, r, g);
-        closeOutput(log);
+        if (!singularBlock(n2, x, z2, p2, out, g, y2)) {
+            OutputFile log = OutputFile::append(d.logList[pair ? 2 * t + 1 : t + 1]);
+            writeBurdenLogHead(log, g.geneID.c_str(), MAI);
+            BlockResult r;
+            leastSquaresBlock(n2, p2, y2, x, z2, r);
+            writeBlock(out, log, false, r, g);
+            log.close();
+        }
 
         if (pair && constantOver(n2, g.y10)) {
             // LS-C with a primary trait that is the same for every subject of
@@ -293,18 +319,20 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
             writeBurdenNABlock(out, g.warn.c_str());
         } else if (pair) {
             // LS-C: the primary trait as one more covariate.
-            log = openForAppend(d.logList[2 * t + 2]);
-            writeBurdenLogHead(log, g.geneID.c_str(), MAI);
-            BlockResult rc;
             double** zy1 = dmatrix(0, n2 - 1, 0, p2);
             for (int i = 0; i < n2; ++i) {
                 for (int c = 0; c < p2; ++c) zy1[i][c] = z2[i][c];
                 zy1[i][p2] = g.y10[i];
             }
-            leastSquaresBlock(n2, p2 + 1, y2, x, zy1, rc);
+            if (!singularBlock(n2, x, zy1, p2 + 1, out, g, y2)) {
+                OutputFile logC = OutputFile::append(d.logList[2 * t + 2]);
+                writeBurdenLogHead(logC, g.geneID.c_str(), MAI);
+                BlockResult rc;
+                leastSquaresBlock(n2, p2 + 1, y2, x, zy1, rc);
+                writeBlock(out, logC, false, rc, g);
+                logC.close();
+            }
             free_dmatrix(zy1, 0, n2 - 1, 0, p2);
-            writeBlock(out, log, false, rc, g);
-            closeOutput(log);
         }
     }
     free_dmatrix(z2, 0, n2 - 1, 0, p2 - 1);
@@ -316,7 +344,7 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
 void runBurdenTest(const RunSettings& s, const RunData& d, GeneData& g) {
     if (usesMapping(s) && !buildBurden(s, d, g)) return;
 
-    std::FILE* out = openForAppend(s.outFile);
+    OutputFile out = OutputFile::append(s.outFile);
     writeGeneId(out, g.geneID.c_str());
 
     const KeptSubjects kept(d, g, g.n1p);
@@ -334,7 +362,7 @@ void runBurdenTest(const RunSettings& s, const RunData& d, GeneData& g) {
             }
             endResultRow(out);
         }
-        closeOutput(out);
+        out.close();
         return;
     }
 
@@ -348,5 +376,5 @@ void runBurdenTest(const RunSettings& s, const RunData& d, GeneData& g) {
         free_ivector(mac, 0, g.n1p - 1);
     }
     endResultRow(out);
-    closeOutput(out);
+    out.close();
 }

@@ -1,15 +1,10 @@
 #include "driver/gene_output.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <optional>
 
-#include "driver/output.h"
 #include "numerics/offset_arrays.h"
-
-namespace {
-
-thread_local GeneOutput* installed = nullptr;
-
-}  // namespace
 
 GeneOutput::GeneOutput(StopHandler handler, void* context) : handler_(handler), context_(context) {
     openStream(out_);
@@ -17,8 +12,7 @@ GeneOutput::GeneOutput(StopHandler handler, void* context) : handler_(handler), 
 }
 
 GeneOutput::~GeneOutput() {
-    if (installed == this) uninstall();
-    for (Stream& s : files_) closeStream(s);
+    uninstall();
     closeStream(out_);
     closeStream(err_);
 }
@@ -37,18 +31,17 @@ void GeneOutput::closeStream(Stream& s) {
 }
 
 void GeneOutput::install() {
-    installed = this;
-    setGeneConsole(this);
+    setConsoleSink(this);
+    setOutputCapture(this);
 }
 
 void GeneOutput::uninstall() {
-    if (installed == this) {
-        installed = nullptr;
-        setGeneConsole(nullptr);
+    // Only on the thread where it is installed.
+    if (currentConsoleSink() == this) {
+        setConsoleSink(nullptr);
+        setOutputCapture(nullptr);
     }
 }
-
-GeneOutput* GeneOutput::current() { return installed; }
 
 // Moves the text written to s since the last take into the list of doings,
 // joined to the previous entry when that is text of the same stream.
@@ -58,48 +51,43 @@ void GeneOutput::take(Stream& s, Kind kind) {
     const char* from = s.buf + s.taken;
     const std::size_t len = s.size - s.taken;
     s.taken = s.size;
-    if (!ops_.empty() && ops_.back().kind == kind && ops_.back().id == s.id) ops_.back().text.append(from, len);
-    else ops_.push_back(Op{kind, s.id, std::string(from, len)});
+    if (!ops_.empty() && ops_.back().kind == kind) ops_.back().text.append(from, len);
+    else ops_.push_back(Op{kind, -1, std::string(from, len)});
 }
 
-// Everything written so far, in place before the next doing.
+// The console text written so far, in place before the next doing.
 void GeneOutput::cut() {
     take(out_, Kind::Out);
     take(err_, Kind::Err);
-    for (Stream& s : files_) take(s, Kind::Write);
 }
 
-std::FILE* GeneOutput::openFile(const std::string& name) {
+int GeneOutput::opened(const std::string& name) {
     cut();
-    files_.emplace_back();
-    Stream& s = files_.back();
-    s.id = next_id_++;
-    openStream(s);
-    ops_.push_back(Op{Kind::Open, s.id, name});
-    return s.f;
+    const int file = next_file_++;
+    open_files_.push_back(file);
+    ops_.push_back(Op{Kind::Open, file, name});
+    return file;
 }
 
-bool GeneOutput::closeFile(std::FILE* f) {
-    for (auto it = files_.begin(); it != files_.end(); ++it) {
-        if (it->f != f) continue;
-        cut();
-        ops_.push_back(Op{Kind::Close, it->id, std::string()});
-        closeStream(*it);
-        files_.erase(it);
-        return true;
-    }
-    return false;
+void GeneOutput::row(int file, std::string_view text) {
+    cut();
+    ops_.push_back(Op{Kind::Write, file, std::string(text)});
+}
+
+void GeneOutput::closed(int file) {
+    const auto it = std::find(open_files_.begin(), open_files_.end(), file);
+    if (it == open_files_.end()) return;
+    open_files_.erase(it);
+    cut();
+    ops_.push_back(Op{Kind::Close, file, std::string()});
 }
 
 void GeneOutput::finish() {
     if (finished_) return;
     finished_ = true;
     cut();
-    for (Stream& s : files_) {
-        ops_.push_back(Op{Kind::Close, s.id, std::string()});
-        closeStream(s);
-    }
-    files_.clear();
+    for (const int file : open_files_) ops_.push_back(Op{Kind::Close, file, std::string()});
+    open_files_.clear();
 }
 
 void GeneOutput::stop(bool pause) {
@@ -113,21 +101,19 @@ void GeneOutput::stop(bool pause) {
 }
 
 void GeneOutput::replay() const {
-    std::vector<std::FILE*> files(static_cast<std::size_t>(next_id_), nullptr);
-    std::vector<const std::string*> names(static_cast<std::size_t>(next_id_), nullptr);
+    std::vector<std::optional<OutputFile>> files(static_cast<std::size_t>(next_file_));
     for (const Op& op : ops_) {
         switch (op.kind) {
             case Kind::Out: std::fwrite(op.text.data(), 1, op.text.size(), stdout); break;
             case Kind::Err: std::fwrite(op.text.data(), 1, op.text.size(), stderr); break;
-            case Kind::Open:
-                files[static_cast<std::size_t>(op.id)] = openForAppend(op.text);
-                names[static_cast<std::size_t>(op.id)] = &op.text;
+            case Kind::Open: files[static_cast<std::size_t>(op.file)].emplace(OutputFile::append(op.text)); break;
+            case Kind::Write: {
+                OutputFile& f = *files[static_cast<std::size_t>(op.file)];
+                f.put(op.text);
+                f.endRow();
                 break;
-            case Kind::Write:
-                writeOutputOrStop(files[static_cast<std::size_t>(op.id)], *names[static_cast<std::size_t>(op.id)],
-                                  op.text.data(), op.text.size());
-                break;
-            case Kind::Close: closeOutput(files[static_cast<std::size_t>(op.id)]); break;
+            }
+            case Kind::Close: files[static_cast<std::size_t>(op.file)]->close(); break;
         }
     }
 }

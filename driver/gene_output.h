@@ -2,26 +2,28 @@
 // a worker thread and written out afterwards in gene order.
 //
 // While a GeneOutput is installed on a thread, consoleOut() and consoleErr()
-// of that thread write into it, and openForAppend / closeOutput (result
-// table, trait logs) open and close files of it.  It keeps the gene's doings
-// as one ordered list: console text, opening a file for appending, text for
-// an open file, closing it.  replay() then does exactly those things to the
-// real standard output, standard error and files, so that every byte (and
-// every failure to open a file, at its place) is what the gene would have
-// produced on its own.  A stop inside the gene (a driver error, the
-// toolkit's fatal path, the incomplete gamma or recessive-coding checks)
-// marks the output as failed and hands over to the stop handler.
+// of that thread write into it, and the result table and trait logs opened
+// there for appending (OutputFile::append) hand it their whole rows.  It
+// keeps the gene's doings as one ordered list: console text, opening a file
+// for appending, a whole row of an open file, closing it.  replay() then
+// does exactly those things to the real standard output, standard error and
+// files, so that every byte (and every failure to open or write a file, at
+// its place) is what the gene would have produced on its own.  A stop inside
+// the gene (a driver error, the toolkit's fatal path, the incomplete gamma
+// or recessive-coding checks) marks the output as failed and hands over to
+// the stop handler; a row still under way then never reaches the list.
 #ifndef VENTARQUILLO_DRIVER_GENE_OUTPUT_H
 #define VENTARQUILLO_DRIVER_GENE_OUTPUT_H
 
 #include <cstdio>
-#include <list>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "driver/output_file.h"
 #include "numerics/console.h"
 
-class GeneOutput final : public GeneConsole {
+class GeneOutput final : public ConsoleSink, public OutputCapture {
 public:
     // Called on the gene's thread when the gene stops; must not return.
     using StopHandler = void (*)(GeneOutput& output, void* context);
@@ -35,17 +37,15 @@ public:
     std::FILE* err() override { return err_.f; }
     [[noreturn]] void stop(bool pause) override;
 
-    // Makes this the output of the calling thread (and the console of its
-    // gene task), or removes it.
+    // Makes this the output of the calling thread (the console of its gene
+    // task and the capture of its output files), or removes it.
     void install();
     void uninstall();
-    // The output installed on the calling thread, or null.
-    static GeneOutput* current();
 
-    // A file of the gene opened for appending, and its closing; closeFile
-    // returns false for a stream that is not one of this gene's files.
-    std::FILE* openFile(const std::string& name);
-    bool closeFile(std::FILE* f);
+    // The output files of the gene (OutputCapture).
+    int opened(const std::string& name) override;
+    void row(int file, std::string_view text) override;
+    void closed(int file) override;
 
     // Takes in what is still buffered and closes the files left open (after
     // a stop; the process end would have closed them).  Call once, on the
@@ -54,7 +54,7 @@ public:
 
     // Writes the gene's doings to the real streams and files, in order.  Run
     // on a thread without an installed output.  A file that cannot be opened
-    // stops the run there ("Cannot create output file.").
+    // or written stops the run there, as it would on one thread.
     void replay() const;
 
     bool failed() const { return failed_; }
@@ -66,13 +66,12 @@ private:
         char* buf = nullptr;
         std::size_t size = 0;
         std::size_t taken = 0;
-        int id = -1;  // file number; -1 for the console streams
     };
     enum class Kind { Out, Err, Open, Write, Close };
     struct Op {
         Kind kind;
-        int id;
-        std::string text;  // console text, file name or file text
+        int file;          // file number for Open, Write and Close
+        std::string text;  // console text, file name or a whole row
     };
 
     static void openStream(Stream& s);
@@ -83,8 +82,8 @@ private:
     StopHandler handler_;
     void* context_;
     Stream out_, err_;
-    std::list<Stream> files_;  // open files (list: the streams keep their address)
-    int next_id_ = 0;
+    std::vector<int> open_files_;  // numbers of the files opened and not yet closed
+    int next_file_ = 0;
     std::vector<Op> ops_;
     bool failed_ = false;
     bool pause_ = false;

@@ -206,7 +206,7 @@ void callBuilder(const RunSettings& s, const RunData& d, GeneData& g, const Anal
 
 // The analysis's record in its trait log: one line per column.
 void appendLogRecord(const std::string& logName, const GeneData& g, const GeneColumns& c, const Scores& sc) {
-    std::FILE* log = openForAppend(logName);
+    OutputFile log = OutputFile::append(logName);
     const char* id = g.geneID.c_str();
     switch (c.family) {
         case Family::VT: writeVTLogRecord(log, id, c.K, g.thresh, c.mai_thresh, sc.U, sc.cov); break;
@@ -219,7 +219,7 @@ void appendLogRecord(const std::string& logName, const GeneData& g, const GeneCo
         }
         case Family::Customized: writeCustomizedLogRecord(log, id, c.K, c.mac_thresh, sc.U, sc.cov); break;
     }
-    closeOutput(log);
+    log.close();
 }
 
 const char* testLabel(Family f) {
@@ -239,7 +239,7 @@ const char* testLabel(Family f) {
 // duplicate thresholds are left out (thresholds from the mapping file; a
 // console line says so).  T and inform are reset before every combination,
 // so that no value of an earlier analysis can stand in a block.
-void writeResultBlock(std::FILE* out, const GeneData& g, const GeneColumns& c, Scores& sc) {
+void writeResultBlock(OutputFile& out, const GeneData& g, const GeneColumns& c, Scores& sc) {
     if (c.n_work < 1) {
         writeMultiBlockNull(out);
         return;
@@ -270,14 +270,14 @@ void writeResultBlock(std::FILE* out, const GeneData& g, const GeneColumns& c, S
 // One analysis: the builder, the trait-log record (after the block for
 // LS-M), the block.
 void runAnalysis(const RunSettings& s, const RunData& d, GeneData& g, const Analysis& a, GeneColumns& c, Scores& sc,
-                 const std::string& logName, bool recordAfterBlock, std::FILE* out) {
+                 const std::string& logName, bool recordAfterBlock, OutputFile& out) {
     callBuilder(s, d, g, a, c, sc);
     if (!recordAfterBlock) appendLogRecord(logName, g, c, sc);
     writeResultBlock(out, g, c, sc);
     if (recordAfterBlock) appendLogRecord(logName, g, c, sc);
 }
 
-void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, GeneColumns& c, std::FILE* out) {
+void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, GeneColumns& c, OutputFile& out) {
     for (int i = 0; i < g.n1p; ++i) {
         g.y10[i] = d.seq_prim[i];
         for (int k = 0; k < d.p; ++k) g.z[i][k] = d.covariates[i][k];
@@ -294,7 +294,7 @@ void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, GeneColum
 // designs, then its method blocks.  gmat (n1 by N_SNP) receives the
 // reordered genotypes.
 void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, GeneColumns& c, int t, int* index_NAsec,
-                    double** gmat, std::FILE* out) {
+                    double** gmat, OutputFile& out) {
     const int n1 = g.n1p;
     const int p = d.p;
     int n2 = 0;
@@ -368,7 +368,7 @@ void runMultiScoreTests(const RunSettings& s, const RunData& d, GeneData& g) {
     GeneColumns c;
     if (!setUpColumns(s, d, g, c)) return;
 
-    std::FILE* out = openForAppend(s.outFile);
+    OutputFile out = OutputFile::append(s.outFile);
     writeGeneId(out, g.geneID.c_str());
     if (s.N_SEC == 0) {
         primaryTrait(s, d, g, c, out);
@@ -380,7 +380,7 @@ void runMultiScoreTests(const RunSettings& s, const RunData& d, GeneData& g) {
         free_ivector(index_NAsec, 0, g.n1p - 1);
     }
     endResultRow(out);
-    closeOutput(out);
+    out.close();
     c.release();
 }
 

@@ -1,10 +1,12 @@
 #include "driver/options.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "driver/text_input.h"
 #include "engine/stop.h"
 
 namespace {
@@ -32,12 +34,6 @@ constexpr OptionName kOptionTable[] = {
     {"-wfile", ValueKind::Text},       {"-test", ValueKind::Keyword},
     {"-CR", ValueKind::Real},
 };
-
-int clamp_to_int(long v) {
-    if (v > INT_MAX) return INT_MAX;
-    if (v < INT_MIN) return INT_MIN;
-    return static_cast<int>(v);
-}
 
 [[noreturn]] void stop_with(const char* format, const char* value) {
     std::printf(format, value);
@@ -74,8 +70,36 @@ void read_test(const char* value, RunSettings& s) {
               value);
 }
 
+// The value of an integer option: one whole decimal integer (optional sign,
+// digits, nothing else), as the files' integer fields are written.  False for
+// anything else ("2.7", "0x10", "abc", " 5", "") and for values beyond a long.
+bool optionInteger(const char* text, long* value) {
+    const char* p = text;
+    if (*p == '+' || *p == '-') ++p;
+    if (*p == '\0') return false;
+    for (const char* q = p; *q != '\0'; ++q)
+        if (static_cast<unsigned>(*q - '0') >= 10u) return false;
+    errno = 0;
+    const long v = std::strtol(text, nullptr, 10);
+    if (errno == ERANGE) return false;
+    *value = v;
+    return true;
+}
+
+// A proportion option (-MAF, -CR): one whole finite decimal number in [0, 1],
+// in the grammar of the files' numbers; anything else stops the run.
+double proportionValue(const char* option, const char* value) {
+    double v = 0.0;
+    if (!finiteDecimal(value, &v) || !(v >= 0.0 && v <= 1.0)) {
+        std::printf("\nError: The value '%s' of option %s is not a number between 0 and 1.\n", value, option);
+        kill_VENTARQUILLO();
+    }
+    return v;
+}
+
 void apply_option(const char* name, const char* value, RunSettings& s) {
     const std::string opt = name;
+    long v = 0;
     if (opt == "-sampling") read_sampling(value, s);
     else if (opt == "-dominant") s.DO_CMC = 1;
     else if (opt == "-recessive") s.DO_REC = 1;
@@ -83,34 +107,37 @@ void apply_option(const char* name, const char* value, RunSettings& s) {
     else if (opt == "-pfile_nonseq") { s.nonseqPheno = value; s.m_p2file = 1; }
     else if (opt == "-cov") { s.whichCov = value; s.m_cov = 1; }
     else if (opt == "-rounding") {
-        s.NMAX = leading_integer(value);
-        if (s.NMAX < 0)
+        if (!optionInteger(value, &v) || v < 0)
             stop_with("\nError: The value '%s' of option -rounding is not a non-negative number of distinct values.\n", value);
+        s.NMAX = v;
         s.DO_ROUND = 1;
         s.m_round = 1;
     } else if (opt == "-gfile") { s.scoreFile = value; s.m_gfile = 1; }
     else if (opt == "-ofile") { s.outFile = value; s.m_ofile = 1; }
     else if (opt == "-msglog") s.logFile = value;
-    else if (opt == "-MAC") { s.MAI_LB = clamp_to_int(leading_integer(value)); s.m_MAC = 1; }
-    else if (opt == "-MAF") { s.MAF_UB = leading_real(value); s.m_MAF = 1; }
+    else if (opt == "-MAC") {
+        if (!optionInteger(value, &v) || v < 0 || v > INT_MAX)
+            stop_with("\nError: The value '%s' of option -MAC is not an integer from 0 to 2147483647.\n", value);
+        s.MAI_LB = static_cast<int>(v);
+        s.m_MAC = 1;
+    } else if (opt == "-MAF") { s.MAF_UB = proportionValue("-MAF", value); s.m_MAF = 1; }
     else if (opt == "-log") s.DO_LOG = 1;
     else if (opt == "-INT") s.DO_InvNormal = 1;
     else if (opt == "-R-INT") {
-        const long v = leading_integer(value);
-        if (v < 0 || v > 2) stop_with("\nError: The value '%s' of option -R-INT is not 0, 1 or 2.\n", value);
+        if (!optionInteger(value, &v) || v < 0 || v > 2)
+            stop_with("\nError: The value '%s' of option -R-INT is not 0, 1 or 2.\n", value);
         s.DO_Rescale = static_cast<int>(v);
         s.DO_InvNormal = 1;
     } else if (opt == "-method") read_method(value, s);
     else if (opt == "-nsec") {
-        const long v = leading_integer(value);
-        if (v < 0 || v > INT_MAX)
+        if (!optionInteger(value, &v) || v < 0 || v > INT_MAX)
             stop_with("\nError: The value '%s' of option -nsec is not a non-negative number of secondary traits.\n", value);
         s.N_SEC = static_cast<int>(v);
         s.m_nsec = 1;
     } else if (opt == "-mfile") { s.mapFile = value; s.m_mfile = 1; }
     else if (opt == "-wfile") { s.wfile = value; s.m_wf = 1; }
     else if (opt == "-test") read_test(value, s);
-    else if (opt == "-CR") { s.CR_LB = leading_real(value); s.m_CR = 1; }
+    else if (opt == "-CR") { s.CR_LB = proportionValue("-CR", value); s.m_CR = 1; }
 }
 
 const char* model_name(const RunSettings& s) {
@@ -154,12 +181,6 @@ void keep_additive_coding(const char* score, RunSettings& s) {
 }
 
 }  // namespace
-
-long leading_integer(const char* text) {
-    return std::strtol(text, nullptr, 10);  // no digits: 0; out of range: clamped
-}
-
-double leading_real(const char* text) { return std::strtod(text, nullptr); }
 
 void print_banner() {
     std::printf("\n");

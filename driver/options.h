@@ -81,7 +81,10 @@ inline const char* methodLabel(const RunSettings& s) { return usesMle(s) ? "MLE"
 void print_banner();
 
 // Reads argv[1..argc-1] into the settings.  Unknown options, bad keywords and
-// values outside their range end the run with a message and the stop line.
+// malformed values or values outside their range end the run with a message
+// naming the option and the value, then the stop line.  Integer options
+// (-rounding, -MAC, -R-INT, -nsec) take one whole decimal integer, -MAF and
+// -CR one whole finite decimal number from 0 to 1.
 void read_options(int argc, char** argv, RunSettings& s);
 
 // The four rules between options, in order, with their warnings and resets.
@@ -89,9 +92,5 @@ void apply_option_rules(RunSettings& s);
 
 // The "FROM USER:" block, the four checks and the "FROM DEFAULTS:" block.
 void echo_settings(RunSettings& s);
-
-// Leading decimal integer / real of a text, 0 when there are no digits.
-long leading_integer(const char* text);
-double leading_real(const char* text);
 
 #endif

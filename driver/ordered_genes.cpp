@@ -16,6 +16,12 @@
 
 namespace {
 
+// Most threads that analyse genes, whatever OMP_NUM_THREADS asks.
+constexpr int kMaxGeneThreads = 1024;
+// How many genes each thread may run ahead of the gene being written: the
+// analysed genes wait in memory (console text, rows, records) for their turn.
+constexpr int kGenesAheadPerThread = 4;
+
 // The genes on worker threads, written in gene order by the calling thread.
 // (Standard threads rather than OpenMP: the parking of a stopped worker and
 // the ordered writer need no more, and ThreadSanitizer can check all of it.)
@@ -32,7 +38,11 @@ public:
     using Analyse = std::function<void(int worker, int k)>;
 
     OrderedGeneRun(int count, int threads, const Analyse& analyse)
-        : analyse_(analyse), count_(count), threads_(threads), window_(4 * threads), slots_(window_) {}
+        : analyse_(analyse),
+          count_(count),
+          threads_(threads),
+          window_(kGenesAheadPerThread * threads),
+          slots_(window_) {}
 
     void run() {
         current_ = this;
@@ -160,21 +170,41 @@ private:
 
 }  // namespace
 
+namespace {
+
+// Reads OMP_NUM_THREADS as OpenMP runtimes do: a list of positive whole
+// numbers separated by commas (one per level of nesting), blanks allowed
+// around each; the first one counts here.  Returns 0 when the value is not
+// such a list.
+long threadsFromList(const char* v) {
+    long first = 0;
+    for (const char* c = v;;) {
+        while (*c == ' ' || *c == '\t') ++c;
+        if (*c < '0' || *c > '9') return 0;
+        long n = 0;
+        for (; *c >= '0' && *c <= '9'; ++c) n = std::min(n * 10 + (*c - '0'), static_cast<long>(kMaxGeneThreads));
+        if (n < 1) return 0;
+        if (first == 0) first = n;
+        while (*c == ' ' || *c == '\t') ++c;
+        if (*c == '\0') return first;
+        if (*c++ != ',') return 0;
+    }
+}
+
+}  // namespace
+
 int geneThreads() {
-    // OMP_NUM_THREADS, as OpenMP programs read it: the first entry of the
-    // list, a positive whole number; anything else is ignored.
     if (const char* v = std::getenv("OMP_NUM_THREADS"); v != nullptr) {
-        char* end = nullptr;
-        const long n = std::strtol(v, &end, 10);
-        if (end != v && (*end == '\0' || *end == ',') && n >= 1) return static_cast<int>(std::min(n, 1024L));
+        if (const long n = threadsFromList(v); n >= 1) return static_cast<int>(n);
+        std::fprintf(stderr, "Warning: OMP_NUM_THREADS='%s' is not a positive integer; all cores are used.\n", v);
     }
     cpu_set_t set;
     if (sched_getaffinity(0, sizeof set, &set) == 0) {
         const int n = CPU_COUNT(&set);
-        if (n >= 1) return n;
+        if (n >= 1) return std::min(n, kMaxGeneThreads);
     }
     const unsigned n = std::thread::hardware_concurrency();
-    return n >= 1 ? static_cast<int>(n) : 1;
+    return n >= 1 ? static_cast<int>(std::min(n, static_cast<unsigned>(kMaxGeneThreads))) : 1;
 }
 
 void runGenesInOrder(int count, int threads, const std::function<void(int worker, int k)>& analyse) {

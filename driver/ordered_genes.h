@@ -4,9 +4,11 @@
 
 #include <functional>
 
-// The number of threads that analyse genes: OMP_NUM_THREADS when its first
-// entry is a positive whole number (the variable of OpenMP programs), else
-// the number of cores this process may run on.
+// The number of threads that analyse genes: the first entry of
+// OMP_NUM_THREADS (the variable of OpenMP programs, a list of positive whole
+// numbers), else the number of cores this process may run on; at most 1024.
+// A value that is not such a list gets a one-line warning on standard error
+// and all cores, as OpenMP runtimes do.
 int geneThreads();
 
 // Calls analyse(worker, k) for k = 0..count-1, worker (0..threads-1) naming

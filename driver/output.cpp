@@ -1,17 +1,12 @@
 #include "driver/output.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdarg>
-#include <cstring>
-#include <mutex>
-#include <unordered_map>
+#include <cstdio>
 #include <utility>
 #include <vector>
 
 #include <sys/stat.h>
 
-#include "driver/gene_output.h"
 #include "engine/stop.h"
 #include "numerics/console.h"
 #include "numerics/missing_value.h"
@@ -21,55 +16,10 @@ namespace {
 // Longest trait-log name held.
 constexpr std::size_t kMaxLogName = 1023;
 
-[[noreturn]] void stopCannotCreate() {
-    std::fprintf(consoleOut(), "Cannot create output file.\n");
-    kill_VENTARQUILLO();
-}
-
-// The names of the open output files, for the message of a failed write.
-std::mutex open_names_mutex;
-std::unordered_map<const std::FILE*, std::string>& openNames() {
-    static std::unordered_map<const std::FILE*, std::string> names;
-    return names;
-}
-
-void rememberName(const std::FILE* f, const std::string& name) {
-    const std::lock_guard<std::mutex> lock(open_names_mutex);
-    openNames()[f] = name;
-}
-
-std::string nameOf(const std::FILE* f) {
-    const std::lock_guard<std::mutex> lock(open_names_mutex);
-    const auto it = openNames().find(f);
-    return it == openNames().end() ? std::string("?") : it->second;
-}
-
-void forgetName(const std::FILE* f) {
-    const std::lock_guard<std::mutex> lock(open_names_mutex);
-    openNames().erase(f);
-}
-
-// Every write to an output file goes through here: formatted output whose
-// failure (a full disk, say) stops the run naming the file.
-[[gnu::format(printf, 2, 3)]] void put(std::FILE* f, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const int written = std::vfprintf(f, format, args);
-    va_end(args);
-    if (written < 0) stopWriteFailed(nameOf(f), errno);
-}
-
-std::FILE* openForWrite(const std::string& name) {
-    std::FILE* f = std::fopen(name.c_str(), "w");
-    if (f == nullptr) stopCannotCreate();
-    rememberName(f, name);
-    return f;
-}
-
 // The header of the result table: one title per method block, the title cell
 // (trait name, "_", method) with `side` cells "------" on each side, then the
 // line "ID" followed by the block's column names for every block.
-void writeTableHeader(std::FILE* f, const RunSettings& s, const RunData& d, int side, const char* columns) {
+void writeTableHeader(OutputFile& f, const RunSettings& s, const RunData& d, int side, const char* columns) {
     std::vector<std::pair<const char*, const char*>> blocks;  // trait name, method label
     if (s.N_SEC == 0) {
         blocks.emplace_back(d.traitHeader[0].c_str(), methodLabel(s));
@@ -85,13 +35,14 @@ void writeTableHeader(std::FILE* f, const RunSettings& s, const RunData& d, int 
         }
     }
     for (const auto& [name, method] : blocks) {
-        for (int k = 0; k < side; ++k) put(f, "\t------");
-        put(f, "\t%s_%s", name, method);
-        for (int k = 0; k < side; ++k) put(f, "\t------");
+        for (int k = 0; k < side; ++k) f.print("\t------");
+        f.print("\t%s_%s", name, method);
+        for (int k = 0; k < side; ++k) f.print("\t------");
     }
-    put(f, "\nID");
-    for (std::size_t k = 0; k < blocks.size(); ++k) put(f, "%s", columns);
-    put(f, "\n");
+    f.print("\nID");
+    for (std::size_t k = 0; k < blocks.size(); ++k) f.print("%s", columns);
+    f.print("\n");
+    f.endRow();
 }
 
 void createTraitLog(const std::string& name, int n1) {
@@ -101,27 +52,28 @@ void createTraitLog(const std::string& name, int n1) {
                     name.c_str(), kMaxLogName);
         kill_VENTARQUILLO();
     }
-    std::FILE* f = openForWrite(name);
-    put(f, "#Samples = %d\n", n1);
-    closeOutput(f);
+    OutputFile f = OutputFile::create(name);
+    f.print("#Samples = %d\n", n1);
+    f.endRow();
+    f.close();
 }
 
 // Row t of cov as its lower triangle, then the line break.
-void writeLowerTriangleRow(std::FILE* f, int K, int t, double** cov) {
+void writeLowerTriangleRow(OutputFile& f, int K, int t, double** cov) {
     for (int u = 0; u < K; ++u) {
-        if (u <= t) put(f, "\t%.9E", cov[t][u]);
-        else put(f, "\t0");
+        if (u <= t) f.print("\t%.9E", cov[t][u]);
+        else f.print("\t0");
     }
-    put(f, "\n");
+    f.print("\n");
 }
 
 }  // namespace
 
 void writeResultHeader(const RunSettings& s, const RunData& d) {
-    std::FILE* f = openForWrite(s.outFile);
+    OutputFile f = OutputFile::create(s.outFile);
     if (isMultiScore(s)) writeTableHeader(f, s, d, 1, "\tStatistic\tP-value\tWarn");
     else writeTableHeader(f, s, d, 2, "\tStatistic\tP-value\tBeta_est\tBeta_se\tWarn");
-    closeOutput(f);
+    f.close();
 }
 
 namespace {
@@ -153,6 +105,29 @@ std::vector<TraitLog> traitLogNames(const RunSettings& s, const RunData& d) {
     return logs;
 }
 
+// Where an output file lands: the file itself when it exists (device and
+// inode, so that links and other paths to it compare equal); else the folder
+// it will be made in (device and inode) and its name there, so that "x" and
+// "./x" compare equal too; a name whose folder cannot be reached stands for
+// itself (making the file will fail).
+struct OutputPlace {
+    enum class Kind { File, InFolder, Name } kind = Kind::Name;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::string leaf;
+    bool operator==(const OutputPlace&) const = default;
+};
+
+OutputPlace placeOf(const std::string& name) {
+    struct stat st {};
+    if (::stat(name.c_str(), &st) == 0) return {OutputPlace::Kind::File, st.st_dev, st.st_ino, ""};
+    const std::size_t slash = name.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash + 1);
+    const std::string leaf = slash == std::string::npos ? name : name.substr(slash + 1);
+    if (::stat(folder.c_str(), &st) == 0) return {OutputPlace::Kind::InFolder, st.st_dev, st.st_ino, leaf};
+    return {OutputPlace::Kind::Name, 0, 0, name};
+}
+
 }  // namespace
 
 void createTraitLogs(const RunSettings& s, RunData& d) {
@@ -173,6 +148,22 @@ void checkOutputFiles(const RunSettings& s, const RunData& d) {
                 kill_VENTARQUILLO();
             }
 
+    std::vector<std::pair<const char*, const std::string*>> outputs = {{"result table", &s.outFile}};
+    for (const TraitLog& log : logs) outputs.emplace_back("trait log", &log.name);
+
+    // Two outputs in one file would mix their rows and records (and the
+    // later creation would empty the earlier one's first lines).
+    std::vector<OutputPlace> places;
+    for (const auto& [kind, out] : outputs) places.push_back(placeOf(*out));
+    for (std::size_t i = 1; i < outputs.size(); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (*outputs[i].second == *outputs[j].second || places[i] == places[j]) {
+                std::printf("Error: the %s '%s' and the %s '%s' would be one file; every output needs its own file.\n",
+                            outputs[j].first, outputs[j].second->c_str(), outputs[i].first,
+                            outputs[i].second->c_str());
+                kill_VENTARQUILLO();
+            }
+
     // The input files of the run, compared by device and inode so that
     // another path to the same file (a link, "./", "..") is caught too.
     std::vector<const std::string*> inputs = {&s.seqPheno};
@@ -181,8 +172,6 @@ void checkOutputFiles(const RunSettings& s, const RunData& d) {
     inputs.push_back(&s.scoreFile);
     if (usesMapping(s)) inputs.push_back(&s.mapFile);
     if (s.DO_BURDEN == kCustomized) inputs.push_back(&s.wfile);
-    std::vector<std::pair<const char*, const std::string*>> outputs = {{"result table", &s.outFile}};
-    for (const TraitLog& log : logs) outputs.emplace_back("trait log", &log.name);
 
     for (const auto& [kind, out] : outputs) {
         struct stat so {};
@@ -198,77 +187,49 @@ void checkOutputFiles(const RunSettings& s, const RunData& d) {
     }
 }
 
-std::FILE* openForAppend(const std::string& name) {
-    // A gene analysed on a worker thread collects its files in memory.
-    if (GeneOutput* gene = GeneOutput::current()) return gene->openFile(name);
-    std::FILE* f = std::fopen(name.c_str(), "a");
-    if (f == nullptr) stopCannotCreate();
-    rememberName(f, name);
-    return f;
+void writeGeneId(OutputFile& f, const char* geneID) { f.print("%s", geneID); }
+
+void endResultRow(OutputFile& f) {
+    f.print("\n");
+    f.endRow();
 }
 
-void closeOutput(std::FILE* f) {
-    if (GeneOutput* gene = GeneOutput::current(); gene != nullptr && gene->closeFile(f)) return;
-    const std::string name = nameOf(f);
-    forgetName(f);
-    closeOutputOrStop(f, name);
-}
-
-void closeOutputOrStop(std::FILE* f, const std::string& name) {
-    // A write error seen earlier stays flagged; fclose reports the flush of
-    // what is still buffered.
-    const bool failed_before = std::ferror(f) != 0;
-    errno = 0;
-    const bool failed_now = std::fclose(f) != 0;
-    if (failed_before || failed_now) stopWriteFailed(name, errno != 0 ? errno : EIO);
-}
-
-void writeOutputOrStop(std::FILE* f, const std::string& name, const char* data, std::size_t len) {
-    if (len > 0 && std::fwrite(data, 1, len, f) != len) stopWriteFailed(name, errno);
-}
-
-void stopWriteFailed(const std::string& name, int error) {
-    std::fprintf(consoleOut(), "Error: Cannot write output file '%s': %s.\n", name.c_str(), std::strerror(error));
-    kill_VENTARQUILLO();
-}
-
-void writeGeneId(std::FILE* f, const char* geneID) { put(f, "%s", geneID); }
-
-void endResultRow(std::FILE* f) { put(f, "\n"); }
-
-void writeBurdenBlock(std::FILE* f, double statistic, double pvalue, double beta_est, double beta_se,
+void writeBurdenBlock(OutputFile& f, double statistic, double pvalue, double beta_est, double beta_se,
                       const char* warn) {
-    put(f, "\t%.9E\t%.4E\t%.4E\t%.4E\t%s", statistic, pvalue, beta_est, beta_se, warn);
+    f.print("\t%.9E\t%.4E\t%.4E\t%.4E\t%s", statistic, pvalue, beta_est, beta_se, warn);
 }
 
-void writeBurdenBlockUndefined(std::FILE* f, double beta_est, double beta_se, const char* warn) {
-    put(f, "\tNA\tNA\t%.4E\t%.4E\t%s", beta_est, beta_se, warn);
+void writeBurdenBlockUndefined(OutputFile& f, double beta_est, double beta_se, const char* warn) {
+    f.print("\tNA\tNA\t%.4E\t%.4E\t%s", beta_est, beta_se, warn);
 }
 
-void writeBurdenNAPrimary(std::FILE* f, const char* warn) { put(f, "\tNA\tNA\tNA\tNA\t%s\n", warn); }
-
-void writeBurdenNABlock(std::FILE* f, const char* warn) { put(f, "\tNA\tNA\tNA\tNA\t%s", warn); }
-
-void writeBurdenNAPair(std::FILE* f, const char* warn) {
-    put(f, "\tNA\tNA\tNA\tNA\t%s\tNA\tNA\tNA\tNA\t%s", warn, warn);
+void writeBurdenNAPrimary(OutputFile& f, const char* warn) {
+    f.print("\tNA\tNA\tNA\tNA\t%s\n", warn);
+    f.endRow();
 }
 
-void writeMultiBlock(std::FILE* f, double statistic, double pvalue, const char* warn) {
-    put(f, "\t%.9E\t%.4E\t%s", statistic, pvalue, warn);
+void writeBurdenNABlock(OutputFile& f, const char* warn) { f.print("\tNA\tNA\tNA\tNA\t%s", warn); }
+
+void writeBurdenNAPair(OutputFile& f, const char* warn) {
+    f.print("\tNA\tNA\tNA\tNA\t%s\tNA\tNA\tNA\tNA\t%s", warn, warn);
 }
 
-void writeMultiBlockFlagged(std::FILE* f, double statistic, double pvalue) {
-    put(f, "\t%.9E\t%.4E\tPvalue_Fail", statistic, pvalue);
+void writeMultiBlock(OutputFile& f, double statistic, double pvalue, const char* warn) {
+    f.print("\t%.9E\t%.4E\t%s", statistic, pvalue, warn);
 }
 
-void writeMultiBlockNull(std::FILE* f) { put(f, "\tNA\tNA\tVar_Null"); }
-
-void writeMultiBlockNoPvalue(std::FILE* f, double statistic) {
-    if (std::isfinite(statistic)) put(f, "\t%.9E\tNA\tPvalue_Fail", statistic);
-    else put(f, "\tNA\tNA\tPvalue_Fail");
+void writeMultiBlockFlagged(OutputFile& f, double statistic, double pvalue) {
+    f.print("\t%.9E\t%.4E\tPvalue_Fail", statistic, pvalue);
 }
 
-void writeCombinedBlock(std::FILE* f, const char* geneID, const char* label, double statistic, double pvalue,
+void writeMultiBlockNull(OutputFile& f) { f.print("\tNA\tNA\tVar_Null"); }
+
+void writeMultiBlockNoPvalue(OutputFile& f, double statistic) {
+    if (std::isfinite(statistic)) f.print("\t%.9E\tNA\tPvalue_Fail", statistic);
+    else f.print("\tNA\tNA\tPvalue_Fail");
+}
+
+void writeCombinedBlock(OutputFile& f, const char* geneID, const char* label, double statistic, double pvalue,
                         int inform, const char* warn) {
     const bool nothingCombined = pvalue == kNotComputed;
     if (nothingCombined && inform <= 0) {
@@ -285,36 +246,45 @@ void writeCombinedBlock(std::FILE* f, const char* geneID, const char* label, dou
     else writeMultiBlockFlagged(f, statistic, pvalue);
 }
 
-void writeBurdenLogCount(std::FILE* f, int mai) { put(f, "\t%d", mai); }
+void writeBurdenLogCount(OutputFile& f, int mai) { f.print("\t%d", mai); }
 
-void writeBurdenLogHead(std::FILE* f, const char* geneID, int mai) { put(f, "%s\t%d", geneID, mai); }
+void writeBurdenLogHead(OutputFile& f, const char* geneID, int mai) { f.print("%s\t%d", geneID, mai); }
 
-void writeBurdenLogScore(std::FILE* f, double U, double V) { put(f, "\t%.9E\t%.9E\n", U, V); }
-
-void writeBurdenLogUndefined(std::FILE* f) { put(f, "\t0\t0\n"); }
-
-void writeVTLogRecord(std::FILE* f, const char* geneID, int K, const double* thresh, const int* mai_thresh,
-                      const double* U, double** cov) {
-    for (int t = 0; t < K; ++t) {
-        put(f, "%s\t%E\t%d\t%.9E", geneID, thresh[t], mai_thresh[t], U[t]);
-        writeLowerTriangleRow(f, K, t, cov);
-    }
+void writeBurdenLogScore(OutputFile& f, double U, double V) {
+    f.print("\t%.9E\t%.9E\n", U, V);
+    f.endRow();
 }
 
-void writeVCLogRecord(std::FILE* f, const char* geneID, int K, const char* const* snpID, const double* maf,
+void writeBurdenLogUndefined(OutputFile& f) {
+    f.print("\t0\t0\n");
+    f.endRow();
+}
+
+void writeVTLogRecord(OutputFile& f, const char* geneID, int K, const double* thresh, const int* mai_thresh,
+                      const double* U, double** cov) {
+    for (int t = 0; t < K; ++t) {
+        f.print("%s\t%E\t%d\t%.9E", geneID, thresh[t], mai_thresh[t], U[t]);
+        writeLowerTriangleRow(f, K, t, cov);
+    }
+    f.endRow();
+}
+
+void writeVCLogRecord(OutputFile& f, const char* geneID, int K, const char* const* snpID, const double* maf,
                       const int* mai_thresh, const int* snp_avc, const int* snp_het, const int* snp_alt,
                       const double* U, double** cov) {
     for (int t = 0; t < K; ++t) {
-        put(f, "%s\t%s\t%E\t%d\t%d\t%d\t%d\t%d\t%.9E", geneID, snpID[t], maf[t], mai_thresh[t], snp_avc[t],
+        f.print("%s\t%s\t%E\t%d\t%d\t%d\t%d\t%d\t%.9E", geneID, snpID[t], maf[t], mai_thresh[t], snp_avc[t],
                      snp_avc[t] - snp_het[t] - snp_alt[t], snp_het[t], snp_alt[t], U[t]);
         writeLowerTriangleRow(f, K, t, cov);
     }
+    f.endRow();
 }
 
-void writeCustomizedLogRecord(std::FILE* f, const char* geneID, int K, const int* mac_thresh, const double* U,
+void writeCustomizedLogRecord(OutputFile& f, const char* geneID, int K, const int* mac_thresh, const double* U,
                               double** cov) {
     for (int t = 0; t < K; ++t) {
-        put(f, "%s\t%d\t%d\t%.9E", geneID, t, mac_thresh[t], U[t]);
+        f.print("%s\t%d\t%d\t%.9E", geneID, t, mac_thresh[t], U[t]);
         writeLowerTriangleRow(f, K, t, cov);
     }
+    f.endRow();
 }

@@ -105,6 +105,7 @@ void readSequencedPhenotypes(const RunSettings& s, RunData& d) {
     const std::vector<std::string> header(fields.begin(), fields.end());
 
     const int lead = random ? 0 : 1;  // fields before the secondary traits
+    d.covariateNames.assign(header.begin() + lead + nsec, header.end());
     for (int i = 0; i < n1; ++i) {
         nextRow(reader, s.seqPheno, shape.columns, false, &first_lineno, fields, &lineno);
         d.seq_prim[i] = random ? 0.0 : primaryValue(s.seqPheno, lineno, fields[0]);
@@ -246,9 +247,16 @@ void readMapping(const RunSettings& s, RunData& d) {
                          "requested.");
         d.EXT_THRESH = 1;
         d.maf_flag = 0;
-    } else {
+    } else if (shape.columns == 3) {
         d.maf_flag = 0;
         d.EXT_THRESH = 0;
+    } else {
+        // A fifth field has no meaning; reading such rows as three columns
+        // would silently drop the VT flags.
+        std::printf("fail\nError: line %ld of file '%s' has %ld fields; a row of the mapping file holds at most four: "
+                    "gene, variant, frequency and VT threshold flag.\n",
+                    shape.first_line, s.mapFile.c_str(), shape.columns);
+        kill_VENTARQUILLO();
     }
 
     const int rows = static_cast<int>(shape.rows);

@@ -42,6 +42,7 @@ struct RunData {
     double** covariates = nullptr;  // [n1][p], column 0 = 1.0
     std::vector<std::string> traitHeader;  // [N_SEC+1]; [0] "" under the random design
     std::vector<std::string> logList;      // [2 N_SEC+1], filled by the trait-log creation
+    std::vector<std::string> covariateNames;  // [p-1] covariate names of the header
 
     // Covariate selection.
     int* pv = nullptr;          // [N_SEC+1] model columns per trait

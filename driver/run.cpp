@@ -7,6 +7,7 @@
 #include "driver/options.h"
 #include "driver/output.h"
 #include "driver/readers.h"
+#include "driver/trait_checks.h"
 #include "driver/transforms.h"
 #include "engine/data_preparation.h"
 
@@ -34,6 +35,7 @@ int run_ventarquillo(int argc, char** argv) {
     std::printf("\n*----------------- Loading data...-----------------*\n");
     RunData data;
     readSequencedPhenotypes(settings, data);
+    checkTraitsAsRead(settings, data);
     if (settings.m_cov) readCovariateSelection(settings, data);
     if (usesMle(settings)) {
         readNonsequencedPhenotypes(settings, data);
@@ -50,6 +52,8 @@ int run_ventarquillo(int argc, char** argv) {
 
     covariatesProcess(data.n1, data.p, data.covariates);
     if (settings.DO_LOG == 1) logPrimaryTrait(data.n1, data.seq_prim, settings.DO_MLE, data.n0, data.nonseq_prim_unique);
+    // A constant trait or a singular design stops here, before any gene.
+    checkTraitsAndDesigns(settings, data);
 
     std::printf("\n*---------------- START SCORE TEST ----------------*\n");
     std::printf("              %s\n", calendar_now());

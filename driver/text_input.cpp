@@ -6,6 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "engine/stop.h"
 
 namespace {
@@ -45,12 +49,48 @@ inline unsigned isLineContent(unsigned char c) {
 }  // namespace
 
 std::FILE* openInputOrStop(const std::string& name, const char* open_format) {
-    std::FILE* f = std::fopen(name.c_str(), "rb");
+    // Opened without blocking, so that a named pipe with no writer does not
+    // hang the open; anything but a regular file is refused before a byte is
+    // read (every input is read at least twice, and a device such as
+    // /dev/zero never ends).
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        std::printf(open_format, name.c_str());
+        kill_VENTARQUILLO();
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        errno = err;
+        stopOnReadError(name);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        if (S_ISDIR(st.st_mode)) {
+            errno = EISDIR;
+            stopOnReadError(name);
+        }
+        std::printf("fail\nError: Cannot read file '%s': it is not a regular file (a pipe, a device or a socket); "
+                    "every input file must be a regular file, as it is read more than once.\n",
+                    name.c_str());
+        kill_VENTARQUILLO();
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    std::FILE* f = ::fdopen(fd, "rb");
     if (f == nullptr) {
+        ::close(fd);
         std::printf(open_format, name.c_str());
         kill_VENTARQUILLO();
     }
     return f;
+}
+
+void stopOnNulByte(const std::string& name, long lineno) {
+    std::printf("fail\nError: line %ld of file '%s' holds a NUL byte (code 0); input files must be plain text.\n",
+                lineno, name.c_str());
+    kill_VENTARQUILLO();
 }
 
 namespace {
@@ -72,10 +112,19 @@ struct SizingState {
     long first_line = 0;
 
     // A line with content ends (at a line break, or at the end of the file).
+    // Every such row has one tab between each two of its fields and no other
+    // tab: a blank between two fields, two tabs in a row or a tab at either
+    // end of the row breaks it.
     void contentLineEnds() {
         if (pending_breaks > 0) {
             std::printf("fail\nError: line %ld of file '%s' is blank; only the end of a file may hold blank lines.\n",
                         first_blank_line, name->c_str());
+            kill_VENTARQUILLO();
+        }
+        if (line_fields != line_tabs + 1) {
+            std::printf("fail\nError: line %ld of file '%s' has %ld field(s) but %ld tab-separated column(s); fields "
+                        "must be separated by single tabs.\n",
+                        line, name->c_str(), line_fields, line_tabs + 1);
             kill_VENTARQUILLO();
         }
         if (first_fields < 0) {
@@ -129,6 +178,7 @@ FileShape sizeInputFile(const std::string& name, const char* open_format) {
             // The first character is never a tab or a line break of the count;
             // a line break there leaves physical line 1 empty and rowless.
             first = false;
+            if (buf[i] == '\0') stopOnNulByte(name, 1);
             const unsigned char c0 = kClass.c[static_cast<unsigned char>(buf[i])];
             if (c0 == kContent) {
                 st.line_fields = 1;
@@ -146,6 +196,7 @@ FileShape sizeInputFile(const std::string& name, const char* open_format) {
         while (i < got) {
             const void* hit = std::memchr(data + i, '\n', got - i);
             const std::size_t stop = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - data) : got;
+            if (i < stop && std::memchr(data + i, '\0', stop - i) != nullptr) stopOnNulByte(name, st.line);
             long tabs = 0, fields = 0;
             unsigned in_field = st.in_field ? 1u : 0u;
             if (i < stop) {
@@ -190,6 +241,7 @@ FileShape sizeInputFile(const std::string& name, const char* open_format) {
         kill_VENTARQUILLO();
     }
     shape.columns = shape.tabs / shape.rows + 1;
+    shape.first_line = st.first_line;
     // Every row has first_fields fields; the tabs must tell the same.
     if (st.first_fields != shape.columns) {
         std::printf("fail\nError: line %ld of file '%s' has %ld field(s) but %ld tab-separated column(s); fields must "
@@ -243,6 +295,7 @@ bool LineReader::next(std::string_view& line, long& lineno, long long& offset) {
                                                      static_cast<long long>(text_start_))
                 continue;
             line = std::string_view(buf_.data() + start, stop - start);
+            if (std::memchr(line.data(), '\0', line.size()) != nullptr) stopOnNulByte(name_, lineno_);
             lineno = lineno_;
             offset = base_ + static_cast<long long>(start);
             return true;
@@ -252,6 +305,7 @@ bool LineReader::next(std::string_view& line, long& lineno, long long& offset) {
             if (pos_ < end_) {
                 line = std::string_view(buf_.data() + pos_, end_ - pos_);
                 lineno = ++lineno_;
+                if (std::memchr(line.data(), '\0', line.size()) != nullptr) stopOnNulByte(name_, lineno_);
                 offset = base_ + static_cast<long long>(pos_);
                 pos_ = scanned_ = end_;
                 return true;

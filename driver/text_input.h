@@ -6,10 +6,13 @@
 // still counts.  The first character of a file is skipped by the tab and
 // line-break count, so a leading line break does not make an empty first row.
 // Trailing blank lines (blanks, tabs, carriage returns only) are ignored, so
-// they never change what is read.  All rows must have the field count of the
-// first row, which must match the column count from the tabs; a mismatch
-// stops the run naming the file and the line.  Both passes skip a UTF-8
-// byte-order mark (EF BB BF) at the start of a file.
+// they never change what is read.  Every row must have one tab fewer than it
+// has fields (fields are runs of characters other than blanks, tabs, carriage
+// returns, vertical tabs and form feeds), and all rows the field count of the
+// first row; a mismatch stops the run naming the file and the line, and so
+// does a NUL byte anywhere in the file.  Inputs must be regular files (a pipe
+// or a device is refused at once).  Both passes skip a UTF-8 byte-order mark
+// (EF BB BF) at the start of a file.
 #ifndef VENTARQUILLO_DRIVER_TEXT_INPUT_H
 #define VENTARQUILLO_DRIVER_TEXT_INPUT_H
 
@@ -23,18 +26,25 @@ struct FileShape {
     long rows = 0;
     long tabs = 0;
     long columns = 0;
+    long first_line = 0;  // line number of the first row
 };
 
 // Opens name for reading; on failure writes open_format (a format with one
-// %s, the file name) and stops the run.
+// %s, the file name) and stops the run.  A directory stops the run with
+// "Cannot read file '<name>': Is a directory.", anything else that is not a
+// regular file (a named pipe, a device, a socket) with its own message; a
+// pipe without a writer does not block the open.
 std::FILE* openInputOrStop(const std::string& name, const char* open_format);
+
+// Stops the run: line <lineno> of the file holds a NUL byte.
+[[noreturn]] void stopOnNulByte(const std::string& name, long lineno);
 
 // The sizing pass: opens the file (open_format on failure), counts its rows
 // and tabs, closes it.  Stops the run, with a "fail\nError: ..." message, on
 // a file without any row ("file '<name>' has no rows"), a blank line before
 // the last row, a row whose number of fields differs from the first row's,
-// a first row whose fields do not match the tab count, and a file with more
-// rows or columns than an int can count.
+// a row whose fields do not match its tab count, a NUL byte, and a file with
+// more rows or columns than an int can count.
 FileShape sizeInputFile(const std::string& name, const char* open_format);
 
 // Reads a file in large blocks and returns it row by row.
@@ -47,7 +57,8 @@ public:
 
     // The next row without its line break, with its 1-based line number in
     // the file and the byte offset of its first character.  False when the
-    // file has no more rows.  The view stays valid until the next call.
+    // file has no more rows.  The view stays valid until the next call.  A
+    // row holding a NUL byte stops the run.
     bool next(std::string_view& line, long& lineno, long long& offset);
 
     // The next row, or the run stops with a message that the file ended

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <numeric>
+#include <vector>
 
 #include "engine/stop.h"
 #include "numerics/console.h"
@@ -314,3 +315,77 @@ void bubbleRank_noTie(int arrayLen, double* Array, double* rank) {
     std::free(order);
 }
 
+
+int dependentColumns(int n, int k, double** x, double tol, int* involved) {
+    for (int j = 0; j < k; ++j) involved[j] = 0;
+    if (k <= 0) return 0;
+    // Householder QR with column pivoting (Businger and Golub, 1965) on a
+    // copy whose columns have unit Euclidean norm, so the tolerance does not
+    // depend on the units of the covariates.  a[j] is column j.
+    std::vector<std::vector<double>> a(static_cast<std::size_t>(k), std::vector<double>(static_cast<std::size_t>(n)));
+    for (int j = 0; j < k; ++j) {
+        double ss = 0.0;
+        for (int i = 0; i < n; ++i) ss += x[i][j] * x[i][j];
+        const double norm = std::sqrt(ss);
+        for (int i = 0; i < n; ++i) a[j][i] = norm > 0.0 ? x[i][j] / norm : 0.0;
+    }
+    std::vector<int> perm(static_cast<std::size_t>(k));
+    for (int j = 0; j < k; ++j) perm[j] = j;
+
+    const int steps = std::min(n, k);
+    int rank = 0;
+    for (; rank < steps; ++rank) {
+        // The column whose part below the rows already reduced is largest
+        // (norms recomputed at every step, not downdated, for accuracy).
+        int best = -1;
+        double best_norm = 0.0;
+        for (int j = rank; j < k; ++j) {
+            double ss = 0.0;
+            for (int i = rank; i < n; ++i) ss += a[j][i] * a[j][i];
+            const double norm = std::sqrt(ss);
+            if (norm > best_norm) {
+                best_norm = norm;
+                best = j;
+            }
+        }
+        if (best < 0 || best_norm <= tol) break;
+        std::swap(a[rank], a[best]);
+        std::swap(perm[rank], perm[best]);
+
+        // Reflector v = a_r + sign(a_rr) |a_r| e_r over rows rank..n-1.
+        std::vector<double>& col = a[rank];
+        const double alpha = col[rank] >= 0.0 ? -best_norm : best_norm;
+        std::vector<double> v(col.begin() + rank, col.end());
+        v[0] -= alpha;
+        double vv = 0.0;
+        for (double e : v) vv += e * e;
+        if (vv > 0.0) {
+            for (int j = rank; j < k; ++j) {
+                double dot = 0.0;
+                for (int i = rank; i < n; ++i) dot += v[i - rank] * a[j][i];
+                const double f = 2.0 * dot / vv;
+                for (int i = rank; i < n; ++i) a[j][i] -= f * v[i - rank];
+            }
+        }
+        col[rank] = alpha;
+        for (int i = rank + 1; i < n; ++i) col[i] = 0.0;
+    }
+    if (rank == k) return k;
+
+    // One linear relation: the first column left out of the pivots, in terms
+    // of the pivot columns (R11 c = R12 by back substitution).  A pivot takes
+    // part when its coefficient is not negligible against the largest one.
+    const std::vector<double>& dep = a[rank];
+    std::vector<double> c(static_cast<std::size_t>(rank));
+    for (int r = rank - 1; r >= 0; --r) {
+        double sum = dep[r];
+        for (int s = r + 1; s < rank; ++s) sum -= a[s][r] * c[s];
+        c[r] = sum / a[r][r];
+    }
+    double largest = 0.0;
+    for (double e : c) largest = std::max(largest, std::fabs(e));
+    involved[perm[rank]] = 1;
+    for (int r = 0; r < rank; ++r)
+        if (std::fabs(c[r]) > 1e-6 * largest) involved[perm[r]] = 1;
+    return rank;
+}

@@ -1,6 +1,7 @@
 // Preparation of the input data: covariate imputation and standardisation,
 // rounding of the primary trait, stable sorts of the mapping rows, distinct
-// values, ranks, and the recessive burden at missing sites.  Stateless.
+// values, ranks, the recessive burden at missing sites, and the rank of a
+// design.  Stateless.
 #ifndef VENTARQUILLO_ENGINE_DATA_PREPARATION_H
 #define VENTARQUILLO_ENGINE_DATA_PREPARATION_H
 
@@ -41,5 +42,14 @@ bool acceptableRecessiveType(double type);
 // rank[i]: where Array[i] falls, counting from 1, equal values in index order;
 // Array is not changed.
 void bubbleRank_noTie(int arrayLen, double* Array, double* rank);
+
+// The numerical rank of the n by k matrix x (0-based, rows = subjects), from
+// a QR decomposition with column pivoting of a copy whose columns are scaled
+// to unit norm: a column counts as dependent when the part of it that the
+// columns chosen before it do not explain has a norm of at most tol.  When
+// the rank is below k, involved[j] = 1 marks the columns of one linear
+// relation (the first column left out and the pivots it is made of; a zero
+// column alone), 0 the others.  x is not changed.
+int dependentColumns(int n, int k, double** x, double tol, int* involved);
 
 #endif

@@ -512,7 +512,10 @@ void trestr_(int* pointr, int* sbrgns, double* pontrs, double* rgners) {
     auto err_at = [&](int k) { return rgners[static_cast<int>(P(k)) - 1]; };
     const double rgnerr = rgners[*pointr - 1];
     int p;
-    if (static_cast<double>(*pointr) == P(1)) {
+    // A heap of one region has nothing to sift, whichever way; on the first
+    // insertion pontrs(1) holds nothing yet, so it is read only from two
+    // regions on.
+    if (*sbrgns > 1 && static_cast<double>(*pointr) == P(1)) {
         // The top region was re-evaluated: sift down.
         p = 1;
         for (;;) {

@@ -5,9 +5,9 @@
 // subregion with the largest error, kept on top of a heap, is halved next,
 // along the axis where the integrand's fourth difference is largest.
 //
-// The interface is that of the Fortran original: all arguments by pointer,
-// arrays passed as a pointer to element 0 but indexed from 1 in these
-// comments (element 1 is p[0]), and the outcome reported in inform__.
+// The argument lists are those of Genz's published ADAPT: all arguments by
+// pointer, arrays passed as a pointer to element 0 but indexed from 1 in
+// these comments (element 1 is p[0]), and the outcome reported in inform__.
 // Everything of an integration lives in the caller's work array, except the
 // split axis, which a continuation call (mincls < 0) takes over from the
 // previous call on the same thread: each thread may run its own

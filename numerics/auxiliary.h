@@ -1,5 +1,9 @@
 // Small helpers: the Wichmann-Hill uniform generator, a binomial deviate,
 // printing of offset arrays, and logistic and least-squares fits.
+//
+// Nothing in the program calls them (no analysis draws random numbers,
+// prints arrays this way or fits these models); they are kept as members of
+// the toolkit's interface, for callers of the library, and tested.
 #ifndef VENTARQUILLO_NUMERICS_AUXILIARY_H
 #define VENTARQUILLO_NUMERICS_AUXILIARY_H
 

@@ -4,19 +4,19 @@
 
 namespace {
 
-thread_local GeneConsole* gene_console = nullptr;
+thread_local ConsoleSink* sink = nullptr;
 thread_local StopRelease* newest_release = nullptr;
 void (*stop_hook)() = nullptr;
 
 }  // namespace
 
-GeneConsole* currentGeneConsole() { return gene_console; }
+ConsoleSink* currentConsoleSink() { return sink; }
 
-void setGeneConsole(GeneConsole* console) { gene_console = console; }
+void setConsoleSink(ConsoleSink* s) { sink = s; }
 
-std::FILE* consoleOut() { return gene_console != nullptr ? gene_console->out() : stdout; }
+std::FILE* consoleOut() { return sink != nullptr ? sink->out() : stdout; }
 
-std::FILE* consoleErr() { return gene_console != nullptr ? gene_console->err() : stderr; }
+std::FILE* consoleErr() { return sink != nullptr ? sink->err() : stderr; }
 
 void setStopHook(void (*hook)()) { stop_hook = hook; }
 
@@ -37,10 +37,10 @@ StopRelease::StopRelease(void (*release)(void*), void* context)
 StopRelease::~StopRelease() { newest_release = previous_; }
 
 void stopRun(bool pause) {
-    if (gene_console != nullptr) {
+    if (sink != nullptr) {
         for (StopRelease* r = newest_release; r != nullptr; r = r->previous_) r->release_(r->context_);
         newest_release = nullptr;
-        gene_console->stop(pause);
+        sink->stop(pause);
     }
     if (stop_hook != nullptr) stop_hook();
     endProcessAfterStop(pause);

@@ -477,7 +477,7 @@ void rcswap_(int* p, int* q, double* a, double* b, int* infin, int* n, double* c
 
 double uni_() {
     // Last three values of each recurrence, oldest first.  Every thread starts
-    // from the same seeds of the original code and draws its own sequence.
+    // from the same fixed seeds and draws its own sequence.
     static thread_local std::int32_t x1[3] = {11111111, 22222223, 33333335};
     static thread_local std::int32_t x2[3] = {44444447, 55555559, 66666661};
 

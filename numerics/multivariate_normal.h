@@ -8,12 +8,12 @@
 // variables no integration is needed (the normal and bivariate normal
 // functions).
 //
-// As in the Fortran original, arguments are passed by pointer and arrays as a
-// pointer to element 0, indexed from 1 in these comments (element 1 is p[0])
-// where nothing else is said; the outcome is reported in inform.  The
-// prepared problem, which the integrand reads, is kept per thread and the
-// rest of an evaluation's working storage in locals: each thread may run its
-// own evaluations, one at a time.
+// The argument lists are those of Genz's published SADMVN: every argument by
+// pointer, arrays as a pointer to element 0, indexed from 1 in these comments
+// (element 1 is p[0]) where nothing else is said; the outcome is reported in
+// inform.  The prepared problem, which the integrand reads, is kept per thread
+// and the rest of an evaluation's working storage in locals: each thread may
+// run its own evaluations, one at a time.
 //
 // Each variable's infin flag says which of its limits count: below 0 none,
 // 0 the upper one, 1 the lower one, 2 both.  Limits that do not count are

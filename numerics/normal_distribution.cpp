@@ -29,9 +29,10 @@ constexpr double kPhiUnderflow = 37.0;
 // 10 / sqrt(2): the rational function is used below it, the continued
 // fraction at and above it.
 constexpr double kPhiCutoff = 7.071067811865475;
-// Divisor of the continued fraction: sqrt(2 pi) as the original code writes it,
-// which lands one ulp above the closest double; the digits of the results
-// depend on that ulp, so it stays.
+// Divisor of the continued fraction: sqrt(2 pi) to the 16 digits of the
+// published routine (Hart's algorithm 5666 in Genz's PHI), which land one ulp
+// above the closest double; the digits of the results depend on that ulp, so
+// it stays.
 constexpr double kPhiRootTwoPi = 2.506628274631001;
 
 constexpr double kHartP[7] = {220.2068679123761,   221.2135961699311,  112.0792914978709,

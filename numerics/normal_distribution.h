@@ -2,8 +2,8 @@
 // integration (Genz's routines), and the log of the normal upper tail for the
 // tail p-values.
 //
-// Like the Fortran they come from, they take every argument by pointer; they
-// never change their inputs.
+// They keep the argument lists of Genz's published routines (PHI, PHINV, BVNU,
+// BVN, LIMITS): every argument by pointer; they never change their inputs.
 //
 // A variable's `infin` flag selects its interval: below 0 the whole line,
 // 0 (-inf, upper], 1 [lower, +inf), 2 [lower, upper].  Limits outside the

@@ -24,8 +24,8 @@ long range_count(long nl, long nh) {
     std::fprintf(err, "Numerical Recipes run-time error...\n");
     std::fprintf(err, "%s\n", error_text);
     std::fprintf(err, "...now exiting to system...\n");
-    // Flushes standard output, runs "pause" and exits with status 1 (in a
-    // gene task, once the text of the earlier genes has been written).
+    // Flushes standard output, runs "pause" and exits with status 1 (on a
+    // thread with a console sink, the sink's owner ends the process).
     stopRun(true);
 }
 

@@ -51,7 +51,8 @@ VQ_ALWAYS_INLINE void splat(V& v, double x) {
 }
 
 // True when the AVX2 versions of the kernels run: the processor has AVX2 and
-// FMA, and setSimdQuads(false) has not been called.
+// FMA, the build does not force SSE2 (VENTARQUILLO_SSE2_ONLY), and
+// setSimdQuads(false) has not been called.
 bool simdQuads();
 // Tests run the kernels both ways; a request for quadruples on a processor
 // without AVX2 and FMA is ignored.  Not meant to be called while kernels run.

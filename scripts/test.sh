@@ -10,4 +10,5 @@ jobs=$(nproc 2>/dev/null || echo 2)
 # shellcheck disable=SC2086
 cmake -S . -B "$build" -DVENTARQUILLO_TESTS=ON ${CMAKE_ARGS:-} >/dev/null
 cmake --build "$build" -j "$jobs"
-ctest --test-dir "$build" --output-on-failure -j "$jobs"
+# A build without tests (GoogleTest missing) is a failure here, not a pass.
+ctest --test-dir "$build" --output-on-failure --no-tests=error -j "$jobs"

@@ -5,8 +5,7 @@
 # (OMP_NUM_THREADS); every output must be the same for any number.
 #
 # A case folder holds:
-#   args      the command-line arguments, one per line ("@DATA@" stands for
-#             tests/e2e/data, the shared input files)
+#   args      the command-line arguments, one per line
 #   stdout    the expected standard output, byte for byte, with every calendar
 #             time written as <TIME>
 #   status    the expected exit status (0 when the file is absent)
@@ -14,11 +13,12 @@
 #   input/    optional: files copied into the folder the program runs in
 #   expect/   optional: files that the run must leave, byte for byte
 #   absent    optional: names of files the run must not create, one per line
+#   env       optional: NAME=VALUE lines, the environment of the run beyond
+#             OMP_NUM_THREADS (a name given there replaces the thread count)
 set -u
 bin=$1
 case_dir=$2
 threads=${3:-1}
-data_dir=$(cd "$(dirname "$0")" && pwd)/data
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -27,11 +27,18 @@ trap 'rm -rf "$work"' EXIT
 args=()
 if [ -f "$case_dir/args" ]; then
   while IFS= read -r line || [ -n "$line" ]; do
-    args+=("${line//@DATA@/$data_dir}")
+    args+=("$line")
   done < "$case_dir/args"
 fi
 
-(cd "$work" && OMP_NUM_THREADS=$threads "$bin" "${args[@]}" > "$work/.stdout" 2> "$work/.stderr")
+envs=("OMP_NUM_THREADS=$threads")
+if [ -f "$case_dir/env" ]; then
+  while IFS= read -r line || [ -n "$line" ]; do
+    [ -n "$line" ] && envs+=("$line")
+  done < "$case_dir/env"
+fi
+
+(cd "$work" && env "${envs[@]}" "$bin" "${args[@]}" > "$work/.stdout" 2> "$work/.stderr")
 status=$?
 
 fail=0
@@ -44,7 +51,7 @@ fi
 
 # Calendar times ("Mon Dec  7 05:54:26 2026") change from run to run.
 time_re='[A-Z][a-z][a-z] [A-Z][a-z][a-z] [ 0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9] [0-9][0-9][0-9][0-9]'
-sed -E "s/$time_re/<TIME>/g; s#$data_dir#@DATA@#g" "$work/.stdout" > "$work/.stdout.masked"
+sed -E "s/$time_re/<TIME>/g" "$work/.stdout" > "$work/.stdout.masked"
 if ! cmp -s "$work/.stdout.masked" "$case_dir/stdout"; then
   echo "standard output differs (expected vs got):"
   diff "$case_dir/stdout" "$work/.stdout.masked" | head -40

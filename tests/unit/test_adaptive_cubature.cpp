@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <memory>
 #include <numbers>
 #include <numeric>
 #include <vector>
@@ -412,6 +414,43 @@ TEST(AdaptiveCubature, ContinuationMatchesOneCallWithTheLargerBudget) {
     EXPECT_EQ(again.mincls, 0);
     EXPECT_EQ(g_calls, 0);
     EXPECT_EQ(again.value, whole.value);
+}
+
+// A fresh start builds its regions and heap from nothing: what the work
+// array held before (zeros, the value 1 that region 1 has in the heap, NaN,
+// or memory never written, which valgrind checks) changes no bit of the
+// result, of the call count or of the stored regions.
+TEST(AdaptiveCubature, FreshStartReadsNothingTheWorkArrayHeld) {
+    const int ndim = 3, mxrgns = 661, lenwrk = 8000;
+    for (int i = 0; i < ndim; ++i) g_coef[i] = 3 + i, g_centre[i] = 0.2 + 0.25 * i;
+    auto integrate = [&](double* work) {
+        int n = ndim, mincls = 0, maxcls = 200000, lw = lenwrk, inform = -1;
+        double fabsreq = 0, relreq = 1e-9, error = -1, value = -1;
+        adapt_(&n, &mincls, &maxcls, peak, &fabsreq, &relreq, &lw, work, &error, &value, &inform);
+        // The result, then per stored region its error, value and heap entry
+        // and its lower and upper corners and mesh.
+        std::vector<double> out = {value, error, static_cast<double>(inform), static_cast<double>(mincls),
+                                   work[lenwrk - 1]};
+        const int regions = static_cast<int>(work[lenwrk - 1]);
+        for (int r = 0; r < regions; ++r) {
+            for (int piece = 0; piece < 3; ++piece) out.push_back(work[piece * mxrgns + r]);
+            for (int piece = 0; piece < 3; ++piece)
+                for (int i = 0; i < ndim; ++i) out.push_back(work[3 * mxrgns + (piece * mxrgns + r) * ndim + i]);
+        }
+        return out;
+    };
+    std::vector<double> zeros(lenwrk, 0.0), ones(lenwrk, 1.0), nans(lenwrk, NAN);
+    const std::vector<double> expected = integrate(zeros.data());
+    ASSERT_EQ(expected[2], 0.0);   // converged
+    ASSERT_GT(expected[4], 10.0);  // after many refinements
+    const auto same = [&](const std::vector<double>& got) {
+        return got.size() == expected.size() &&
+               std::memcmp(got.data(), expected.data(), got.size() * sizeof(double)) == 0;
+    };
+    EXPECT_TRUE(same(integrate(ones.data())));
+    EXPECT_TRUE(same(integrate(nans.data())));
+    const std::unique_ptr<double[]> fresh(new double[lenwrk]);
+    EXPECT_TRUE(same(integrate(fresh.get())));
 }
 
 TEST(AdaptiveCubature, ContinuationKeepsTheSplitAxisCycle) {

@@ -1,20 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <random>
 
 #include "engine/library_extras.h"
-
-// The uniform generator lives with the multivariate normal routines; where
-// they are not part of the build, a stand-in keeps this test self-contained.
-#if __has_include("numerics/multivariate_normal.h")
-#include "numerics/multivariate_normal.h"
-#else
-double uni_() {
-    static std::mt19937_64 engine(20240601);
-    return std::uniform_real_distribution<double>(0x1p-53, 1.0)(engine);
-}
-#endif
 
 namespace {
 

@@ -273,3 +273,46 @@ TEST(GetSigma, CorrelationOfCovariateAdjustedContributions) {
     free_dmatrix(z, 0, 2, 0, 0);
     free_dmatrix(S, 0, 1, 0, 2);
 }
+
+// ------------------------------------------------------------- design rank
+
+namespace {
+
+// Rank and involved columns of an n x k matrix given row by row.
+int rankOf(int n, int k, const std::vector<double>& rows, std::vector<int>* involved) {
+    double** m = covariate_matrix(n, k, rows);
+    involved->assign(static_cast<std::size_t>(k), -1);
+    const int rank = dependentColumns(n, k, m, 1e-8, involved->data());
+    free_dmatrix(m, 0, n - 1, 0, k - 1);
+    return rank;
+}
+
+}  // namespace
+
+TEST(DependentColumns, ExactRelationsAreFoundWithTheirColumns) {
+    std::vector<int> inv;
+    // Intercept, sex, age, 1 - sex: the relation holds the intercept and both sexes.
+    EXPECT_EQ(rankOf(5, 4, {1, 0, 0.3, 1, 1, 1, -1.2, 0, 1, 1, 0.5, 0, 1, 0, 2.0, 1, 1, 0, 0.1, 1}, &inv), 3);
+    EXPECT_EQ(inv, (std::vector<int>{1, 1, 0, 1}));
+    // A constant covariate repeats the intercept.
+    EXPECT_EQ(rankOf(4, 3, {1, 0.2, 5, 1, 0.9, 5, 1, -0.4, 5, 1, 1.3, 5}, &inv), 2);
+    EXPECT_EQ(inv, (std::vector<int>{1, 0, 1}));
+    // A column of zeros is dependent on its own.
+    EXPECT_EQ(rankOf(4, 3, {1, 0, 2, 1, 0, 3, 1, 0, 7, 1, 0, 1}, &inv), 2);
+    EXPECT_EQ(inv, (std::vector<int>{0, 1, 0}));
+    // Fewer subjects than columns.
+    EXPECT_EQ(rankOf(2, 3, {1, 0.5, 3, 1, 0.7, 1}, &inv), 2);
+}
+
+TEST(DependentColumns, UnitsDoNotMatterButNearDuplicatesDo) {
+    std::vector<int> inv;
+    // Full rank whatever the scale of a column (1e-12 and 1e12 units).
+    EXPECT_EQ(rankOf(4, 3, {1, 1e-12, 3e12, 1, 2e-12, 1e12, 1, 4e-12, 4e12, 1, 3e-12, 1e12}, &inv), 3);
+    EXPECT_EQ(inv, (std::vector<int>{0, 0, 0}));
+    // Column 2 = column 1 + 1e-10 at one subject: its unexplained part has a
+    // norm near 1e-10 / |column| (about 2e-11), below the tolerance 1e-8.
+    EXPECT_EQ(rankOf(4, 3, {1, 1, 1, 1, 2, 2, 1, 3, 3 + 1e-10, 1, 5, 5}, &inv), 2);
+    EXPECT_EQ(inv[1] + inv[2], 2);
+    // ... while a difference of 1e-6 (norm about 2e-7) is kept.
+    EXPECT_EQ(rankOf(4, 3, {1, 1, 1, 1, 2, 2, 1, 3, 3 + 1e-6, 1, 5, 5}, &inv), 3);
+}

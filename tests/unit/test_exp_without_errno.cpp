@@ -45,8 +45,17 @@ TEST(ExpWithoutErrno, SpecialValues) {
     EXPECT_TRUE(std::isnan(f(std::numeric_limits<double>::quiet_NaN())));
 }
 
-// On glibc the library's own routine is found and used (elsewhere the
-// fallback calls std::exp, and this check does not apply).
+// On glibc the library's own routine is normally found and used.  A C
+// library that no longer exports it leaves the fallback, which calls
+// std::exp and is just as correct (the tests above hold for it too): that is
+// reported as a skip, not a failure.
+TEST(ExpWithoutErrno, UsesTheLibraryRoutineOnGlibc) {
 #if defined(__GLIBC__)
-TEST(ExpWithoutErrno, UsesTheLibraryRoutineOnGlibc) { EXPECT_TRUE(expWithoutErrnoIsDirect()); }
+    if (!expWithoutErrnoIsDirect())
+        GTEST_SKIP() << "this C library does not export __exp_finite (GLIBC_2.15) with std::exp's values: "
+                        "expWithoutErrno() calls std::exp";
+    SUCCEED();
+#else
+    GTEST_SKIP() << "not glibc: expWithoutErrno() calls std::exp";
 #endif
+}

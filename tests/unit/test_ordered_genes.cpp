@@ -1,23 +1,28 @@
 // Genes on several threads: whatever the number of threads, the console text
 // (standard output and standard error apart), the files and the exit status
 // are those of the genes run one after the other, also when a gene stops the
-// run through the driver's stop, through nrerror or by a result file
-// that cannot be opened.
+// run through the driver's stop, through nrerror, by a result file that
+// cannot be opened or by a write that fails; the files then hold whole rows.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
+#include <fcntl.h>
+
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "driver/ordered_genes.h"
-#include "driver/output.h"
+#include "driver/output_file.h"
 #include "engine/stop.h"
 #include "numerics/console.h"
 #include "numerics/offset_arrays.h"
@@ -31,9 +36,11 @@ struct Outcome {
 };
 
 // One run of `count` genes on `threads` threads in a child process, in a
-// fresh folder; gene k calls gene(k).
+// fresh folder; gene k calls gene(k).  With a limit, no file of the child
+// may grow beyond `limit` bytes (RLIMIT_FSIZE; SIGXFSZ ignored, so that the
+// write fails with EFBIG as one on a full disk fails with ENOSPC).
 template <typename Gene>
-Outcome runGenes(int count, int threads, Gene gene) {
+Outcome runGenes(int count, int threads, Gene gene, long limit = 0) {
     char dir[] = "/tmp/vq_genes_XXXXXX";
     const std::string folder = mkdtemp(dir);
     std::fflush(stdout);
@@ -43,6 +50,11 @@ Outcome runGenes(int count, int threads, Gene gene) {
         if (chdir(folder.c_str()) != 0) _exit(98);
         if (std::freopen("out.txt", "w", stdout) == nullptr || std::freopen("err.txt", "w", stderr) == nullptr)
             _exit(99);
+        if (limit > 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit lim{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+            if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(97);
+        }
         runGenesInOrder(count, threads, [&](int, int k) { gene(k); });
         std::fflush(stdout);
         std::exit(0);
@@ -77,16 +89,18 @@ void expectSame(const Outcome& a, const Outcome& b) {
 void ordinaryGene(int k, int count) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2 * (count - k)));
     std::fprintf(consoleOut(), "\n||---- GENE g%d ----||\n", k);
-    std::FILE* table = openForAppend("table.txt");
-    std::fprintf(table, "g%d", k);
-    std::FILE* log = openForAppend("log.txt");
-    std::fprintf(log, "g%d\t%d\n", k, k * k);
+    OutputFile table = OutputFile::append("table.txt");
+    table.print("g%d", k);
+    OutputFile log = OutputFile::append("log.txt");
+    log.print("g%d\t%d\n", k, k * k);
+    log.endRow();
     if (k % 3 == 1) std::fprintf(consoleErr(), "note %d\n", k);
-    std::fprintf(table, "\t%d", k + 1);
-    closeOutput(log);
+    table.print("\t%d", k + 1);
+    log.close();
     if (k % 2 == 0) std::fprintf(consoleOut(), "GENE g%d Warning: even\n", k);
-    std::fprintf(table, "\n");
-    closeOutput(table);
+    table.print("\n");
+    table.endRow();
+    table.close();
 }
 
 TEST(OrderedGenes, EveryOutputIsThatOfOneThread) {
@@ -104,22 +118,25 @@ TEST(OrderedGenes, EveryOutputIsThatOfOneThread) {
     }
 }
 
-// Gene 5 stops after part of its row, in one of three ways; genes after it,
-// already analysed on other threads, leave no trace.
+// Gene 5 stops after part of its row and of its log record, in one of three
+// ways; those parts and the genes after it, already analysed on other
+// threads, leave no trace.
 void stoppingGene(int k, int how) {
     if (k != 5) {
         ordinaryGene(k, 12);
         return;
     }
     std::fprintf(consoleOut(), "\n||---- GENE g5 ----||\n");
-    std::FILE* table = openForAppend("table.txt");
-    std::fprintf(table, "g5\tpartial");
+    OutputFile table = OutputFile::append("table.txt");
+    table.print("g5\tpartial");
+    OutputFile log = OutputFile::append("log.txt");
+    log.print("g5\t");
     if (how == 0) {
         std::fprintf(consoleOut(), "fail\nError: something in gene 5.\n");
         kill_VENTARQUILLO();
     }
     if (how == 1) nrerror("Sigmatrix in ludcmp");
-    openForAppend("no_such_folder/log.txt");
+    OutputFile::append("no_such_folder/log.txt");
 }
 
 TEST(OrderedGenes, AStopInTheLoopEndsTheRunAsOnOneThread) {
@@ -127,7 +144,8 @@ TEST(OrderedGenes, AStopInTheLoopEndsTheRunAsOnOneThread) {
         SCOPED_TRACE(how);
         const Outcome one = runGenes(12, 1, [how](int k) { stoppingGene(k, how); });
         EXPECT_EQ(one.status, 1);
-        EXPECT_TRUE(endsWith(one.table, "\ng4\t5\ng5\tpartial")) << one.table;
+        EXPECT_TRUE(endsWith(one.table, "\ng3\t4\ng4\t5\n")) << one.table;
+        EXPECT_TRUE(endsWith(one.log, "\ng4\t16\n")) << one.log;
         EXPECT_EQ(one.out.find("GENE g6"), std::string::npos);
         if (how == 0) {
             EXPECT_TRUE(endsWith(one.out, "\n||---- GENE g5 ----||\nfail\nError: something in gene 5.\n\nVENTARQUILLO was "
@@ -142,14 +160,45 @@ TEST(OrderedGenes, AStopInTheLoopEndsTheRunAsOnOneThread) {
                 << one.err;
             EXPECT_TRUE(endsWith(one.out, "\n||---- GENE g5 ----||\n")) << one.out;
         } else {
-            EXPECT_TRUE(endsWith(one.out, "GENE g5 ----||\nCannot create output file.\n\nVENTARQUILLO was stopped due to "
-                                          "error(s) listed above.\n\n"))
+            EXPECT_TRUE(endsWith(one.out, "GENE g5 ----||\nCannot create output file.\nError: Cannot open output file "
+                                          "'no_such_folder/log.txt': No such file or directory.\n\nVENTARQUILLO was "
+                                          "stopped due to error(s) listed above.\n\n"))
                 << one.out;
         }
         for (int threads : {2, 4, 8}) {
             SCOPED_TRACE(threads);
             expectSame(runGenes(12, threads, [how](int k) { stoppingGene(k, how); }), one);
         }
+    }
+}
+
+// A write of the table fails in the middle of a row (the limit falls inside
+// gene 12's row): the table ends with the row of gene 11, the log with the
+// record that gene 12 finished before its row, on any number of threads.
+TEST(OrderedGenes, AFailedWriteLeavesWholeRowsAsOnOneThread) {
+    const auto gene = [](int k) {
+        std::fprintf(consoleOut(), "\n||---- GENE g%d ----||\n", k);
+        OutputFile table = OutputFile::append("table.txt");
+        table.print("g%02d\t%s", k, std::string(95, 'x').c_str());
+        OutputFile log = OutputFile::append("log.txt");
+        log.print("g%02d\tfirst\ng%02d\tsecond\n", k, k);
+        log.endRow();
+        log.close();
+        table.print("\n");  // rows of 100 bytes
+        table.endRow();
+        table.close();
+    };
+    const Outcome one = runGenes(30, 1, gene, 1250);
+    EXPECT_EQ(one.status, 1);
+    EXPECT_TRUE(endsWith(one.out, "\n||---- GENE g12 ----||\nError: Cannot write output file 'table.txt': File too "
+                                  "large.\n\nVENTARQUILLO was stopped due to error(s) listed above.\n\n"))
+        << one.out;
+    ASSERT_EQ(one.table.size(), 1200u);
+    EXPECT_EQ(one.table.substr(1100), "g11\t" + std::string(95, 'x') + "\n");
+    EXPECT_TRUE(endsWith(one.log, "g11\tsecond\ng12\tfirst\ng12\tsecond\n")) << one.log;
+    for (int threads : {2, 8}) {
+        SCOPED_TRACE(threads);
+        expectSame(runGenes(30, threads, gene, 1250), one);
     }
 }
 
@@ -196,20 +245,39 @@ TEST(OrderedGenes, AStoppedGeneReleasesTheGenesWaitingForIt) {
     }
 }
 
+// geneThreads() under OMP_NUM_THREADS = value (null: unset), with what it
+// wrote on standard error.
+std::pair<int, std::string> threadsFor(const char* value) {
+    if (value != nullptr) setenv("OMP_NUM_THREADS", value, 1);
+    else unsetenv("OMP_NUM_THREADS");
+    TempFile err("");
+    std::fflush(stderr);
+    const int saved = dup(2);
+    const int fd = open(err.path().c_str(), O_WRONLY);
+    dup2(fd, 2);
+    close(fd);
+    const int n = geneThreads();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    return {n, fileText(err.path())};
+}
+
 TEST(OrderedGenes, ThreadsFollowOmpNumThreads) {
     const char* saved = std::getenv("OMP_NUM_THREADS");
     const std::string keep = saved != nullptr ? saved : "";
-    setenv("OMP_NUM_THREADS", "3", 1);
-    EXPECT_EQ(geneThreads(), 3);
-    setenv("OMP_NUM_THREADS", "2,4", 1);
-    EXPECT_EQ(geneThreads(), 2);
-    unsetenv("OMP_NUM_THREADS");
-    const int cores = geneThreads();
+    const int cores = threadsFor(nullptr).first;
     EXPECT_GE(cores, 1);
-    setenv("OMP_NUM_THREADS", "0", 1);
-    EXPECT_EQ(geneThreads(), cores);
-    setenv("OMP_NUM_THREADS", "many", 1);
-    EXPECT_EQ(geneThreads(), cores);
+    using Result = std::pair<int, std::string>;
+    EXPECT_EQ(threadsFor("3"), Result(3, ""));
+    EXPECT_EQ(threadsFor(" 3 "), Result(3, ""));
+    EXPECT_EQ(threadsFor("2,4"), Result(2, ""));  // one entry per level of nesting
+    EXPECT_EQ(threadsFor("99999999999999999999999"), Result(1024, ""));
+    for (const char* bad : {"0", "many", "", "-2", "+2", "2.5", "4,", "4,0", "3x"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(threadsFor(bad), Result(cores, std::string("Warning: OMP_NUM_THREADS='") + bad +
+                                                     "' is not a positive integer; all cores are used.\n"));
+    }
     if (saved != nullptr) setenv("OMP_NUM_THREADS", keep.c_str(), 1);
     else unsetenv("OMP_NUM_THREADS");
 }

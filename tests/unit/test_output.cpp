@@ -1,29 +1,35 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <csignal>
 
 #include <fcntl.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "driver/output.h"
+#include "engine/stop.h"
 #include "numerics/offset_arrays.h"
 #include "run_capture.h"
 
 namespace {
 
-// What a writer puts into a fresh file.
-std::string written(const std::function<void(std::FILE*)>& write) {
+// What a writer puts into a fresh file (a block alone is written out as if
+// it ended a row).
+std::string written(const std::function<void(OutputFile&)>& write) {
     TempFile f("");
-    std::FILE* fp = openForAppend(f.path());
-    write(fp);
-    closeOutput(fp);
+    OutputFile out = OutputFile::append(f.path());
+    write(out);
+    out.endRow();
+    out.close();
     return fileText(f.path());
 }
 
@@ -143,11 +149,13 @@ TEST(TraitLogs, OverlongNameStops) {
                        kStopLine);
 }
 
-TEST(OutputFiles, UnwritablePlaceStops) {
+TEST(OutputFiles, UnwritablePlaceStopsNamingTheFileAndTheReason) {
+    const std::string missing = "Cannot create output file.\nError: Cannot open output file "
+                                "'/nonexistent/dir/output.txt': No such file or directory.\n";
     int status = 0;
-    std::string out = runCaptured([] { openForAppend("/nonexistent/dir/output.txt"); }, &status);
+    std::string out = runCaptured([] { OutputFile::append("/nonexistent/dir/output.txt"); }, &status);
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(out, std::string("Cannot create output file.\n") + kStopLine);
+    EXPECT_EQ(out, missing + kStopLine);
     out = runCaptured(
         [] {
             RunSettings s;
@@ -158,35 +166,46 @@ TEST(OutputFiles, UnwritablePlaceStops) {
         },
         &status);
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(out, std::string("Cannot create output file.\n") + kStopLine);
+    EXPECT_EQ(out, missing + kStopLine);
+    // A folder that may not be written (as root every folder may).
+    if (geteuid() != 0) {
+        char dir[] = "/tmp/vq_ro_XXXXXX";
+        const std::string folder = mkdtemp(dir);
+        ASSERT_EQ(chmod(folder.c_str(), 0500), 0);
+        out = runCaptured([&] { OutputFile::create(folder + "/log_y_LS"); }, &status);
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(out, "Cannot create output file.\nError: Cannot open output file '" + folder +
+                           "/log_y_LS': Permission denied.\n" + kStopLine);
+        rmdir(folder.c_str());
+    }
 }
 
 // ------------------------------------------------------------- blocks
 
 TEST(ResultBlocks, SingleBurdenShapes) {
-    EXPECT_EQ(written([](std::FILE* f) {
+    EXPECT_EQ(written([](OutputFile& f) {
                   writeGeneId(f, "GENE1");
                   writeBurdenBlock(f, 12.3456789012, 0.000123456, -0.5, 0.25, ".");
                   endResultRow(f);
               }),
               "GENE1\t1.234567890E+01\t1.2346E-04\t-5.0000E-01\t2.5000E-01\t.\n");
-    EXPECT_EQ(written([](std::FILE* f) { writeBurdenBlockUndefined(f, 1.5, NAN, ".Undefined_V,"); }),
+    EXPECT_EQ(written([](OutputFile& f) { writeBurdenBlockUndefined(f, 1.5, NAN, ".Undefined_V,"); }),
               "\tNA\tNA\t1.5000E+00\tNAN\t.Undefined_V,");
-    EXPECT_EQ(written([](std::FILE* f) {
+    EXPECT_EQ(written([](OutputFile& f) {
                   writeGeneId(f, "G");
                   writeBurdenNAPrimary(f, ".Low_MAC,Singular_score,");
               }),
               "G\tNA\tNA\tNA\tNA\t.Low_MAC,Singular_score,\n");
-    EXPECT_EQ(written([](std::FILE* f) { writeBurdenNABlock(f, ".Low_MAC,"); }), "\tNA\tNA\tNA\tNA\t.Low_MAC,");
-    EXPECT_EQ(written([](std::FILE* f) { writeBurdenNAPair(f, ".x,"); }),
+    EXPECT_EQ(written([](OutputFile& f) { writeBurdenNABlock(f, ".Low_MAC,"); }), "\tNA\tNA\tNA\tNA\t.Low_MAC,");
+    EXPECT_EQ(written([](OutputFile& f) { writeBurdenNAPair(f, ".x,"); }),
               "\tNA\tNA\tNA\tNA\t.x,\tNA\tNA\tNA\tNA\t.x,");
 }
 
 TEST(ResultBlocks, MultiScoreShapes) {
-    EXPECT_EQ(written([](std::FILE* f) { writeMultiBlock(f, 4.0, 0.0455, "."); }), "\t4.000000000E+00\t4.5500E-02\t.");
-    EXPECT_EQ(written([](std::FILE* f) { writeMultiBlockFlagged(f, 1e-3, 1.0); }),
+    EXPECT_EQ(written([](OutputFile& f) { writeMultiBlock(f, 4.0, 0.0455, "."); }), "\t4.000000000E+00\t4.5500E-02\t.");
+    EXPECT_EQ(written([](OutputFile& f) { writeMultiBlockFlagged(f, 1e-3, 1.0); }),
               "\t1.000000000E-03\t1.0000E+00\tPvalue_Fail");
-    EXPECT_EQ(written([](std::FILE* f) { writeMultiBlockNull(f); }), "\tNA\tNA\tVar_Null");
+    EXPECT_EQ(written([](OutputFile& f) { writeMultiBlockNull(f); }), "\tNA\tNA\tVar_Null");
 }
 
 // Block and console text of one combination outcome.
@@ -194,7 +213,7 @@ std::string combined(double statistic, double pvalue, int inform) {
     int status = 0;
     const std::string console = runCaptured(
         [&] {
-            const std::string block = written([&](std::FILE* f) {
+            const std::string block = written([&](OutputFile& f) {
                 writeCombinedBlock(f, "G1", "VC", statistic, pvalue, inform, ".");
             });
             std::printf("|%s", block.c_str());
@@ -219,13 +238,13 @@ TEST(ResultBlocks, CombinationOutcomes) {
 // ------------------------------------------------------------- log records
 
 TEST(LogRecords, SingleBurdenPrimaryAndSecondary) {
-    EXPECT_EQ(written([](std::FILE* f) {
+    EXPECT_EQ(written([](OutputFile& f) {
                   writeGeneId(f, "G7");
                   writeBurdenLogCount(f, 3);
                   writeBurdenLogScore(f, -2.5, 0.125);
               }),
               "G7\t3\t-2.500000000E+00\t1.250000000E-01\n");
-    EXPECT_EQ(written([](std::FILE* f) {
+    EXPECT_EQ(written([](OutputFile& f) {
                   writeBurdenLogHead(f, "G7", 0);
                   writeBurdenLogUndefined(f);
               }),
@@ -240,7 +259,7 @@ TEST(LogRecords, VariableThresholdWithThreeThresholds) {
     const double values[3][3] = {{1.0, 0.5, 0.25}, {0.5, 2.0, 0.75}, {0.25, 0.75, 3.0}};
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j) cov[i][j] = values[i][j];
-    EXPECT_EQ(written([&](std::FILE* f) { writeVTLogRecord(f, "G", 3, thresh, mai, U, cov); }),
+    EXPECT_EQ(written([&](OutputFile& f) { writeVTLogRecord(f, "G", 3, thresh, mai, U, cov); }),
               "G\t1.000000E-03\t2\t1.000000000E+00\t1.000000000E+00\t0\t0\n"
               "G\t5.000000E-03\t5\t-5.000000000E-01\t5.000000000E-01\t2.000000000E+00\t0\n"
               "G\t2.000000E-02\t9\t2.250000000E+00\t2.500000000E-01\t7.500000000E-01\t3.000000000E+00\n");
@@ -259,11 +278,11 @@ TEST(LogRecords, VarianceComponentAndCustomized) {
     cov[0][0] = 4.0;
     cov[0][1] = cov[1][0] = 0.0;
     cov[1][1] = 0.0;
-    EXPECT_EQ(written([&](std::FILE* f) { writeVCLogRecord(f, "G", 2, ids, maf, mai, avc, het, alt, U, cov); }),
+    EXPECT_EQ(written([&](OutputFile& f) { writeVCLogRecord(f, "G", 2, ids, maf, mai, avc, het, alt, U, cov); }),
               "G\trs1\t1.250000E-02\t4\t100\t96\t3\t1\t5.000000000E-01\t4.000000000E+00\t0\n"
               "G\trs2\t3.000000E-01\t0\t98\t98\t0\t0\t0.000000000E+00\t0.000000000E+00\t0.000000000E+00\n");
     const int mac[] = {7, 11};
-    EXPECT_EQ(written([&](std::FILE* f) { writeCustomizedLogRecord(f, "G", 2, mac, U, cov); }),
+    EXPECT_EQ(written([&](OutputFile& f) { writeCustomizedLogRecord(f, "G", 2, mac, U, cov); }),
               "G\t0\t7\t5.000000000E-01\t4.000000000E+00\t0\n"
               "G\t1\t11\t0.000000000E+00\t0.000000000E+00\t0.000000000E+00\n");
     free_dmatrix(cov, 0, 1, 0, 1);
@@ -271,36 +290,38 @@ TEST(LogRecords, VarianceComponentAndCustomized) {
 
 TEST(OutputFiles, AppendingKeepsWhatWasWritten) {
     TempFile f("first line\n");
-    std::FILE* fp = openForAppend(f.path());
-    writeGeneId(fp, "G");
-    endResultRow(fp);
-    closeOutput(fp);
+    OutputFile out = OutputFile::append(f.path());
+    writeGeneId(out, "G");
+    endResultRow(out);
+    out.close();
     EXPECT_EQ(fileText(f.path()), "first line\nG\n");
 }
 
-// ------------------------------------------------------------- failed writes and unsafe names
+// ------------------------------------------------------------- whole rows, failed writes
 
-TEST(OutputFiles, AFailedWriteOrCloseStopsNamingTheFile) {
+TEST(OutputFiles, ARowReachesTheFileOnlyWhenItIsWhole) {
+    TempFile f("");
+    OutputFile out = OutputFile::append(f.path());
+    writeGeneId(out, "G1");
+    writeMultiBlock(out, 1.0, 0.5, ".");
+    EXPECT_EQ(fileText(f.path()), "");
+    endResultRow(out);
+    EXPECT_EQ(fileText(f.path()), "G1\t1.000000000E+00\t5.0000E-01\t.\n");
+    // A row that is never ended (its gene stopped) is left out.
+    writeGeneId(out, "G2");
+    out.close();
+    EXPECT_EQ(fileText(f.path()), "G1\t1.000000000E+00\t5.0000E-01\t.\n");
+}
+
+TEST(OutputFiles, AFailedWriteStopsNamingTheFile) {
     const std::string stop = std::string("Error: Cannot write output file '/dev/full': No space left on device.\n") +
                              kStopLine;
     int status = 0;
-    // More than a buffer's worth: the failure shows at a write, mid-row.
     std::string out = runCaptured(
         [] {
-            std::FILE* f = openForAppend("/dev/full");
-            for (int k = 0; k < 100000; ++k) writeMultiBlock(f, 1.0, 0.5, ".");
-            std::printf("not reached\n");
-        },
-        &status);
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(out, stop);
-    // A short row stays in the buffer until the close, which fails.
-    out = runCaptured(
-        [] {
-            std::FILE* f = openForAppend("/dev/full");
+            OutputFile f = OutputFile::append("/dev/full");
             writeGeneId(f, "G1");
             endResultRow(f);
-            closeOutput(f);
             std::printf("not reached\n");
         },
         &status);
@@ -318,6 +339,39 @@ TEST(OutputFiles, AFailedWriteOrCloseStopsNamingTheFile) {
         &status);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(out, stop);
+}
+
+// A file-size limit (RLIMIT_FSIZE, with SIGXFSZ ignored so that the write
+// fails with EFBIG instead of ending the process) cuts a write short in the
+// middle of a record, as a full disk does: the file goes back to its last
+// whole record before the stop, and the table, whose row was under way, is
+// left as it was.
+TEST(OutputFiles, AFailedWriteCutsTheFileBackToItsLastWholeRow) {
+    TempFile table("#header\n"), log("");
+    const std::string row = "G\t" + std::string(90, 'x') + "\n";  // 93 bytes
+    int status = 0;
+    const std::string out = runCaptured(
+        [&] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{1000, 1000};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(97);
+            OutputFile t = OutputFile::append(table.path());
+            t.print("G\tunder way");
+            OutputFile l = OutputFile::append(log.path());
+            for (int k = 0; k < 5; ++k) {  // records of three lines, 279 bytes each
+                for (int line = 0; line < 3; ++line) l.print("%s", row.c_str());
+                l.endRow();
+            }
+        },
+        &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, "Error: Cannot write output file '" + log.path() + "': File too large.\n" + kStopLine);
+    // Three records would need 837 bytes, four 1116: the fourth was cut at
+    // 1000 bytes, then removed.
+    std::string three;
+    for (int k = 0; k < 9; ++k) three += row;
+    EXPECT_EQ(fileText(log.path()), three);
+    EXPECT_EQ(fileText(table.path()), "#header\n");
 }
 
 namespace {
@@ -409,6 +463,43 @@ TEST(TraitLogs, TwoTraitsWithOneNameAreRefused) {
     EXPECT_EQ(status, 0);
 }
 
+TEST(OutputFiles, TheTableAndTheLogsAreDistinctFiles) {
+    const auto none = [](const std::string&) {};
+    const auto oneFile = [](const std::string& a, const std::string& b) {
+        return "Error: the " + a + " and the " + b + " would be one file; every output needs its own file.\n" +
+               kStopLine;
+    };
+    int status = 0;
+    RunSettings s = settings(kTDS, kLS, 0, kT1);
+    s.outFile = "log_y_LS";  // the name of the trait log
+    EXPECT_EQ(checkIn(s, {"y"}, none, &status), oneFile("result table 'log_y_LS'", "trait log 'log_y_LS'"));
+    EXPECT_EQ(status, 1);
+    // Another path to the same place, before either file exists.
+    s.outFile = "./log_y_LS";
+    EXPECT_EQ(checkIn(s, {"y"}, none, &status), oneFile("result table './log_y_LS'", "trait log 'log_y_LS'"));
+    // Two names of one existing file.
+    s.outFile = "output.txt";
+    const auto log_is_table = [](const std::string& folder) {
+        std::FILE* f = std::fopen((folder + "/output.txt").c_str(), "w");
+        std::fclose(f);
+        ASSERT_EQ(link((folder + "/output.txt").c_str(), (folder + "/log_y_LS").c_str()), 0);
+    };
+    EXPECT_EQ(checkIn(s, {"y"}, log_is_table, &status),
+              oneFile("result table 'output.txt'", "trait log 'log_y_LS'"));
+    // Two trait logs, one a link to the other.
+    const auto linked_logs = [](const std::string& folder) {
+        std::FILE* f = std::fopen((folder + "/log_a_LS").c_str(), "w");
+        std::fclose(f);
+        ASSERT_EQ(symlink("log_a_LS", (folder + "/log_b_LS").c_str()), 0);
+    };
+    EXPECT_EQ(checkIn(settings(kRandom, kLS, 2, kVC), {"", "a", "b"}, linked_logs, &status),
+              oneFile("trait log 'log_a_LS'", "trait log 'log_b_LS'"));
+    EXPECT_EQ(status, 1);
+    // Distinct names in one folder, existing or not, are distinct files.
+    EXPECT_EQ(checkIn(settings(kRandom, kLS, 2, kVC), {"", "a", "b"}, none, &status), "");
+    EXPECT_EQ(status, 0);
+}
+
 // ------------------------------------------------------------- console
 
 // The console report is flushed after every gene.  The result table is a
@@ -461,6 +552,180 @@ TEST(Console, ReachesItsFileAfterEveryGene) {
     int raw = 0;
     waitpid(pid, &raw, 0);
     close(table);
+    const std::string wipe = "rm -rf '" + folder + "'";
+    EXPECT_EQ(std::system(wipe.c_str()), 0);
+}
+
+// ------------------------------------------------------------- a failed write in the gene loop
+
+namespace {
+
+struct LimitedRun {
+    std::string console, table, log;
+    int status = -1;
+};
+
+// The program in `folder` on `threads` threads, every file it writes limited
+// to `limit` bytes (RLIMIT_FSIZE, SIGXFSZ ignored: a write beyond the limit
+// fails with EFBIG, as one on a full disk fails with ENOSPC).  The console
+// comes through a pipe, which the limit does not touch.
+LimitedRun runLimited(const std::string& folder, std::vector<std::string> args, const char* threads, long limit,
+                      const std::string& log) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        dup2(fds[1], 1);
+        close(fds[1]);
+        if (chdir(folder.c_str()) != 0) _exit(99);
+        setenv("OMP_NUM_THREADS", threads, 1);
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit lim{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+        if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(97);
+        args.insert(args.begin(), VENTARQUILLO_BINARY);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(VENTARQUILLO_BINARY, argv.data());
+        _exit(98);
+    }
+    close(fds[1]);
+    LimitedRun r;
+    char buf[4096];
+    for (ssize_t got; (got = read(fds[0], buf, sizeof buf)) > 0;) r.console.append(buf, static_cast<std::size_t>(got));
+    close(fds[0]);
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.table = fileText(folder + "/output.txt");
+    r.log = fileText(folder + "/" + log);
+    std::remove((folder + "/output.txt").c_str());
+    std::remove((folder + "/" + log).c_str());
+    return r;
+}
+
+// The lines of a text that ends in a line break (else a last line "<cut>").
+std::vector<std::string> wholeLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t from = 0;
+    for (std::size_t at; (at = text.find('\n', from)) != std::string::npos; from = at + 1)
+        lines.push_back(text.substr(from, at - from));
+    if (from < text.size()) lines.push_back("<cut>");
+    return lines;
+}
+
+std::size_t fieldCount(const std::string& line) {
+    return 1 + static_cast<std::size_t>(std::count(line.begin(), line.end(), '\t'));
+}
+
+std::string firstField(const std::string& line) { return line.substr(0, line.find('\t')); }
+
+// The console without its calendar times ("Mon Dec  7 05:54:26 2026"),
+// which differ from run to run.
+std::string withoutTimes(std::string console) {
+    const std::string shape = "Aaa Aaa #9 99:99:99 9999";  // A upper, a lower case, 9 digit, # digit or blank
+    const auto fits = [&shape](const std::string& text, std::size_t at) {
+        for (std::size_t k = 0; k < shape.size(); ++k) {
+            const char c = text[at + k];
+            const bool digit = c >= '0' && c <= '9';
+            const bool ok = shape[k] == 'A'   ? c >= 'A' && c <= 'Z'
+                            : shape[k] == 'a' ? c >= 'a' && c <= 'z'
+                            : shape[k] == '9' ? digit
+                            : shape[k] == '#' ? digit || c == ' '
+                                              : c == shape[k];
+            if (!ok) return false;
+        }
+        return true;
+    };
+    for (std::size_t at = 0; at + shape.size() <= console.size(); ++at)
+        if (fits(console, at)) console.replace(at, shape.size(), "<TIME>");
+    return console;
+}
+}  // namespace
+
+TEST(OutputFiles, AFailedWriteInTheGeneLoopLeavesWholeRowsOnAnyNumberOfThreads) {
+    char dir[] = "/tmp/vq_limit_XXXXXX";
+    const std::string folder = mkdtemp(dir);
+    const auto put = [&folder](const char* name, const std::string& text) {
+        std::FILE* f = std::fopen((folder + "/" + name).c_str(), "w");
+        std::fputs(text.c_str(), f);
+        std::fclose(f);
+    };
+    constexpr int kSubjects = 20;
+    std::string pheno = "y\tage\n";
+    for (int i = 0; i < kSubjects; ++i)
+        pheno += std::to_string(0.37 * ((i * 7) % 11) - 1.5) + "\t" + std::to_string(30 + (i * 13) % 29) + "\n";
+    put("pheno_seq.txt", pheno);
+    // Direct mode: 300 scores; variant rows for VC: one carrier each.
+    std::string scores, variants, mapping;
+    for (int k = 1; k <= 300; ++k) {
+        scores += "r" + std::to_string(k);
+        variants += "v" + std::to_string(k);
+        for (int i = 0; i < kSubjects; ++i) {
+            scores += "\t" + std::to_string((i * k + i / 3) % 3);
+            variants += i == k % kSubjects ? "\t1" : "\t0";
+        }
+        scores += "\n";
+        variants += "\n";
+        mapping += "G" + std::to_string((k + 2) / 3) + "\tv" + std::to_string(k) + "\n";
+    }
+    put("scores.txt", scores);
+    put("variants.txt", variants);
+    put("mapping.txt", mapping);
+
+    // The table reaches the limit first (rows of about 60 bytes, log records
+    // of about 40), then, under VC, the log (three lines of about 90 bytes
+    // per gene, rows of about 35).
+    struct Case {
+        std::vector<std::string> args;
+        std::string log, failing;
+        std::size_t table_fields, log_lines_per_gene;
+    };
+    const std::vector<Case> cases = {
+        {{"-method", "LS", "-gfile", "scores.txt"}, "log_y_LS", "output.txt", 6, 1},
+        {{"-method", "LS", "-gfile", "variants.txt", "-mfile", "mapping.txt", "-test", "VC"}, "log_y_LS", "log_y_LS", 4,
+         3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failing);
+        const LimitedRun one = runLimited(folder, c.args, "1", 3000, c.log);
+        EXPECT_EQ(one.status, 1);
+        const std::string stop = "Error: Cannot write output file '" + c.failing + "': File too large.\n" + kStopLine;
+        ASSERT_GE(one.console.size(), stop.size());
+        EXPECT_EQ(one.console.substr(one.console.size() - stop.size()), stop);
+
+        // Whole rows: the two header lines, then rows of the genes in order.
+        const std::vector<std::string> rows = wholeLines(one.table);
+        ASSERT_GT(rows.size(), 2u);
+        for (std::size_t k = 2; k < rows.size(); ++k) EXPECT_EQ(fieldCount(rows[k]), c.table_fields) << rows[k];
+        // Whole records: every record of a gene complete.
+        const std::vector<std::string> records = wholeLines(one.log);
+        ASSERT_GT(records.size(), 1u);
+        EXPECT_EQ((records.size() - 1) % c.log_lines_per_gene, 0u);
+        std::vector<std::string> logged;
+        for (std::size_t k = 1; k < records.size(); k += c.log_lines_per_gene) {
+            for (std::size_t l = 0; l < c.log_lines_per_gene; ++l)
+                EXPECT_EQ(firstField(records[k + l]), firstField(records[k])) << records[k + l];
+            logged.push_back(firstField(records[k]));
+        }
+        // The gene whose write failed has no row; a record it completed
+        // before (its log is written before its row) stays.
+        std::vector<std::string> tabled;
+        for (std::size_t k = 2; k < rows.size(); ++k) tabled.push_back(firstField(rows[k]));
+        ASSERT_GE(logged.size(), tabled.size());
+        EXPECT_LE(logged.size(), tabled.size() + 1);
+        EXPECT_TRUE(std::equal(tabled.begin(), tabled.end(), logged.begin()));
+        if (c.failing == c.log) EXPECT_EQ(logged.size(), tabled.size());
+        else EXPECT_EQ(logged.size(), tabled.size() + 1);
+
+        const LimitedRun eight = runLimited(folder, c.args, "8", 3000, c.log);
+        EXPECT_EQ(eight.status, one.status);
+        EXPECT_EQ(withoutTimes(eight.console), withoutTimes(one.console));
+        EXPECT_EQ(eight.table, one.table);
+        EXPECT_EQ(eight.log, one.log);
+    }
     const std::string wipe = "rm -rf '" + folder + "'";
     EXPECT_EQ(std::system(wipe.c_str()), 0);
 }

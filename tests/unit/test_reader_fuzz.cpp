@@ -21,10 +21,9 @@
 
 namespace {
 
-const std::string kCases = [] {
-    std::string data = VENTARQUILLO_TEST_DATA;  // tests/data
-    return data.substr(0, data.rfind('/')) + "/e2e/cases/";
-}();
+// The end-to-end case folders (tests/e2e/cases/), whose input files are
+// the starting points of the mutations.
+const std::string kCases = VENTARQUILLO_E2E_CASES;
 
 struct Config {
     const char* name;

@@ -362,19 +362,6 @@ TEST(MappingReader, FrequenciesAndThresholdsTravelWithTheirRows) {
     releaseRunData(s, d);
 }
 
-TEST(MappingReader, MoreThanFourColumnsReadAsThree) {
-    TempFile map("G\tv1\t0.01\t1\textra\nG\tv2\t0.02\t0\tmore\n");
-    RunSettings s;
-    RunData d;
-    readMappingQuietly(map.path(), kT5, 2, s, d);
-    EXPECT_EQ(d.maf_flag, 0);
-    EXPECT_EQ(d.EXT_THRESH, 0);
-    EXPECT_EQ(d.map_maf[1], 0.02);
-    EXPECT_STREQ(d.map_snpID[1], "v2");
-    EXPECT_EQ(d.N_GENE, 1);
-    releaseRunData(s, d);
-}
-
 TEST(MappingReader, StopsWithTheirMessages) {
     struct Case {
         std::string bytes;
@@ -392,6 +379,13 @@ TEST(MappingReader, StopsWithTheirMessages) {
         {"G\tv\t0.1\t0\nG\tw\t0.1\t2\n", kVT, "fail\nError: line 2 of file '@': the threshold flag '2' is not 0 or 1.\n"},
         {"G\tv\t0.1\t-1\n", kVT, "fail\nError: line 1 of file '@': the threshold flag '-1' is not 0 or 1.\n"},
         {"G\tv\t0.1\t1.0\n", kVT, "fail\nError: line 1 of file '@': the threshold flag '1.0' is not 0 or 1.\n"},
+        // A fifth field would once have made the file read as three columns.
+        {"G\tv1\t0.01\t1\textra\nG\tv2\t0.02\t0\tmore\n", kVT,
+         "fail\nError: line 1 of file '@' has 5 fields; a row of the mapping file holds at most four: gene, variant, "
+         "frequency and VT threshold flag.\n"},
+        {"\nG\tv1\t0.01\t1\tx\ty\n", kT5,
+         "fail\nError: line 2 of file '@' has 6 fields; a row of the mapping file holds at most four: gene, variant, "
+         "frequency and VT threshold flag.\n"},
     };
     for (const Case& c : cases) {
         TempFile map(c.bytes);

@@ -5,6 +5,9 @@
 #include <vector>
 #include <utility>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "driver/text_input.h"
 #include "run_capture.h"
 
@@ -65,14 +68,6 @@ TEST(SizingPass, TrailingBlankLinesAreNotRows) {
     EXPECT_EQ(s.rows, 2);
 }
 
-TEST(SizingPass, TabsAtTheEndOfTheLastRowStillCount) {
-    // Only whole blank lines are dropped; the tab belongs to the last row.
-    const FileShape s = shapeOf("a\tb\n1\t2\t");
-    EXPECT_EQ(s.rows, 2);
-    EXPECT_EQ(s.tabs, 3);
-    EXPECT_EQ(s.columns, 2);  // 3 / 2 + 1
-}
-
 // Runs the sizing pass in a child process; returns what it printed.
 static std::string sizingStop(const std::string& bytes, std::string* path_out, int* status) {
     TempFile f(bytes);
@@ -129,11 +124,77 @@ TEST(SizingPass, FirstCharacterIsNeverCountedAsTabOrLineBreak) {
     EXPECT_EQ(s.columns, 1);
 }
 
-TEST(SizingPass, IntegerDivisionOfTabsByRows) {
-    // A stray tab after one row: 3 tabs over 2 rows, 3 / 2 + 1 = 2 columns.
-    const FileShape s = shapeOf("a\tb\n1\t2\t\n");
-    EXPECT_EQ(s.tabs, 3);
+TEST(SizingPass, EveryRowHasOneTabBetweenFields) {
+    // Any row, not only the first: a stray tab at the end of a row (also of
+    // the last one), a tab before the first field, two tabs in a row, and a
+    // blank between two fields with a double tab elsewhere to even the count.
+    struct Case {
+        std::string bytes;
+        std::string message;  // "@" stands for the file name
+    };
+    const std::string tail = " tab-separated column(s); fields must be separated by single tabs.\n";
+    const Case cases[] = {
+        {"a\tb\n1\t2\t", "line 2 of file '@' has 2 field(s) but 3" + tail},
+        {"a\tb\n1\t2\t\n3\t4\n", "line 2 of file '@' has 2 field(s) but 3" + tail},
+        {"a\tb\n1\t2\n\t3\t4\n", "line 3 of file '@' has 2 field(s) but 3" + tail},
+        {"a\tb\tc\n1\t\t2\n", "line 2 of file '@' has 2 field(s) but 3" + tail},
+        {"a\tb\tc\n1 2\t3\n4\t\t5\t6\n", "line 2 of file '@' has 3 field(s) but 2" + tail},
+    };
+    for (const Case& c : cases) {
+        std::string path;
+        int status = 0;
+        const std::string out = sizingStop(c.bytes, &path, &status);
+        std::string want = c.message;
+        want.replace(want.find('@'), 1, path);
+        EXPECT_EQ(status, 1) << c.bytes;
+        EXPECT_EQ(out, "fail\nError: " + want + kStopLine) << c.bytes;
+    }
+}
+
+TEST(SizingPass, BlanksAroundTabsAndLineEndsAreNoFields) {
+    // Blanks and carriage returns next to a tab or at the ends of a row are
+    // not fields, so they do not break the one-tab rule.
+    const FileShape s = shapeOf("a \t b\r\n 1\t2 \r\n");
+    EXPECT_EQ(s.rows, 2);
     EXPECT_EQ(s.columns, 2);
+}
+
+TEST(SizingPass, OnlyRegularFilesAreRead) {
+    // A named pipe without a writer would block the open, and a device such
+    // as /dev/zero never ends: both stop at once.
+    char dir[] = "/tmp/vq_fifo_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string fifo = std::string(dir) + "/pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+        int status = 0;
+        const std::string out = runCaptured([&] { sizeInputFile(path, kOpen); }, &status);
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(out, "fail\nError: Cannot read file '" + path +
+                           "': it is not a regular file (a pipe, a device or a socket); every input file must be a "
+                           "regular file, as it is read more than once.\n" + kStopLine);
+    }
+    unlink(fifo.c_str());
+    rmdir(dir);
+}
+
+TEST(SizingPass, NulByteStopsWithItsLine) {
+    // In the first byte, inside a field, and in a later block of the file.
+    std::string late;
+    for (int i = 0; i < 300000; ++i) late += "id\t0\t1\n";
+    late += "x\t0\t1";
+    late.push_back('\0');
+    late += "\n";
+    const std::pair<std::string, long> cases[] = {
+        {std::string("\0a\tb\n", 5), 1}, {std::string("a\tb\nGEN\0E01\tc\n", 13), 2}, {late, 300001}};
+    for (const auto& [bytes, line] : cases) {
+        std::string path;
+        int status = 0;
+        const std::string out = sizingStop(bytes, &path, &status);
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(out, "fail\nError: line " + std::to_string(line) + " of file '" + path +
+                           "' holds a NUL byte (code 0); input files must be plain text.\n" + kStopLine);
+    }
 }
 
 TEST(SizingPass, RowsAcrossManyBlocks) {
