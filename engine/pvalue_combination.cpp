@@ -4,6 +4,7 @@
 #include <gsl/gsl_matrix.h>
 #include <gsl/gsl_vector.h>
 
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "numerics/linear_algebra.h"
 #include "numerics/missing_value.h"
 #include "numerics/multivariate_normal.h"
+#include "numerics/normal_distribution.h"
 #include "numerics/normal_max_tail.h"
 #include "numerics/offset_arrays.h"
 #include "numerics/quadratic_form.h"
@@ -32,7 +34,7 @@ constexpr long long kMaxBudget = 1000000000;
 // Below this first-stage estimate the p-value comes from the tail method;
 // its relative error target.
 constexpr double kTailStart = 0.1;
-constexpr double kTailRelativeError = 0.01;
+constexpr double kTailRelativeError = 0.005;
 // Two components: the first stage is the bivariate closed form, whose
 // absolute error is about 1e-15; its value stands down to this p-value, where
 // its relative error is still about 1e-7.
@@ -43,8 +45,10 @@ constexpr double kBivariateFloor = 1e-8;
 constexpr double kEigenCut = 100000.0;
 constexpr int kQfcLimit = 1000000000;
 constexpr double kQfcAccuracy = 1e-8;
-// qfc's fault code for a coefficient or a point that is not finite.
+// qfc's fault codes for a coefficient or a point that is not finite, and for
+// round-off that may be significant.
 constexpr int kNonFiniteFault = 3;
+constexpr int kRoundOffFault = 2;
 // Davies' value stands unless it is below this many times its accuracy.
 constexpr double kDaviesResolution = 10.0;
 
@@ -98,6 +102,14 @@ void max_statistic(int n_thresh, double* U, double** V, double* T, double* pvalu
         if (a == 0 || z > Tmax) Tmax = z;
     }
     *T = Tmax;
+    if (!std::isfinite(Tmax)) {
+        // A score or a standardized score that is not finite (overflow, or a
+        // NaN score): no p-value can be trusted, however far out it would lie.
+        *pvalue = std::numeric_limits<double>::quiet_NaN();
+        *inform = 1;
+        free_ivector(valid, 0, n_thresh - 1);
+        return;
+    }
 
     double** Sigma = dmatrix(1, nv, 1, nv);
     bool finite = true;
@@ -241,6 +253,17 @@ void DRENNIK_metaPval_v2(int method, int n_thresh, double* U, double** V, double
 
 double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform) {
     const int N = N_WT;
+    // The integration cannot take infinite limits of both signs at once: a
+    // statistic that is not a number has no p-value, an infinite one the
+    // limit of the tail.
+    if (std::isnan(wstat_max)) {
+        *inform = 1;
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    if (wstat_max == std::numeric_limits<double>::infinity()) return DBL_MIN;
+    // The union bound 2 N Q(w) below DBL_MIN settles the p-value before any
+    // integration (the bivariate closed form has no value once w^2 overflows).
+    if (N >= 1 && std::log(2.0 * N) + log_normal_upper(wstat_max) < std::log(DBL_MIN)) return DBL_MIN;
     // 5000 N^3 in 64 bits: past 75 components it no longer fits an int.  mymvn
     // refuses more than 20 components whatever the budget, so the budget
     // handed to it is only capped where it would not fit.
@@ -372,6 +395,19 @@ void SKAT(int m, double* S, double** covS, double* weight, double* T, double* T_
         }
     }
 
+    if (!std::isfinite(Q)) {
+        // A statistic that is not finite (an overflowing or NaN score): no
+        // p-value, flagged as Davies' algorithm flags a point that is not
+        // finite.
+        *T_pvalue = std::numeric_limits<double>::quiet_NaN();
+        *errorInd = kNonFiniteFault;
+        free_ivector(h, 0, m - 1);
+        free_dvector(delta, 0, m - 1);
+        free_dvector(lambda, 0, m - 1);
+        free_dvector(lambda0, 0, m - 1);
+        return;
+    }
+
     double trace[7] = {0, 0, 0, 0, 0, 0, 0};
     double sigma = 0.0;
     int lim = kQfcLimit;
@@ -387,14 +423,19 @@ void SKAT(int m, double* S, double** covS, double* weight, double* T, double* T_
 
     // Davies' 1 - res carries an absolute error of up to acc: below
     // kDaviesResolution times that (zero and negative values included), and
-    // when qfc left no value, the saddlepoint approximation gives the tail.
-    // It replaces a value below the resolution with fault code 0; after a
-    // fault of qfc the fault code stays, so the value stays flagged.
+    // when qfc left no value, the inversion along the steepest-descent path
+    // gives the tail.  It replaces a value below the resolution with fault
+    // code 0; after a fault of qfc the fault code stays, so the value stays
+    // flagged.  Should the tail routine give no value (it does not for any
+    // finite statistic), Davies' unresolved value is not kept either: NaN,
+    // flagged as round-off.
     if (no_result || *T_pvalue < kDaviesResolution * kQfcAccuracy) {
-        const double sp = qf_saddlepoint_upper(r, lambda, Q);
-        if (!std::isnan(sp)) {
-            *T_pvalue = sp;
-            if (!no_result) *errorInd = 0;
+        const double tail = qf_upper_tail(r, lambda, Q);
+        *T_pvalue = tail;
+        if (std::isnan(tail)) {
+            if (!no_result) *errorInd = kRoundOffFault;
+        } else if (!no_result) {
+            *errorInd = 0;
         }
     }
 

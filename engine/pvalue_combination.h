@@ -10,13 +10,17 @@
 //             degree of freedom per valid component.
 //
 // Components with V[k][k] <= 0.0 are left out (NaN is kept).  Results come
-// back as status codes, never as exceptions.  mymvn and qfc hold state in
-// static storage: none of these routines may run on two threads at once.
+// back as status codes, never as exceptions.  mymvn and qfc keep their
+// working state per thread, the tail routines per call: these routines may
+// run on several threads at once.
 //
 // Small p-values, where 1 - P would lose the digits, are taken as tails
 // instead: for method 1 below 0.1 by ALOE importance sampling over the
-// half-spaces, for method 2 below ten times Davies' accuracy by the
-// Lugannani-Rice saddlepoint approximation.
+// half-spaces (a relative error of 0.5 % at three standard errors), for
+// method 2 below ten times Davies' accuracy by the inversion integral along
+// the steepest-descent path through the saddlepoint (relative error below
+// 1e-8).  A p-value is never below DBL_MIN; a statistic that is not finite
+// gets none (NaN, flagged).
 #ifndef VENTARQUILLO_ENGINE_PVALUE_COMBINATION_H
 #define VENTARQUILLO_ENGINE_PVALUE_COMBINATION_H
 
@@ -31,7 +35,8 @@
 //   1e-10 of 1 the later one is left out of the integration; *T still comes
 //   from every valid component.  A variance or a correlation of the valid
 //   components that is not finite: *T and *pvalue NaN, *inform = 1, whatever
-//   the number of components.
+//   the number of components.  A largest standardized score that is not
+//   finite (overflow, NaN score): *pvalue NaN, *inform = 1.
 // method 2: *inform = the fault code of qfc (see SKAT).
 // method 0: *inform = 0; a quadratic form that is negative or not finite (V
 //   not positive definite) gives *pvalue = NaN with *inform = 1.
@@ -53,13 +58,15 @@ int max_statistic_components(int n_thresh, double** V);
 //   0.1 (or not a number) is returned as it stands.
 //   Tail: a stage-1 estimate below 0.1 is replaced by maxnormal_tail (ALOE
 //   importance sampling of the union of the half-spaces +-W_k >= wstat_max),
-//   to a relative error of 1 % (three standard errors); when its budget runs
+//   to a relative error of 0.5 % (three standard errors); when its budget runs
 //   out first *inform = 2 and its estimate is returned.  One component gives
 //   the two-sided normal tail exactly; for two components the bivariate
 //   closed form of stage 1 stands while it is at least 1e-8.  A tail value
 //   is at least DBL_MIN.
 // *inform is never set to 0 here.  More than 20 components cannot be
-// integrated: the result is then 1.0 with *inform = 1.
+// integrated: the result is then 1.0 with *inform = 1.  wstat_max NaN: NaN
+// with *inform = 1; +inf, or so large that the union bound 2 N_WT Q(wstat_max)
+// is below DBL_MIN: DBL_MIN.
 double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform);
 
 // The variance-component statistic *T = sum_i weight[i] S[i]^2 (i < m) and
@@ -78,13 +85,14 @@ double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform);
 // - qfc fault 2 (round-off may be significant): its result is usable and
 //   *T_pvalue = 1 - result.
 // - Davies' 1 - result below 1e-7 (ten times its accuracy; zero and negative
-//   values included): the saddlepoint approximation qf_saddlepoint_upper on
-//   the same coefficients gives *T_pvalue, with *errorInd = 0.
-// - qfc faults 1, 3, 4 and 5 leave no result (qfc reports -1): the
-//   saddlepoint approximation gives *T_pvalue and *errorInd keeps the fault
-//   code, so the caller flags the p-value ("Pvalue_Fail").  Where that
-//   approximation is not defined either (a statistic that is not finite)
-//   *T_pvalue is NaN, and the caller writes NA for it.
+//   values included): the tail qf_upper_tail on the same coefficients
+//   (inversion along the steepest-descent path) gives *T_pvalue, with
+//   *errorInd = 0; it is at least DBL_MIN.
+// - qfc faults 1, 3, 4 and 5 leave no result (qfc reports -1): qf_upper_tail
+//   gives *T_pvalue and *errorInd keeps the fault code, so the caller flags
+//   the p-value ("Pvalue_Fail").
+// - A statistic that is not finite: *T_pvalue = NaN, *errorInd = 3, and the
+//   caller writes NA for it.
 void SKAT(int m, double* S, double** covS, double* weight, double* T, double* T_pvalue, int* errorInd);
 
 #endif

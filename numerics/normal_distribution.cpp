@@ -1,14 +1,26 @@
 // Standard normal distribution function (Hart 5666), its inverse (AS 241),
-// and Genz's bivariate normal orthant and rectangle probabilities.
+// Genz's bivariate normal orthant and rectangle probabilities, and the log of
+// the upper tail.
 //
 // Intermediates are plain locals: no state survives a call, so the results are
 // those of the published routines, which kept them in static storage.
 #include "numerics/normal_distribution.h"
 
+#include <gsl/gsl_sf_erf.h>
+
 #include <cmath>
 #include <limits>
 
 namespace {
+
+// ---- log_normal_upper ------------------------------------------------------
+
+constexpr double kLog2 = 0.69314718055994530942;
+// From here on log Q(t) is the asymptotic expansion -t^2/2 - log t -
+// log sqrt(2 pi) + log(1 - 1/t^2): the next term, 5/(2 t^4), is below 3e-16.
+// (GSL's log erfc is exact up to far beyond this point but loses itself
+// above about 1e60, returning -inf and then NaN.)
+constexpr double kLogTailAsymptotic = 1e4;
 
 // ---- phi_: Hart, Computer Approximations (1968), algorithm 5666 ----------
 
@@ -263,4 +275,14 @@ void limits_(const double* a, const double* b, const int* infin, double* lower, 
 double d_sign(const double* x, const double* y) {
     const double magnitude = std::fabs(*x);
     return *y >= 0 ? magnitude : -magnitude;
+}
+
+double log_normal_upper(double t) {
+    if (t >= kLogTailAsymptotic) {
+        // -t^2/2 is -inf for t above about 1.3e154, as Q(t) is 0 in any
+        // floating-point range.
+        return -0.5 * t * t - std::log(t) - kLogSqrt2Pi + std::log1p(-1.0 / (t * t));
+    }
+    // Q(t) = erfc(t / sqrt 2) / 2; GSL evaluates log erfc without underflow.
+    return gsl_sf_log_erfc(t / std::sqrt(2.0)) - kLog2;
 }

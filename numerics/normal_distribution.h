@@ -1,5 +1,6 @@
 // Univariate and bivariate normal probabilities for the multivariate normal
-// integration (Genz's routines).
+// integration (Genz's routines), and the log of the normal upper tail for the
+// tail p-values.
 //
 // They keep the argument lists of Genz's published routines (PHI, PHINV, BVNU,
 // BVN, LIMITS): every argument by pointer; they never change their inputs.
@@ -37,5 +38,12 @@ void limits_(const double* a, const double* b, const int* infin, double* lower, 
 
 // Fortran SIGN(x, y): +|*x| if *y >= 0 (so also for -0.0), else -|*x|.
 double d_sign(const double* x, const double* y);
+
+// log sqrt(2 pi): log phi(x) = -x^2 / 2 - kLogSqrt2Pi.
+inline constexpr double kLogSqrt2Pi = 0.91893853320467274178;
+
+// log Q(t) = log P(Z >= t) for a standard normal Z, to full relative accuracy
+// for every t: -inf for t = +inf (and where -t^2 / 2 overflows), NaN for NaN.
+double log_normal_upper(double t);
 
 #endif

@@ -3,54 +3,64 @@
 #include <gsl/gsl_cdf.h>
 #include <gsl/gsl_randist.h>
 #include <gsl/gsl_rng.h>
-#include <gsl/gsl_sf_erf.h>
 
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
+
+#include "numerics/normal_distribution.h"
 
 namespace {
 
 constexpr double kLog2 = 0.69314718055994530942;
-constexpr double kLogSqrt2Pi = 0.91893853320467274178;  // log sqrt(2 pi)
-
-// Seed of the generator: every call draws the same stream.
-constexpr unsigned long kSeed = 20190625UL;
 
 // Draws per stratum in the first round: at least kMinPairs antithetic pairs
 // over all strata, so that a rare configuration of the count is seen before
-// the variance estimate is trusted.
+// the variance estimate is trusted; an even number, as the draws of a round
+// go in pairs.
 constexpr int kMinPairs = 2048;
 constexpr int kMinPairsPerStratum = 16;
 // Budget: antithetic pairs over all strata and rounds.
-constexpr long kMaxPairs = 98304;
+constexpr long kMaxPairs = 393216;
+// A later round aims this much beyond the draws that the variance so far
+// says the target needs.
+constexpr double kRoundMargin = 1.1;
+
+// Newton's method for the far quantile: steps at most, and the relative
+// size of the step at which it stops.
+constexpr int kQuantileIterations = 60;
+constexpr double kQuantileTolerance = 1e-14;
 
 // A pivot below this is taken as zero: the variable is then a linear
 // function of the earlier ones (a duplicate or a sign-flipped copy).
 constexpr double kPivotTolerance = 1e-12;
 
-// Below this the quantile of the tail is found by Newton's method on the
-// log tail instead of from the probability itself, which would underflow.
-constexpr double kLogDirectQuantile = -690.0;  // about log(1e-300)
+// Below this tail probability the quantile is found by Newton's method on
+// the log tail instead of from the probability itself, which would underflow.
+constexpr double kDirectQuantileFloor = 1e-300;
 
 // The estimated error is this many standard errors.
 constexpr double kErrorInStandardErrors = 3.0;
 
-// Lower Cholesky factor of the n by n correlation matrix R (1-based), with
-// zero columns where a pivot vanishes (semi-definite R).  L row-major 0-based.
-void semidefinite_cholesky(int n, double** R, std::vector<double>& L) {
-    L.assign(static_cast<std::size_t>(n) * n, 0.0);
-    auto at = [&](int i, int j) -> double& { return L[static_cast<std::size_t>(i) * n + j]; };
-    for (int j = 0; j < n; ++j) {
-        double d = R[j + 1][j + 1];
+// Lower Cholesky factor L (row-major, m by m) of a positive semi-definite
+// matrix given by its entries a(i, j), 0-based, with zero columns where a
+// pivot vanishes.
+template <class Entry>
+void semidefinite_cholesky(int m, Entry a, double* L) {
+    auto at = [&](int i, int j) -> double& { return L[static_cast<std::size_t>(i) * m + j]; };
+    for (int i = 0; i < m * m; ++i) L[i] = 0.0;
+    for (int j = 0; j < m; ++j) {
+        double d = a(j, j);
         for (int k = 0; k < j; ++k) d -= at(j, k) * at(j, k);
         if (!(d > kPivotTolerance)) continue;  // column j stays zero
         const double djj = std::sqrt(d);
         at(j, j) = djj;
-        for (int i = j + 1; i < n; ++i) {
-            double s = R[i + 1][j + 1];
+        for (int i = j + 1; i < m; ++i) {
+            double s = a(i, j);
             for (int k = 0; k < j; ++k) s -= at(i, k) * at(j, k);
             at(i, j) = s / djj;
         }
@@ -62,32 +72,53 @@ void semidefinite_cholesky(int n, double** R, std::vector<double>& L) {
 // probability is representable, else by Newton's method on log Q, which is
 // concave, so that from x = t the iterates approach the root from above
 // after the first step.
-double tail_quantile(double t, double log_qt, double u) {
-    const double target = log_qt + std::log(u);
+double tail_quantile(double t, double qt, double log_qt, double u) {
+    const double target = qt * u;
     double x;
-    if (target > kLogDirectQuantile) {
-        x = gsl_cdf_ugaussian_Qinv(std::exp(target));
+    if (target > kDirectQuantileFloor) {
+        x = gsl_cdf_ugaussian_Qinv(target);
     } else {
+        const double log_target = log_qt + std::log(u);
         x = t;
-        for (int it = 0; it < 60; ++it) {
+        for (int it = 0; it < kQuantileIterations; ++it) {
             const double lq = log_normal_upper(x);
             // hazard phi(x) / Q(x)
             const double hazard = std::exp(-0.5 * x * x - kLogSqrt2Pi - lq);
-            const double step = (lq - target) / hazard;
+            const double step = (lq - log_target) / hazard;
             x += step;
-            if (std::fabs(step) <= 1e-14 * x) break;
+            if (std::fabs(step) <= kQuantileTolerance * x) break;
         }
     }
     return x < t ? t : x;
 }
 
-}  // namespace
-
-double log_normal_upper(double t) {
-    // Q(t) = erfc(t / sqrt 2) / 2; GSL evaluates log erfc without underflow.
-    if (t == std::numeric_limits<double>::infinity()) return -std::numeric_limits<double>::infinity();
-    return gsl_sf_log_erfc(t / std::sqrt(2.0)) - kLog2;
+// Seed of the generator, drawn from the call's own inputs (n, t and the lower
+// triangle of R, bit for bit, through the SplitMix64 finaliser): the same
+// inputs give the same digits on any thread and after any other call, while
+// the sampling errors of different genes are independent.
+unsigned long call_seed(int n, double t, double** R) {
+    std::uint64_t h = 0x9e3779b97f4a7c15ULL;
+    auto mix = [&h](std::uint64_t v) {
+        h ^= v;
+        h += 0x9e3779b97f4a7c15ULL;
+        h = (h ^ (h >> 30)) * 0xbf58476d1ce4e5b9ULL;
+        h = (h ^ (h >> 27)) * 0x94d049bb133111ebULL;
+        h ^= h >> 31;
+    };
+    auto bits = [](double v) {
+        std::uint64_t b;
+        std::memcpy(&b, &v, sizeof b);
+        return b;
+    };
+    mix(static_cast<std::uint64_t>(n));
+    mix(bits(t));
+    for (int i = 2; i <= n; ++i)
+        for (int j = 1; j < i; ++j) mix(bits(R[i][j]));
+    // gsl_rng_mt19937 takes 32 bits of the seed.
+    return static_cast<unsigned long>(h >> 32);
 }
+
+}  // namespace
 
 double maxnormal_tail(int n, double t, double** R, double releps, double* relerr, int* inform) {
     *relerr = 0.0;
@@ -108,68 +139,104 @@ double maxnormal_tail(int n, double t, double** R, double releps, double* relerr
         return p1 < DBL_MIN ? DBL_MIN : (p1 > 1.0 ? 1.0 : p1);
     }
 
-    std::vector<double> L;
-    semidefinite_cholesky(n, R, L);
+    // Stratum k: W conditioned on W_k >= t.  Given W_k = x the others are
+    // r_k x + D, r_k the correlations with W_k and D ~ N(0, R - r_k r_k')
+    // over the other n - 1 components (conditioning by regression, exact for
+    // any semi-definite R): D = L_k e, L_k the factor of that conditional
+    // covariance, and the antithetic partner uses -e.  Each stratum scores
+    // the mean of 1/S over the pair.
+    const int m1 = n - 1;
+    std::vector<double> r(static_cast<std::size_t>(n) * m1);   // r_k, row k
+    std::vector<double> Lk(static_cast<std::size_t>(n) * m1 * m1);
+    for (int k = 0; k < n; ++k) {
+        double* rk = &r[static_cast<std::size_t>(k) * m1];
+        for (int i = 0, a = 0; i < n; ++i)
+            if (i != k) rk[a++] = i > k ? R[i + 1][k + 1] : R[k + 1][i + 1];
+        auto other = [k](int a) { return a < k ? a : a + 1; };
+        auto entry = [&](int a, int b) {
+            const int i = other(a), j = other(b);
+            const double rij = i == j ? 1.0 : (i > j ? R[i + 1][j + 1] : R[j + 1][i + 1]);
+            return rij - rk[a] * rk[b];
+        };
+        semidefinite_cholesky(m1, entry, &Lk[static_cast<std::size_t>(k) * m1 * m1]);
+    }
 
     gsl_rng* rng = gsl_rng_alloc(gsl_rng_mt19937);
-    gsl_rng_set(rng, kSeed);
+    gsl_rng_set(rng, call_seed(n, t, R));
+    const double qt = std::exp(log_qt);
 
-    // Stratum k: W conditioned on W_k >= t.  Given W_k = x the others are
-    // r_k x + (Z - r_k Z_k) with Z = L e ~ N(0, R) (conditioning by
-    // regression, exact for any semi-definite R); the antithetic partner
-    // uses -e.  Each stratum scores the mean of 1/S over the pair.
-    const int per_stratum = std::max(kMinPairsPerStratum, (kMinPairs + n - 1) / n);
-    std::vector<double> sum(n, 0.0), sumsq(n, 0.0);
-    std::vector<double> e(n), z(n);
-    long pairs_per_stratum = 0;
+    // The count S depends on x above all, so x is stratified as well: the
+    // draws of a round go in pairs, pair h taking both its values of the
+    // relative tail probability u = Q(x) / Q(t) from [2h/m, (2h+2)/m), m the
+    // draws of the round.  The difference within a pair estimates the
+    // variance of the pair's sum without the spread between the pairs, which
+    // the stratification has taken out.
+    //
+    // The first round gives each stratum first_round draws; each later
+    // round as many as the variance so far says the target needs (a tenth
+    // more), at least a quarter of the first round, within the budget.
+    const int first_round = 2 * ((std::max(kMinPairsPerStratum, (kMinPairs + n - 1) / n) + 1) / 2);
+    const long max_per_stratum = kMaxPairs / n;
+    std::vector<double> sum(n, 0.0), spread(n, 0.0);
+    std::vector<double> e(m1);
+    long draws_per_stratum = 0;
+    long round = first_round;
     double estimate = 0.0;  // sum over strata of E[1/S | W_k >= t]
     bool met = false;
+    auto score = [&](int k, double u) {
+        const double x = tail_quantile(t, qt, log_qt, u);
+        for (int a = 0; a < m1; ++a) e[a] = gsl_ran_gaussian_ziggurat(rng, 1.0);
+        const double* L = &Lk[static_cast<std::size_t>(k) * m1 * m1];
+        const double* rk = &r[static_cast<std::size_t>(k) * m1];
+        int count_plus = 1, count_minus = 1;  // W_k = x >= t in both
+        for (int a = 0; a < m1; ++a) {
+            const double* La = L + static_cast<std::size_t>(a) * m1;
+            double d = 0.0;
+            for (int b = 0; b <= a; ++b) d += La[b] * e[b];
+            const double mean = rk[a] * x;
+            if (std::fabs(mean + d) >= t) ++count_plus;
+            if (std::fabs(mean - d) >= t) ++count_minus;
+        }
+        return 0.5 * (1.0 / count_plus + 1.0 / count_minus);
+    };
     while (true) {
         for (int k = 0; k < n; ++k) {
-            for (int rep = 0; rep < per_stratum; ++rep) {
-                const double x = tail_quantile(t, log_qt, gsl_rng_uniform_pos(rng));
-                for (int i = 0; i < n; ++i) e[i] = gsl_ran_gaussian_ziggurat(rng, 1.0);
-                for (int i = 0; i < n; ++i) {
-                    const double* Li = &L[static_cast<std::size_t>(i) * n];
-                    double s = 0.0;
-                    for (int j = 0; j <= i; ++j) s += Li[j] * e[j];
-                    z[i] = s;
-                }
-                const double zk = z[k];
-                int count_plus = 1, count_minus = 1;  // W_k = x >= t in both
-                for (int i = 0; i < n; ++i) {
-                    if (i == k) continue;
-                    const double rik = i > k ? R[i + 1][k + 1] : R[k + 1][i + 1];
-                    const double mean = rik * x;
-                    const double dev = z[i] - rik * zk;
-                    if (std::fabs(mean + dev) >= t) ++count_plus;
-                    if (std::fabs(mean - dev) >= t) ++count_minus;
-                }
-                const double y = 0.5 * (1.0 / count_plus + 1.0 / count_minus);
-                sum[k] += y;
-                sumsq[k] += y * y;
+            for (long h = 0; h < round / 2; ++h) {
+                const double y1 = score(k, (2 * h + 2.0 * gsl_rng_uniform_pos(rng)) / round);
+                const double y2 = score(k, (2 * h + 2.0 * gsl_rng_uniform_pos(rng)) / round);
+                sum[k] += y1 + y2;
+                spread[k] += (y1 - y2) * (y1 - y2);
             }
         }
-        pairs_per_stratum += per_stratum;
+        draws_per_stratum += round;
 
-        const double m = static_cast<double>(pairs_per_stratum);
+        // Each stratum's mean over M draws has the variance sum of the
+        // squared pair differences over M^2 (a pair's sum has variance twice
+        // that of one draw within its slice, as has the difference).
+        const double m = static_cast<double>(draws_per_stratum);
         estimate = 0.0;
         double variance = 0.0;
         for (int k = 0; k < n; ++k) {
-            const double mean = sum[k] / m;
-            estimate += mean;
-            const double s2 = (sumsq[k] - m * mean * mean) / (m - 1.0);
-            variance += (s2 > 0.0 ? s2 : 0.0) / m;
+            estimate += sum[k] / m;
+            variance += spread[k] / (m * m);
         }
         // A configuration of the count rarer than one in the draws of a
         // stratum may not have been seen at all (all draws alike give a
         // variance of 0): the error is taken as at least that share.
-        *relerr = std::max(kErrorInStandardErrors * std::sqrt(variance) / estimate, 1.0 / (2.0 * m));
+        const double sampling = kErrorInStandardErrors * std::sqrt(variance) / estimate;
+        *relerr = std::max(sampling, 1.0 / (2.0 * m));
         if (*relerr <= releps) {
             met = true;
             break;
         }
-        if ((pairs_per_stratum + per_stratum) * n > kMaxPairs) break;
+        const double ratio = std::max(sampling / releps, 1.0);
+        const double needed = kRoundMargin * m * ratio * ratio - m;
+        round = std::max<long>(first_round / 4, std::lround(std::min(needed, 1e12)));
+        round += round % 2;
+        if (draws_per_stratum >= max_per_stratum) break;
+        round = std::min(round, max_per_stratum - draws_per_stratum);
+        round -= round % 2;
+        if (round < 2) break;
     }
     gsl_rng_free(rng);
     if (!met) *inform = 1;

@@ -14,32 +14,33 @@
 // variance is at most u / p - 1.  Here the mixture is sampled by strata with
 // equal allocation (the half-spaces have equal probabilities), the half-spaces
 // -W_k >= t are folded onto W_k >= t by the symmetry W -> -W, and each draw is
-// paired with its antithetic partner.
+// paired with its antithetic partner; within a stratum the conditioning
+// value is itself stratified (pairs of draws share a slice of its
+// distribution).
 //
-// All working state is local to the call (the generator is seeded with a
-// constant each time), so the result is a deterministic function of the
-// arguments and calls may run concurrently.
+// All working state is local to the call, and the generator is seeded from
+// the arguments themselves (n, t and R bit for bit), so the result is a
+// deterministic function of the arguments, calls may run concurrently, and
+// calls that differ in any input draw independent streams (their sampling
+// errors do not repeat from one to the next).
 #ifndef VENTARQUILLO_NUMERICS_NORMAL_MAX_TAIL_H
 #define VENTARQUILLO_NUMERICS_NORMAL_MAX_TAIL_H
-
-// log Q(t) = log P(Z >= t) for a standard normal Z, accurate for every finite
-// t (-inf when t = +inf).
-double log_normal_upper(double t);
 
 // P(max_k |W_k| >= t) for W ~ N(0, R).  R: 1-based n by n correlation matrix
 // (unit diagonal, positive semi-definite; the lower triangle is read), n >= 1.
 //
 // Sampling goes on in rounds until the estimated relative error (three
 // standard errors of the estimate over the estimate, and at least one over
-// the number of draws per stratum) is at most releps, or until the budget of
-// draws is spent.  Out: *relerr, the estimated relative
+// twice the number of draws per stratum) is at most releps, or until the
+// budget of draws is spent.  Out: *relerr, the estimated relative
 // error; *inform: 0 target met, 1 budget spent first (the estimate is still
 // returned).
 //
 // The result is in [DBL_MIN, 1]: t <= 0 gives 1; a probability below the
 // smallest normal double (t above about 37.5) is returned as DBL_MIN, with
-// *relerr = 0 and *inform = 0.  A t that is not a number, or n < 1, gives NaN
-// with *inform = 1.
+// *relerr = 0 and *inform = 0, and so is t = +inf (however large, a finite t
+// never gives more).  A t that is not a number, or n < 1, gives NaN with
+// *inform = 1.
 double maxnormal_tail(int n, double t, double** R, double releps, double* relerr, int* inform);
 
 #endif

@@ -17,7 +17,9 @@ Computed in 60-digit arithmetic with mpmath, sharing nothing with the program:
     coefficients by integrating the density of the first against the tail of
     the second.
 
-Run: python3 tests/reference/tail_reference.py
+Run: python3 tests/reference/tail_reference.py            values of the unit tests
+     python3 tests/reference/tail_reference.py --table    the bench table of
+        bench/bench_max_tail.cpp (TSV: d, rho, t, p), equicorrelated
 """
 import mpmath as mp
 
@@ -62,7 +64,28 @@ def two_term_tail(l1, l2, q):
     return mp.quad(g, [0, b / 2, b * 0.99, b]) + chi2_tail(1, 1, b)
 
 
+def table():
+    # Every (d, rho) at statistics spaced so that p runs from about 1e-1 to
+    # 1e-12; the six-component set at 81 statistics, to see the spread of the
+    # errors over calls that differ only in the statistic.
+    mp.mp.dps = 30
+    print("d\trho\tt\tp")
+    grid = [("%.2f" % (2.0 + 0.25 * k)) for k in range(21)]
+    sets = [(d, rho) for d in (3, 10, 20) for rho in ("0.3", "0.6", "0.9", "0.99")]
+    sets.append((6, "0.75"))
+    for d, rho in sets:
+        ts = grid if d != 6 else [("%.3f" % (3.0 + 0.05 * k)) for k in range(81)]
+        for t in ts:
+            p = equicorrelated_max(d, rho, t)
+            print("%d\t%s\t%s\t%s" % (d, rho, t, mp.nstr(p, 20)))
+
+
 if __name__ == "__main__":
+    import sys
+
+    if "--table" in sys.argv:
+        table()
+        sys.exit(0)
     print("equicorrelated 0.9, d = 10")
     for t in ["4", "4.5", "5", "5.5", "8.66"]:
         print("  t =", t, mp.nstr(equicorrelated_max(10, "0.9", t), 12))

@@ -197,3 +197,24 @@ TEST(LimitsAndSign, FlagRuleAndSignTransfer) {
     EXPECT_EQ(d_sign(&x, &neg_zero), 2.5);
     EXPECT_FALSE(std::signbit(d_sign(&neg_zero, &pos)));
 }
+
+// log Q(t) against 40-digit mpmath log(erfc(t / sqrt 2) / 2): GSL's log erfc
+// up to 1e4, the asymptotic expansion from there on, where GSL's gives -inf
+// and then NaN (beyond about 1e60).
+TEST(LogNormalUpper, BothSidesOfTheAsymptoticSwitchAndFarOut) {
+    struct Case {
+        double t, want, tol;
+    };
+    const Case cases[] = {{5.0, -15.064998393988725736, 1e-15},
+                          {38.0, -726.5572160188201301, 1e-15},
+                          {9999.5, -49995010.254228913932, 1e-15},
+                          {1e4, -50000010.129278915181, 1e-15},
+                          {1e5, -5000000012.4318639983, 1e-15},
+                          {1e62, -5.0e+123, 1e-15},
+                          {1e100, -5.0e+199, 1e-15}};
+    for (const auto& c : cases) EXPECT_NEAR(log_normal_upper(c.t) / c.want, 1.0, c.tol) << "t=" << c.t;
+    EXPECT_EQ(log_normal_upper(1e200), -INFINITY);
+    EXPECT_EQ(log_normal_upper(INFINITY), -INFINITY);
+    EXPECT_NEAR(log_normal_upper(0.0), std::log(0.5), 1e-15);
+    EXPECT_TRUE(std::isnan(log_normal_upper(NAN)));
+}

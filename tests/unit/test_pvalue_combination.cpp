@@ -255,7 +255,7 @@ TEST(MvnPvalue, FirstStageStandsDownToOneTenthThenTheTailTakesOver) {
                                           mu.data(), R.S, &error, &info);
         EXPECT_EQ(info, 0);
         double relerr = 0;
-        const double tail = maxnormal_tail(c.n, c.t, R.S, 0.01, &relerr, &info);
+        const double tail = maxnormal_tail(c.n, c.t, R.S, 0.005, &relerr, &info);
         int inform = 0;
         const double p = mvn_pvalue(c.n, c.t, R.S, &inform);
         EXPECT_EQ(inform, 0);
