@@ -92,10 +92,13 @@ double tail_quantile(double t, double qt, double log_qt, double u) {
     return x < t ? t : x;
 }
 
-// Seed of the generator, drawn from the call's own inputs (n, t and the lower
-// triangle of R, bit for bit, through the SplitMix64 finaliser): the same
-// inputs give the same digits on any thread and after any other call, while
-// the sampling errors of different genes are independent.
+// Seed of the generator, drawn from the call's own inputs (n, and t and the
+// lower triangle of R rounded to single precision, through the SplitMix64
+// finaliser): the same inputs give the same digits on any thread and after
+// any other call, while the sampling errors of different genes are
+// independent.  The rounding keeps the seed, and so the printed digits, from
+// following the last bits of a correlation, which a different but equally
+// accurate order of operations upstream may change.
 unsigned long call_seed(int n, double t, double** R) {
     std::uint64_t h = 0x9e3779b97f4a7c15ULL;
     auto mix = [&h](std::uint64_t v) {
@@ -106,9 +109,10 @@ unsigned long call_seed(int n, double t, double** R) {
         h ^= h >> 31;
     };
     auto bits = [](double v) {
-        std::uint64_t b;
-        std::memcpy(&b, &v, sizeof b);
-        return b;
+        const float f = static_cast<float>(v);
+        std::uint32_t b;
+        std::memcpy(&b, &f, sizeof b);
+        return static_cast<std::uint64_t>(b);
     };
     mix(static_cast<std::uint64_t>(n));
     mix(bits(t));
