@@ -169,19 +169,41 @@ FitInformation::Block FitInformation::block(double** X, int col0, int kc, bool s
     const double dn = rec_.n;
     const double minus_n_over_2s = -dn / two_s;
     const int r = n1 - 1;
-    std::vector<double> row(static_cast<size_t>(k) * n1);
-    std::vector<double> lc(static_cast<size_t>(n0));
-    for (int a = 0; a < k; ++a) {
-        const double* la = Lrow(a);
-        for (int i = 0; i < n0; ++i) lc[i] = la[n1 + i] / rec_.c10[n1 + i];
-        double* ra = row.data() + static_cast<size_t>(a) * n1;
-        for (int j = 0; j < n1; ++j) {
-            const double* pj = fit_.post + static_cast<size_t>(j) * n0;
-            double acc = la[j];
-            for (int i = 0; i < n0; ++i) acc += lc[i] * pj[i];
-            const double q = fit_.qm[j];
+    std::vector<double> lc(static_cast<size_t>(k) * n0);  // l_i[a] / c_i, row a
+    for (int a = 0; a < k; ++a)
+        for (int i = 0; i < n0; ++i) lc[static_cast<size_t>(a) * n0 + i] = Lrow(a)[n1 + i] / rec_.c10[n1 + i];
+    std::vector<double> row(static_cast<size_t>(k) * n1);  // row a: the entries of parameter a against the points
+    std::vector<double> acc(static_cast<size_t>(k));
+    for (int j = 0; j < n1; ++j) {
+        // Each sum in increasing record order; the sums of four parameters
+        // advance side by side over the point's weights.
+        const double* pj = fit_.post + static_cast<size_t>(j) * n0;
+        int a = 0;
+        for (; a + 4 <= k; a += 4) {
+            const double* l0 = lc.data() + static_cast<size_t>(a) * n0;
+            const double* l1 = l0 + n0;
+            const double* l2 = l1 + n0;
+            const double* l3 = l2 + n0;
+            double s0 = Lrow(a)[j], s1 = Lrow(a + 1)[j], s2a = Lrow(a + 2)[j], s3a = Lrow(a + 3)[j];
+            for (int i = 0; i < n0; ++i) {
+                const double p = pj[i];
+                s0 += l0[i] * p;
+                s1 += l1[i] * p;
+                s2a += l2[i] * p;
+                s3a += l3[i] * p;
+            }
+            acc[a] = s0, acc[a + 1] = s1, acc[a + 2] = s2a, acc[a + 3] = s3a;
+        }
+        for (; a < k; ++a) {
+            const double* la = lc.data() + static_cast<size_t>(a) * n0;
+            double sum = Lrow(a)[j];
+            for (int i = 0; i < n0; ++i) sum += la[i] * pj[i];
+            acc[a] = sum;
+        }
+        const double q = fit_.qm[j];
+        for (a = 0; a < k; ++a) {
             const double p12 = a < kc ? (r1_[j] * col(j, a)) / (s * q) : minus_n_over_2s + r2_[j] / (2.0 * s2 * q);
-            ra[j] = acc / q - p12;
+            row[static_cast<size_t>(a) * n1 + j] = acc[a] / q - p12;
         }
     }
     b.Ct.resize(static_cast<size_t>(std::max(r, 0)) * k);
@@ -202,29 +224,56 @@ void FitInformation::small_block(const Block& x, const Block& y, double* out) co
     const double s2 = s * s;
     const double s3 = s2 * s;
     const double s4 = s3 * s;
+    const int ky = y.k;
+
+    // Q13: the records' products, record by record; y's scores record-major
+    // so that the entries of a row of out advance side by side.
+    std::vector<double> q13(static_cast<size_t>(x.k) * ky, 0.0);
+    std::vector<double> ly(static_cast<size_t>(n10) * ky);
+    for (int b = 0; b < ky; ++b)
+        for (int i = 0; i < n10; ++i) ly[static_cast<size_t>(i) * ky + b] = y.L[static_cast<size_t>(b) * n10 + i];
     for (int a = 0; a < x.k; ++a) {
         const double* la = x.L.data() + static_cast<size_t>(a) * n10;
-        for (int b = 0; b < y.k; ++b) {
-            const double* lb = y.L.data() + static_cast<size_t>(b) * n10;
-            // Q13: the records' products, record by record.
-            double q13 = 0.0;
-            for (int i = 0; i < n10; ++i) {
-                if (la[i] == 0.0) continue;
-                q13 += rec_.c10[i] == 1 ? la[i] * lb[i] : (la[i] * lb[i]) / rec_.c10[i];
+        double* qa = q13.data() + static_cast<size_t>(a) * ky;
+        for (int i = 0; i < n10; ++i) {
+            const double l = la[i];
+            if (l == 0.0) continue;
+            const double* lb = ly.data() + static_cast<size_t>(i) * ky;
+            const int c = rec_.c10[i];
+            if (c == 1) {
+                for (int b = 0; b < ky; ++b) qa[b] += l * lb[b];
+            } else {
+                const double cd = c;
+                for (int b = 0; b < ky; ++b) qa[b] += (l * lb[b]) / cd;
             }
+        }
+    }
+
+    // Q11 and Q12 between coefficients: sums over the points.
+    std::vector<double> s11(static_cast<size_t>(x.kc) * y.kc, 0.0), s12(s11.size(), 0.0);
+    for (int a = 0; a < x.kc; ++a) {
+        double* s11a = s11.data() + static_cast<size_t>(a) * y.kc;
+        double* s12a = s12.data() + static_cast<size_t>(a) * y.kc;
+        for (int j = 0; j < n1; ++j) {
+            const double xa = x.cols[static_cast<size_t>(j) * x.kc + a];
+            const double qa = fit_.qm[j] * xa;
+            const double ra = r2_[j] * xa;
+            const double* yj = y.cols.data() + static_cast<size_t>(j) * y.kc;
+            for (int b = 0; b < y.kc; ++b) {
+                s11a[b] += qa * yj[b];
+                s12a[b] += ra * yj[b];
+            }
+        }
+    }
+
+    for (int a = 0; a < x.k; ++a) {
+        for (int b = 0; b < ky; ++b) {
             const bool ca = a < x.kc;
             const bool cb = b < y.kc;
             double q11 = 0.0, q12 = 0.0;
             if (ca && cb) {
-                double s11 = 0.0, s12 = 0.0;
-                for (int j = 0; j < n1; ++j) {
-                    const double xa = x.cols[static_cast<size_t>(j) * x.kc + a];
-                    const double yb = y.cols[static_cast<size_t>(j) * y.kc + b];
-                    s11 += (fit_.qm[j] * xa) * yb;
-                    s12 += (r2_[j] * xa) * yb;
-                }
-                q11 = -dn * s11 / s;
-                q12 = s12 / s2;
+                q11 = -dn * s11[static_cast<size_t>(a) * y.kc + b] / s;
+                q12 = s12[static_cast<size_t>(a) * y.kc + b] / s2;
             } else if (ca || cb) {
                 // A coefficient against sigma11.
                 const Block& c = ca ? x : y;
@@ -241,7 +290,7 @@ void FitInformation::small_block(const Block& x, const Block& y, double* out) co
                 q11 = -dn / (2.0 * s2);
                 q12 = dn / (4.0 * s2) - R2_ / (2.0 * s3) + R4_ / (4.0 * s4);
             }
-            out[static_cast<size_t>(a) * y.k + b] = q13 - q11 - q12;
+            out[static_cast<size_t>(a) * ky + b] = q13[static_cast<size_t>(a) * ky + b] - q11 - q12;
         }
     }
 }
