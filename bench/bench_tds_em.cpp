@@ -10,7 +10,8 @@
 //   score         the cached primary score test of one burden (per gene)
 //   VC 50         the efficient covariance of 50 per-variant columns
 // and the peak resident memory of the process so far.
-//   usage: bench_tds_em [--records R] [N1 ...]   (default R 300, N1 2000 4000 8000)
+//   usage: bench_tds_em [--records R] [--sse2] [N1 ...]   (default R 300, N1 2000 4000 8000)
+// --sse2 runs the kernels in SSE2 registers even where AVX2 is there.
 #include <sys/resource.h>
 
 #include <chrono>
@@ -26,6 +27,7 @@
 #include "engine/tds_em_detail.h"
 #include "engine/tds_primary_builders.h"
 #include "numerics/offset_arrays.h"
+#include "numerics/vector_lanes.h"
 
 namespace {
 
@@ -133,6 +135,8 @@ int main(int argc, char** argv) {
     for (int a = 1; a < argc; ++a) {
         if (std::string(argv[a]) == "--records" && a + 1 < argc)
             records = std::atoi(argv[++a]);
+        else if (std::string(argv[a]) == "--sse2")
+            setUseAvx2(false);
         else
             sizes.push_back(std::atoi(argv[a]));
     }

@@ -6,10 +6,10 @@
 #include <utility>
 #include <vector>
 
+#include "engine/em_kernels.h"
 #include "engine/louis_information.h"
 #include "engine/tds_em_detail.h"
 #include "numerics/console.h"
-#include "numerics/exp_without_errno.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
 
@@ -24,29 +24,6 @@ namespace {
 // ---------------------------------------------------------------------------
 // EM
 // ---------------------------------------------------------------------------
-
-// Posterior weights of non-sequenced record i recomputed relative to its
-// largest term, for a record whose plain weights all underflowed to zero.
-// post[j][i] holds c*u_j on return and the new sum is returned; when no term
-// is finite (a degenerate variance) the plain zeros are kept.
-double rescue_underflowed_record(int n1, int i, double y, double c, double two_s, const double* qm,
-                                 const double* etaW, double** post) {
-    double big = -HUGE_VAL;
-    std::vector<double> logw(n1);
-    for (int j = 0; j < n1; ++j) {
-        const double dl = y - etaW[j];
-        logw[j] = std::log(qm[j]) - (dl * dl) / two_s;
-        if (logw[j] > big) big = logw[j];
-    }
-    if (!std::isfinite(big)) return 0.0;
-    double sum = 0.0;
-    for (int j = 0; j < n1; ++j) {
-        const double u = std::exp(logw[j] - big);
-        sum += u;
-        post[j][i] = c * u;
-    }
-    return sum;
-}
 
 // The working arrays of one EM fit.  post[j][i] is the weight of
 // non-sequenced record i on point j (phi transposed, so that every per-point
@@ -98,6 +75,8 @@ struct EmScratch {
     }
     EmScratch(const EmScratch&) = delete;
     EmScratch& operator=(const EmScratch&) = delete;
+
+    EmArrays arrays() const { return EmArrays{n1, n0, y0, c0, count0, post, fm_n0, terms, a, b}; }
 };
 
 // Start values: equal point weights, eta = 0 and the count-weighted variance
@@ -125,108 +104,6 @@ double start_values(int n10, int n1, int d, const int* c10, const double* y10, d
         etaW[j] = fit;
     }
     return var / C;
-}
-
-// E-step terms of point j (value fit, weight q) for n0 non-sequenced
-// records: t = q*exp(-(y_i - fit)^2/(2s)) is added to fm[i] and c_i*t is
-// stored in pj[i].
-void e_step_point(int n0, double q, double fit, double two_s, const double* y0, const double* count0, double* t,
-                  double* fm, double* pj) {
-    for (int i = 0; i < n0; ++i) {
-        const double dl = y0[i] - fit;
-        t[i] = -(dl * dl) / two_s;
-    }
-    const ExpFunction exp_fn = expWithoutErrno();  // std::exp's values, without its errno wrapper
-    for (int i = 0; i < n0; ++i) t[i] = exp_fn(t[i]);
-    for (int i = 0; i < n0; ++i) {
-        const double u = q * t[i];
-        fm[i] += u;
-        pj[i] = count0[i] * u;
-    }
-}
-
-// The sums of the M-step over the records i0..i0+nb-1 of the weights
-// c_i*term: each weight is first divided by fm_n0[i] (the end of the
-// E-step), then added to a_j and, times y_i, to b_j.  Four points are taken
-// together so that their running sums advance side by side.
-void normalise_and_sum(int n1, int i0, int nb, EmScratch& x) {
-    const double* fm = x.fm_n0 + i0;
-    const double* y0 = x.y0 + i0;
-    int j = 0;
-    for (; j + 4 <= n1; j += 4) {
-        double* p0 = x.post[j] + i0;
-        double* p1 = x.post[j + 1] + i0;
-        double* p2 = x.post[j + 2] + i0;
-        double* p3 = x.post[j + 3] + i0;
-        double a0 = x.a[j], a1 = x.a[j + 1], a2 = x.a[j + 2], a3 = x.a[j + 3];
-        double b0 = x.b[j], b1 = x.b[j + 1], b2 = x.b[j + 2], b3 = x.b[j + 3];
-        for (int i = 0; i < nb; ++i) {
-            const double f = fm[i];
-            const double y = y0[i];
-            const double w0 = p0[i] / f, w1 = p1[i] / f, w2 = p2[i] / f, w3 = p3[i] / f;
-            p0[i] = w0;
-            p1[i] = w1;
-            p2[i] = w2;
-            p3[i] = w3;
-            a0 += w0;
-            a1 += w1;
-            a2 += w2;
-            a3 += w3;
-            b0 += w0 * y;
-            b1 += w1 * y;
-            b2 += w2 * y;
-            b3 += w3 * y;
-        }
-        x.a[j] = a0, x.a[j + 1] = a1, x.a[j + 2] = a2, x.a[j + 3] = a3;
-        x.b[j] = b0, x.b[j + 1] = b1, x.b[j + 2] = b2, x.b[j + 3] = b3;
-    }
-    for (; j < n1; ++j) {
-        double* pj = x.post[j] + i0;
-        double aj = x.a[j];
-        double bj = x.b[j];
-        for (int i = 0; i < nb; ++i) {
-            pj[i] = pj[i] / fm[i];
-            aj += pj[i];
-            bj += pj[i] * y0[i];
-        }
-        x.a[j] = aj;
-        x.b[j] = bj;
-    }
-}
-
-// E-step and the point weights of the M-step, a chunk of non-sequenced
-// records at a time so that the chunk's weights are still in cache when they
-// are normalised and summed:
-//   E-step: fm_n0[i] = sum over points j of qm[j]*exp(-(y_i - etaW[j])^2/(2s)),
-//   post[j][i] = c_i * term / fm_n0[i];
-//   M-step: a_j = 1 + sum_i phi, b_j = y_j + sum_i phi*y_i, qm = a/n.
-// Every sum runs over the same index order as without the chunks.  A chunk
-// holds about kChunkWeights weights (256 KiB), a multiple of four records,
-// at least kMinChunkRecords.
-constexpr int kChunkWeights = 32768;
-constexpr int kMinChunkRecords = 32;
-
-void e_step_and_point_weights(int n1, double s, double dn, const double* y10, double* qm, const double* etaW,
-                              EmScratch& x) {
-    const int n0 = x.n0;
-    const double two_s = 2.0 * s;
-    const int chunk = std::max(kMinChunkRecords, (kChunkWeights / std::max(n1, 1)) / 4 * 4);
-    for (int j = 0; j < n1; ++j) {
-        x.a[j] = 1.0;
-        x.b[j] = y10[j];
-    }
-    for (int i0 = 0; i0 < n0; i0 += chunk) {
-        const int nb = std::min(chunk, n0 - i0);
-        double* fm = x.fm_n0 + i0;
-        for (int i = 0; i < nb; ++i) fm[i] = 0.0;
-        for (int j = 0; j < n1; ++j)
-            e_step_point(nb, qm[j], etaW[j], two_s, x.y0 + i0, x.count0 + i0, x.terms, fm, x.post[j] + i0);
-        for (int i = 0; i < nb; ++i)
-            if (fm[i] == 0.0)
-                fm[i] = rescue_underflowed_record(n1, i0 + i, x.y0[i0 + i], x.c0[i0 + i], two_s, qm, etaW, x.post);
-        normalise_and_sum(n1, i0, nb, x);
-    }
-    for (int j = 0; j < n1; ++j) qm[j] = x.a[j] / dn;
 }
 
 // M-step, coefficients: weighted least squares of b/a on the design rows with
@@ -261,11 +138,7 @@ double residual_sum_of_squares(int n1, int d, const double* y10, double** w, con
         etaW[j] = fit;
         const double dl = y10[j] - fit;
         rss += dl * dl;
-        const double* pj = x.post[j];
-        for (int i = 0; i < x.n0; ++i) {
-            const double di = x.y0[i] - fit;
-            rss += pj[i] * (di * di);
-        }
+        rss = add_weighted_squares(rss, x.n0, fit, x.y0, x.post[j]);
     }
     return rss;
 }
@@ -313,7 +186,7 @@ EmFit fit_em(int n, int n10, int n1, int d, const int* c10, const double* y10, d
     const double dn = n;
 
     for (int t = 0; t < max_iterations; ++t) {
-        e_step_and_point_weights(n1, s, dn, y10, qm, etaW, x);
+        e_step_and_point_weights(s, dn, y10, qm, etaW, x.arrays());
         m_step_coefficients(n1, d, w, eta, x);
         s = residual_sum_of_squares(n1, d, y10, w, eta, etaW, x) / dn;
 

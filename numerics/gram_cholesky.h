@@ -8,7 +8,8 @@
 // Every entry of a result is one running sum: the terms are added (or
 // subtracted) one at a time, in increasing order of the summation index.
 // The loops are tiled for the registers and the cache, never reordered, so
-// the results do not depend on the vector width of the processor.
+// the results do not depend on the vector width of the processor (the Gram
+// products run in AVX2 registers where the processor has them, useAvx2()).
 #ifndef VENTARQUILLO_NUMERICS_GRAM_CHOLESKY_H
 #define VENTARQUILLO_NUMERICS_GRAM_CHOLESKY_H
 

@@ -9,6 +9,7 @@
 
 #include "numerics/gram_cholesky.h"
 #include "numerics/identity_plus_low_rank.h"
+#include "numerics/vector_lanes.h"
 
 namespace {
 
@@ -86,6 +87,10 @@ std::vector<double> random_block(int r, int nb, unsigned seed) {
 // (four by eight, four by four, single entries) and the chunk of rows it
 // falls in: the plain triple loop gives the same bits.
 TEST(GramCholesky, GramUpdateIsOneRunningSumPerEntry) {
+  const bool initial = useAvx2();
+  for (bool avx2 : {false, true}) {
+    setUseAvx2(avx2);
+    SCOPED_TRACE(useAvx2() ? "AVX2" : "SSE2");
     for (auto [r, na, nb] : {std::tuple{300, 13, 21}, std::tuple{7, 4, 8}, std::tuple{129, 1, 3}, std::tuple{0, 5, 5}}) {
         const std::vector<double> A = random_block(r, na, 11), B = random_block(r, nb, 12);
         for (bool subtract : {false, true})
@@ -108,6 +113,8 @@ TEST(GramCholesky, GramUpdateIsOneRunningSumPerEntry) {
     gram_update(50, 19, 19, A.data(), 19, A.data(), 19, C.data(), 19, false, true);
     for (int x = 0; x < 19; ++x)
         for (int y = 0; y < x; ++y) EXPECT_EQ(C[x * 19 + y], 0.0);  // the lower triangle is left alone
+  }
+  setUseAvx2(initial);
 }
 
 // M = R'R for an integer upper triangular R: every step of the factorization

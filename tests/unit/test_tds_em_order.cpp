@@ -19,6 +19,7 @@
 #include "engine/tds_em_detail.h"
 #include "numerics/identity_plus_low_rank.h"
 #include "numerics/linear_algebra.h"
+#include "numerics/vector_lanes.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
@@ -280,8 +281,21 @@ Mat plain_profiled_covariance(const Mat& DQD, double** inv, int K, int q) {
 
 // The EM against the plain loops, bit for bit, with both kernels; then the
 // efficient covariance of K tested columns against the dense information.
+// Runs f with the SSE2 kernels, then with the AVX2 ones (on a processor
+// without AVX2 the SSE2 ones again), and restores the program's choice.
+template <class F>
+void with_each_kernel(F f) {
+    const bool initial = useAvx2();
+    for (bool avx2 : {false, true}) {
+        setUseAvx2(avx2);
+        SCOPED_TRACE(useAvx2() ? "AVX2 kernels" : "SSE2 kernels");
+        f();
+    }
+    setUseAvx2(initial);
+}
+
 TEST(TdsEmOrder, FitMatchesThePlainLoopsBitForBitAndTheCovarianceTheDenseInformation) {
-  {
+  with_each_kernel([] {
     // n0 below, near and above n1: the point block is factored through its
     // rank (Woodbury) in the first cases and as a whole in the last two.
     for (auto [n1, n0, K] : {std::tuple{8, 4, 1}, std::tuple{33, 9, 2}, std::tuple{40, 30, 3}, std::tuple{47, 14, 6},
@@ -359,7 +373,7 @@ TEST(TdsEmOrder, FitMatchesThePlainLoopsBitForBitAndTheCovarianceTheDenseInforma
         free_dmatrix(phi, 0, D.n10 - 1, 0, n1 - 1);
         free_dm(W, D.w);
     }
-  }
+  });
 }
 
 namespace {
@@ -408,9 +422,11 @@ std::vector<double> burden(int n1, int a, int b) {
 }  // namespace
 
 TEST(TdsEmOrder, FullFitMatchesTheDenseInverse) {
-    expect_full_fit_matches_dense_inverse(50, 20, 7, burden(50, 6, 1000));
-    expect_full_fit_matches_dense_inverse(30, 45, 8, burden(30, 4, 7));  // more records than points
-    expect_full_fit_matches_dense_inverse(40, 0, 9, burden(40, 5, 9));   // sequenced subjects only
+    with_each_kernel([] {
+        expect_full_fit_matches_dense_inverse(50, 20, 7, burden(50, 6, 1000));
+        expect_full_fit_matches_dense_inverse(30, 45, 8, burden(30, 4, 7));  // more records than points
+        expect_full_fit_matches_dense_inverse(40, 0, 9, burden(40, 5, 9));   // sequenced subjects only
+    });
 }
 
 TEST(TdsEmOrder, FullFitOfSeveralHundredSubjectsMatchesTheDenseInverse) {
