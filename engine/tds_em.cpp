@@ -13,17 +13,14 @@
 #include "numerics/linear_algebra.h"
 #include "numerics/offset_arrays.h"
 
-// Sums run over records, points and coefficients by increasing index, and
-// products are taken left to right, whatever the loop nesting: the loops are
-// arranged for contiguous memory, never for a different rounding.  Terms that
-// are exactly zero (a zero membership weight) may be skipped, which leaves
-// every sum unchanged.
+// The EM fit of the semiparametric model (start values, E-step, the two
+// M-steps, the stopping rule), the efficient scores of tested columns against
+// a null fit and the full fit's covariance; their inner loops are in
+// em_kernels.cpp, Louis' information in louis_information.cpp.  Sums run over
+// records, points and coefficients by increasing index, and products are
+// taken left to right, whatever the loop nesting.
 
 namespace {
-
-// ---------------------------------------------------------------------------
-// EM
-// ---------------------------------------------------------------------------
 
 // The working arrays of one EM fit.  post[j][i] is the weight of
 // non-sequenced record i on point j (phi transposed, so that every per-point
