@@ -1,5 +1,6 @@
 #include "engine/tds_primary_builders.h"
 
+#include <algorithm>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -25,18 +26,16 @@ tds_detail::EmFit fitPrimaryNull(int n, int n10, int n1, int p, int* c10, double
 // The K score columns coded into the first K columns of SZ, with the
 // covariates z behind them, each checked (n_work counts those that pass).
 struct CheckedColumns {
-    int m = 0;                   // K + p
-    double** SZ = nullptr;       // [n1][m]
+    int m = 0;                   // K (at least one slot)
+    double** SZ = nullptr;       // [n1][m], the coded columns
     int* null_thresh = nullptr;  // [K], 1 = dropped
 };
 
 CheckedColumns codeAndCheckColumns(const ColumnSource& src, int K, int n1, int p, double** z, int MAI_LB,
                                    const ScoreSet& set) {
     CheckedColumns cols;
-    cols.m = K + p;
+    cols.m = std::max(K, 1);
     cols.SZ = dmatrix(0, n1 - 1, 0, cols.m - 1);
-    for (int i = 0; i < n1; ++i)
-        for (int k = 0; k < p; ++k) cols.SZ[i][K + k] = z[i][k];
     double* S = dvector(0, n1 - 1);
     int* mac = ivector(0, n1 - 1);
     cols.null_thresh = ivector(0, lastIndex(K));
@@ -57,8 +56,8 @@ void release(CheckedColumns& cols, int K, int n1) {
     free_dmatrix(cols.SZ, 0, n1 - 1, 0, cols.m - 1);
 }
 
-// The body shared by the three builders: null fit; K columns coded into the
-// first K columns of SZ (the covariates behind them) and checked; efficient
+// The body shared by the three builders: null fit; K columns coded into SZ
+// and checked; efficient
 // scores and covariance of all K columns when at least one passed; then the
 // columns with a non-positive variance are dropped as well.
 void primaryScoreSet(const ColumnSource& src, int K, int n, int n10, int n1, int p, int* c10, double* y10,
