@@ -49,7 +49,8 @@ void residual_moments(const RecordsView& rec, const FitView& fit, int n0, std::v
 // The point block of the reduced information as I + Ut D^-1 Ut': the last
 // point L = n1 - 1 is the one the constraint drops; for j < L
 //   Ut[j][0] = qm_j,  Ut[j][1+i] = post[j][i] - qm_j * post[L][i] / qm_L,
-// and D = (qm_L^2, c_0, ..., c_{n0-1}).
+// and D = (qm_L^2, c_0, ..., c_{n0-1}).  Ut is not stored: its entries are
+// formed from the fit's weights whenever the factorization reads them.
 IdentityPlusLowRank factor_point_block(const RecordsView& rec, const FitView& fit, int n0,
                                        IdentityPlusLowRank::Form form) {
     const int n1 = rec.n1;
@@ -59,18 +60,21 @@ IdentityPlusLowRank factor_point_block(const RecordsView& rec, const FitView& fi
     std::vector<double> t(n0);
     const double* pL = fit.post + static_cast<size_t>(L) * n0;
     for (int i = 0; i < n0; ++i) t[i] = pL[i] / fit.qm[L];
-    std::vector<double> Ut(static_cast<size_t>(r) * k);
-    for (int j = 0; j < r; ++j) {
-        double* u = Ut.data() + static_cast<size_t>(j) * k;
-        const double* pj = fit.post + static_cast<size_t>(j) * n0;
-        const double q = fit.qm[j];
-        u[0] = q;
-        for (int i = 0; i < n0; ++i) u[1 + i] = pj[i] - q * t[i];
-    }
+    auto entries = [t = std::move(t), post = fit.post, qm = fit.qm, n0](int j0, int j1, int x0, int x1, double* out,
+                                                                       int ld) {
+        for (int j = j0; j < j1; ++j) {
+            double* u = out + static_cast<size_t>(j - j0) * ld;
+            const double* pj = post + static_cast<size_t>(j) * n0;
+            const double q = qm[j];
+            int x = x0;
+            if (x == 0 && x < x1) u[x++] = q;
+            for (; x < x1; ++x) u[x - x0] = pj[x - 1] - q * t[x - 1];
+        }
+    };
     std::vector<double> d(k);
     d[0] = fit.qm[L] * fit.qm[L];
     for (int i = 0; i < n0; ++i) d[1 + i] = rec.c10[n1 + i];
-    return IdentityPlusLowRank(r, k, std::move(Ut), d.data(), form);
+    return IdentityPlusLowRank(r, k, std::move(entries), d.data(), form);
 }
 
 }  // namespace

@@ -7,23 +7,38 @@
 //   - inner (k <= r): the Sherman-Morrison-Woodbury identity
 //         K^-1 = I - U M^-1 U',   M = D + U'U   (order k),
 //     so that B1'K^-1 B2 = B1'B2 - H1'H2 with H = R^-T U'B, M = R'R;
-//     time O(r k^2 + k^3), memory O(r k + k^2);
+//     time O(r k^2 + k^3), memory O(k^2);
 //   - outer (k > r): K itself, formed and factored, K = R'R, and
-//     B1'K^-1 B2 = H1'H2 with H = R^-T B; time O(r^2 k + r^3).
+//     B1'K^-1 B2 = H1'H2 with H = R^-T B; time O(r^2 k + r^3), memory O(r^2).
 // Both Cholesky factorizations are of well-conditioned matrices: K has every
 // eigenvalue at least 1, and D + U'U, scaled by its diagonal, at least
 // min_x d_x / (d_x + |U[.][x]|^2).
+//
+// U itself is never held: its entries come from a source, a band of rows
+// (inner) or of columns (outer) at a time, so that the memory is that of the
+// factor alone besides whatever the source reads.
 #ifndef VENTARQUILLO_NUMERICS_IDENTITY_PLUS_LOW_RANK_H
 #define VENTARQUILLO_NUMERICS_IDENTITY_PLUS_LOW_RANK_H
 
+#include <functional>
 #include <vector>
 
 class IdentityPlusLowRank {
 public:
     enum class Form { kCheaper, kInner, kOuter };
 
-    // U: r rows of k entries, row-major, taken over; d: the k positive
-    // entries of D.  Form::kCheaper picks inner when k <= r.
+    // Writes the entries U[j][x] for j0 <= j < j1 and x0 <= x < x1 to
+    // out[(j - j0) * ld + (x - x0)].  The same entry must come out with the
+    // same bits at every call.
+    using Source = std::function<void(int j0, int j1, int x0, int x1, double* out, int ld)>;
+
+    // U (r x k) from its source; d: the k positive entries of D.
+    // Form::kCheaper picks inner when k <= r.  The inner form reads the
+    // source again in whiten(), so what the source reads must outlive the
+    // object; the outer form reads it only here.
+    IdentityPlusLowRank(int r, int k, Source U, const double* d, Form form = Form::kCheaper);
+
+    // U given whole: r rows of k entries, row-major, taken over.
     IdentityPlusLowRank(int r, int k, std::vector<double> U, const double* d, Form form = Form::kCheaper);
 
     // A block B of r rows by nb columns (row-major) prepared for quadratic
@@ -52,7 +67,7 @@ private:
     int r_, k_;
     bool inner_;
     bool ok_ = true;
-    std::vector<double> U_;  // r x k
+    Source U_;               // inner only; empty once the outer form is factored
     std::vector<double> R_;  // the Cholesky factor, k x k (inner) or r x r (outer)
 };
 
