@@ -214,6 +214,65 @@ def ls_scoreset(y, Z, S, macs, rec, mai_lb):
     return dict(U=U, V=V, mac=mac, mai=mai, n_work=sum(ok))
 
 
+# ------------------------------------------------------------ genes
+
+def genes_of(mapping):
+    """The mapping rows (sorted by gene) grouped by gene, in order."""
+    genes = []
+    for r in mapping:
+        if not genes or genes[-1][0] != r[0]:
+            genes.append((r[0], []))
+        genes[-1][1].append(r)
+    return genes
+
+
+def select_variants(o, geno, mrows, n1):
+    """The gene's variants that pass the filters: their genotype rows in file
+    order, their frequencies (the mapping's, or the genotype file's for a
+    two-column mapping) and, with a four-column mapping, their threshold
+    flags (else None).  Each mapping row takes the first genotype row of its
+    variant that passes."""
+    crc = n1 * o["CR"]
+    ext = len(mrows[0]) == 4
+    two_col = len(mrows[0]) == 2
+    chosen, flag_of = {}, {}
+    for r in mrows:
+        mmaf = None if two_col else F(float(r[2]))
+        if not two_col and not (F(1, 10 ** 10) <= mmaf <= F(o["MAF"])):
+            continue
+        for k, g in enumerate(geno):
+            if g["id"] != r[1] or not g["avc"] >= crc:
+                continue
+            if not ext and (g["mac"] < 1 or g["singular"]):
+                continue
+            if two_col and not g["maf"] <= F(o["MAF"]):
+                continue
+            chosen[k] = F(g["maf"]) if two_col else mmaf
+            if ext:
+                flag_of[k] = int(r[3])
+            break
+    rows = sorted(chosen)
+    return rows, [chosen[k] for k in rows], [flag_of[k] for k in rows] if ext else None
+
+
+def vt_thresholds(o, var, mafs, flags):
+    """VT thresholds: the flagged frequencies of a four-column mapping, else
+    each distinct frequency (first seen first) whose variants at or below it
+    carry at least -MAC minor alleles, when the gene's do."""
+    if flags is not None:
+        assert all(f in (0, 1) for f in flags)
+        return [m for m, f in zip(mafs, flags) if f == 1]
+    thresh = []
+    if sum(g["mac"] for g in var) >= o["MAC"]:
+        for j, m in enumerate(mafs):
+            if m in mafs[:j]:
+                continue
+            if sum(g["mac"] for g, mm in zip(var, mafs) if m >= mm) >= o["MAC"]:
+                thresh.append(m)
+    assert len(thresh) <= 10
+    return thresh
+
+
 # ------------------------------------------------------------ the run
 
 def weights_of(path, gene, ids):
@@ -247,10 +306,6 @@ def run(case):
         model = 1
     rec = 1 if (model == 3 and family != "customized") else 0
     label = {"VT": "VT", "VC": "VC", "customized": "Tmax"}[family]
-    crc = n1 * o["CR"]
-    ext = len(mapping[0]) == 4
-    two_col = len(mapping[0]) == 2
-
     if nsec == 0:
         log_names = ["%s_%s_LS" % (o["msglog"], names[0])]
     else:
@@ -261,54 +316,18 @@ def run(case):
     logs = {nm: ["#Samples = %d\n" % n1] for nm in log_names}
     out_rows, console = [], []
 
-    genes = []
-    for r in mapping:
-        if not genes or genes[-1][0] != r[0]:
-            genes.append((r[0], []))
-        genes[-1][1].append(r)
-
-    for gene, mrows in genes:
+    for gene, mrows in genes_of(mapping):
         console.append("\n||---- GENE %s ----||\n" % gene)
-        chosen, flag_of, n_flag = {}, {}, 0
-        for r in mrows:
-            mmaf = None if two_col else F(float(r[2]))
-            if not two_col and not (F(1, 10 ** 10) <= mmaf <= F(o["MAF"])):
-                continue
-            for k, g in enumerate(geno):
-                if g["id"] != r[1] or not g["avc"] >= crc:
-                    continue
-                if not ext and (g["mac"] < 1 or g["singular"]):
-                    continue
-                if two_col and not g["maf"] <= F(o["MAF"]):
-                    continue
-                chosen[k] = F(g["maf"]) if two_col else mmaf
-                if ext:
-                    flag_of[k] = int(r[3])
-                    n_flag += int(r[3]) != 0
-                break
-        if not chosen:
+        rows, mafs, flags = select_variants(o, geno, mrows, n1)
+        if not rows:
             console.append("*********** Skip ***********\n")
             continue
-        rows = sorted(chosen)
         var = [geno[k] for k in rows]
-        mafs = [chosen[k] for k in rows]
         qs = [1 - F(g["mac"]) / (2 * g["avc"]) for g in var]
         ids = [g["id"] for g in var]
         thresh, wts, w = None, None, None
         if family == "VT":
-            if ext:
-                thresh = [mafs[j] for j in range(len(rows)) if flag_of[rows[j]] == 1]
-                assert len(thresh) == n_flag
-            else:
-                total = sum(g["mac"] for g in var)
-                thresh = []
-                if total >= o["MAC"]:
-                    for j, m in enumerate(mafs):
-                        if m in mafs[:j]:
-                            continue
-                        if sum(g["mac"] for g, mm in zip(var, mafs) if m >= mm) >= o["MAC"]:
-                            thresh.append(m)
-                assert len(thresh) <= 10
+            thresh = vt_thresholds(o, var, mafs, flags)
             K = len(thresh)
         elif family == "VC":
             K = len(rows)

@@ -39,7 +39,7 @@ from fractions import Fraction as F
 MISSING = None
 
 
-def parse_args(path):
+def parse_args(path, method="LS"):
     with open(path) as f:
         argv = [line.rstrip("\n") for line in f if line.rstrip("\n") != ""]
     o = dict(sampling="TDS", method="MLE", nsec=0, test=None, dominant=False, recessive=False, MAF=0.05, MAC=1,
@@ -65,7 +65,7 @@ def parse_args(path):
         o["method"] = "LS"
     if o["test"] == "MB":
         o["dominant"] = o["recessive"] = False
-    assert o["method"] == "LS", "least squares only"
+    assert o["method"] == method, "method %s only" % method
     return o
 
 
@@ -86,8 +86,8 @@ def genotype_value(tok):
     return MISSING if v == -999.0 else v
 
 
-def read_case(case):
-    o = parse_args(os.path.join(case, "args"))
+def read_case(case, method="LS"):
+    o = parse_args(os.path.join(case, "args"), method)
     inp = os.path.join(case, "input")
     rows = [fields(l) for l in open(os.path.join(inp, o["pfile_seq"])) if l.strip()]
     header, body = rows[0], rows[1:]
