@@ -24,6 +24,8 @@
 #include <vector>
 
 #include "engine/tds_em.h"
+// The engine's internal steps: no public routine fits the null model without
+// profiling its information, or profiles it without a gene's columns.
 #include "engine/tds_em_detail.h"
 #include "engine/tds_primary_builders.h"
 #include "numerics/offset_arrays.h"

@@ -75,10 +75,10 @@ double EM_sec_v2_cov(int n2, int p1, int p2, double* yw, double** z1, double** z
     double* t2 = dvector(0, p2);
     double* B1 = dvector(0, p1);
     double* B2 = dvector(0, p1);
-    tds_detail::columnMoments(n2, p1, p2, yw, z1, z2, S0, S1, t1, B1);
-    tds_detail::columnMoments(n2, p1, p2, yw, z1, z2, S0, S2, t2, B2);
+    tds_detail::column_moments(n2, p1, p2, yw, z1, z2, S0, S1, t1, B1);
+    tds_detail::column_moments(n2, p1, p2, yw, z1, z2, S0, S2, t2, B2);
     const double c =
-        tds_detail::covarianceFromMoments(n2, p1, p2, inv_A, Omega1, S1, S2, t1, t2, B1, B2, R_sigma22_tilt, R_alpha);
+        tds_detail::covariance_from_moments(n2, p1, p2, inv_A, Omega1, S1, S2, t1, t2, B1, B2, R_sigma22_tilt, R_alpha);
     free_dvector(B2, 0, p1);
     free_dvector(B1, 0, p1);
     free_dvector(t2, 0, p2);

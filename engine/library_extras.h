@@ -28,7 +28,7 @@ void MLE_Sec_v2_getOmega(int p1, int p2, double** prim_cov, double** Omega2, dou
 // S2 over the first n2 subjects: the least-squares part given the null design
 // (yw, z2), whose 1-based inverse normal matrix is inv_A, plus the correction
 // for the primary coefficients, whose covariance block Omega1[0..p1][0..p1]
-// is read (see tds_detail::covarianceFromMoments).
+// is read (see tds_detail::covariance_from_moments).
 double EM_sec_v2_cov(int n2, int p1, int p2, double* yw, double** z1, double** z2, double** inv_A, double* S0,
                      double* S1, double* S2, double R_sigma22_tilt, double R_alpha, double** Omega1);
 

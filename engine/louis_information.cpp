@@ -113,15 +113,16 @@ FitInformation::Block FitInformation::block(double** X, int col0, int kc, bool s
     // Record scores.  A record's coefficient score is (y ai - bi)/s with
     // ai = sum over points of phi*x and bi = sum of phi*etaW*x; sigma11's is
     // -c/(2s) + (y^2 c - 2 y E + F)/(2s^2), E and F the fitted parts of ai
-    // and bi weighted by eta.
+    // and bi weighted by eta.  A sequenced record sits on its own point
+    // (phi 1 there, 0 elsewhere, c = 1): ai = x and bi = etaW*x.
     b.L.assign(static_cast<size_t>(k) * n10, 0.0);
     auto Lrow = [&](int a) { return b.L.data() + static_cast<size_t>(a) * n10; };
     std::vector<double> ai(kc), bi(kc);
     for (int j = 0; j < n1; ++j) {
         const double y = rec_.y10[j];
         for (int a = 0; a < kc; ++a) {
-            ai[a] = 0.0 + col(j, a);
-            bi[a] = 0.0 + fit_.etaW[j] * col(j, a);
+            ai[a] = col(j, a);
+            bi[a] = fit_.etaW[j] * col(j, a);
             Lrow(a)[j] = (y * ai[a] - bi[a]) / s;
         }
         if (sigma) {
@@ -130,7 +131,7 @@ FitInformation::Block FitInformation::block(double** X, int col0, int kc, bool s
                 E += fit_.eta[a] * ai[a];
                 F += fit_.eta[a] * bi[a];
             }
-            Lrow(kc)[j] = -1.0 / two_s + (y * y * 1.0 - 2.0 * y * E + F) / (2.0 * s2);
+            Lrow(kc)[j] = -1.0 / two_s + (y * y - 2.0 * y * E + F) / (2.0 * s2);
         }
     }
     if (n0 > 0) {

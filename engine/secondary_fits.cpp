@@ -17,18 +17,7 @@ void primary_residuals(int n2, int p1, const double* y10, const double* g, doubl
 double least_squares_fit(int n2, int k, double** W, const double* y2, double** inv_A, double* est,
                          double* resid) {
     double* B = dvector(1, k);
-    for (int d = 1; d <= k; ++d) {
-        B[d] = 0.0;
-        for (int e = 1; e <= k; ++e) inv_A[d][e] = 0.0;
-    }
-    for (int i = 0; i < n2; ++i) {
-        const double* wi = W[i];
-        for (int d = 0; d < k; ++d) {
-            for (int e = 0; e < k; ++e) inv_A[d + 1][e + 1] += wi[d] * wi[e];
-            B[d + 1] += y2[i] * wi[d];
-        }
-    }
-    solve_normal_equations(k, inv_A, B, est);
+    solve_normal_equations(n2, k, W, nullptr, y2, inv_A, B, est);
     double rss = 0.0;
     for (int i = 0; i < n2; ++i) {
         double fit = 0.0;
@@ -47,7 +36,7 @@ bool no_residual_variation(int n2, const double* y2, double R_sigma22_tilt) {
     mean /= n2;
     double ss = 0.0;
     for (int i = 0; i < n2; ++i) ss += (y2[i] - mean) * (y2[i] - mean);
-    return !(R_sigma22_tilt > 1e-20 * (ss / n2));
+    return !(R_sigma22_tilt > kNoResidualVariance * (ss / n2));
 }
 
 double null_secondary_fit(int n2, int p2, const double* yw, double** z2, const double* y2, double** inv_A, double* r,
@@ -85,8 +74,8 @@ void sandwich_product(int N, double** A, double** C, double** Omega) {
 
 // Sums over the first n2 subjects that the covariance of a column needs:
 // t = (S'yw, S'z2[.][0..p2-1]) and B = (S0'S, z1[.][0..p1-1]'S).
-void columnMoments(int n2, int p1, int p2, const double* yw, double** z1, double** z2, const double* S0,
-                   const double* S, double* t, double* B) {
+void column_moments(int n2, int p1, int p2, const double* yw, double** z1, double** z2, const double* S0,
+                    const double* S, double* t, double* B) {
     for (int d = 0; d <= p2; ++d) t[d] = 0.0;
     for (int a = 0; a <= p1; ++a) B[a] = 0.0;
     for (int i = 0; i < n2; ++i) {
@@ -99,11 +88,11 @@ void columnMoments(int n2, int p1, int p2, const double* yw, double** z1, double
 }
 
 // The covariance of two columns from their moments:
-// (S1'S2 - t1' inv_A t2) / R + (B1' Omega1 B2) (R_alpha / R)^2, each quadratic
-// form one running sum with the row index outer.
-double covarianceFromMoments(int n2, int p1, int p2, double** inv_A, double** Omega1, const double* S1,
-                             const double* S2, const double* t1, const double* t2, const double* B1,
-                             const double* B2, double R_sigma22_tilt, double R_alpha) {
+// (S1'S2 - t1' inv_A t2) / R_sigma22_tilt + (B1' Omega1 B2) (R_alpha / R_sigma22_tilt)^2,
+// each quadratic form one running sum with the row index outer.
+double covariance_from_moments(int n2, int p1, int p2, double** inv_A, double** Omega1, const double* S1,
+                               const double* S2, const double* t1, const double* t2, const double* B1,
+                               const double* B2, double R_sigma22_tilt, double R_alpha) {
     double cross = 0.0;
     for (int i = 0; i < n2; ++i) cross += S1[i] * S2[i];
     double projected = 0.0;

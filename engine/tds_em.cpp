@@ -106,21 +106,7 @@ double start_values(int n10, int n1, int d, const int* c10, const double* y10, d
 // M-step, coefficients: weighted least squares of b/a on the design rows with
 // weights a, eta = (sum_j a_j w_j w_j')^-1 (sum_j b_j w_j).
 void m_step_coefficients(int n1, int d, double** w, double* eta, EmScratch& x) {
-    double** inv_A = x.inv_A;
-    double* B = x.B;
-    for (int r = 1; r <= d; ++r) {
-        B[r] = 0.0;
-        for (int c = 1; c <= d; ++c) inv_A[r][c] = 0.0;
-    }
-    for (int j = 0; j < n1; ++j) {
-        const double* wj = w[j];
-        for (int r = 0; r < d; ++r) {
-            const double awr = x.a[j] * wj[r];
-            for (int c = 0; c < d; ++c) inv_A[r + 1][c + 1] += awr * wj[c];
-            B[r + 1] += x.b[j] * wj[r];
-        }
-    }
-    tds_detail::solve_normal_equations(d, inv_A, B, eta);
+    tds_detail::solve_normal_equations(n1, d, w, x.a, x.b, x.inv_A, x.B, eta);
 }
 
 // M-step, variance: the new fitted values etaW and the residual sum of
@@ -153,7 +139,20 @@ double parameter_change(int n1, int d, double s_0, double s, const double* eta, 
 
 namespace tds_detail {
 
-void solve_normal_equations(int k, double** inv_A, const double* B, double* est) {
+void solve_normal_equations(int rows, int k, double** W, const double* weight, const double* rhs, double** inv_A,
+                            double* B, double* est) {
+    for (int r = 1; r <= k; ++r) {
+        B[r] = 0.0;
+        for (int c = 1; c <= k; ++c) inv_A[r][c] = 0.0;
+    }
+    for (int j = 0; j < rows; ++j) {
+        const double* wj = W[j];
+        for (int r = 0; r < k; ++r) {
+            const double awr = weight != nullptr ? weight[j] * wj[r] : wj[r];
+            for (int c = 0; c < k; ++c) inv_A[r + 1][c + 1] += awr * wj[c];
+            B[r + 1] += rhs[j] * wj[r];
+        }
+    }
     invv(inv_A, k);
     for (int r = 0; r < k; ++r) {
         double e = 0.0;
@@ -209,9 +208,9 @@ EmFit fit_em(int n, int n10, int n1, int d, const int* c10, const double* y10, d
     return f;
 }
 
-bool em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, double** w, double* eta,
-            double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN, double tolerance,
-            int max_iterations) {
+bool fit_em_into_arrays(int n, int n10, int n1, int d, const int* c10, const double* y10, double** w, double* eta,
+                        double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN, double tolerance,
+                        int max_iterations) {
     const EmFit f = fit_em(n, n10, n1, d, c10, y10, w, tolerance, max_iterations);
     for (int k = 0; k < d; ++k) eta[k] = f.eta[k];
     for (int j = 0; j < n1; ++j) {
@@ -283,7 +282,8 @@ double burden_score(const RecordsView& rec, const EmFit& fit, const double* g) {
     const int n1 = rec.n1;
     const int n0 = fit.n0;
     double sum = 0.0;
-    for (int i = 0; i < n1; ++i) sum += 1.0 * (rec.y10[i] - fit.etaW[i]) * g[i];
+    // A sequenced record has membership 1 on its own point and no other term.
+    for (int i = 0; i < n1; ++i) sum += (rec.y10[i] - fit.etaW[i]) * g[i];
     for (int i = 0; i < n0; ++i) {
         const double y = rec.y10[n1 + i];
         for (int j = 0; j < n1; ++j)
@@ -331,8 +331,8 @@ void em_full_fit(int n, int n10, int n1, int p, const int* c10, const double* y1
 
 void EM_quan(int n, int n10, int n1, int d, int* c10, double* y10, double** w, double* eta,
              double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN) {
-    tds_detail::em_fit(n, n10, n1, d, c10, y10, w, eta, sigma11, qm, etaW, phi, EMconvergeN,
-                       tds_detail::kTolerance, tds_detail::kMaxIterations);
+    tds_detail::fit_em_into_arrays(n, n10, n1, d, c10, y10, w, eta, sigma11, qm, etaW, phi, EMconvergeN,
+                                   tds_detail::kTolerance, tds_detail::kMaxIterations);
 }
 
 void getUCOV_prim(int n, int n10, int n1, int m, int m1, double sigma11, double** phi, double* eta,

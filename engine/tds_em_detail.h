@@ -2,7 +2,9 @@
 // points with an explicit stopping rule.  The public routines of tds_em.h use
 // tolerance 1e-4 and a cap of kEmMaxIterations; tests call the entry points
 // here to refit to tight convergence or to reach the cap quickly.  Only the
-// engine, its tests and the benchmarks include this header.
+// engine, its tests and bench_tds_em include this header: the bench times
+// these steps one by one (the null fit, the profiling of its information,
+// the products of a gene), which the public routines only take together.
 #ifndef VENTARQUILLO_ENGINE_TDS_EM_DETAIL_H
 #define VENTARQUILLO_ENGINE_TDS_EM_DETAIL_H
 
@@ -15,13 +17,6 @@ namespace tds_detail {
 
 constexpr double kTolerance = 1e-4;
 constexpr int kMaxIterations = kEmMaxIterations;
-
-// Returns true when the fit stopped at the cap and printed the warning (a
-// fit that meets the tolerance in its last allowed iteration reports the
-// same count, without the warning).
-bool em_fit(int n, int n10, int n1, int d, const int* c10, const double* y10, double** w, double* eta,
-            double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN, double tolerance,
-            int max_iterations);
 
 // Prints the EM warning line of a fit stopped at the iteration cap.
 void report_nonconvergence();
@@ -43,8 +38,21 @@ struct EmFit {
     FitView view() const { return FitView{sigma11, qm.data(), etaW.data(), post.data(), eta.data()}; }
 };
 
+// The EM fit on the design w[n1][d], as the engine uses it: the membership
+// weights kept for the non-sequenced records only (n1 x n0).
 EmFit fit_em(int n, int n10, int n1, int d, const int* c10, const double* y10, double** w, double tolerance,
              int max_iterations);
+
+// The same fit written into the caller's arrays as EM_quan returns it:
+// eta[d], *sigma11, qm[n1], etaW[n1], *EMconvergeN and the whole
+// phi[n10][n1], identity rows for the sequenced records included (n10 x n1
+// doubles: for library callers and tests, not for large n1).  Returns true
+// when the fit stopped at the cap and printed the warning (a fit that meets
+// the tolerance in its last allowed iteration reports the same count,
+// without the warning).
+bool fit_em_into_arrays(int n, int n10, int n1, int d, const int* c10, const double* y10, double** w, double* eta,
+                        double* sigma11, double* qm, double* etaW, double** phi, int* EMconvergeN, double tolerance,
+                        int max_iterations);
 
 // The non-sequenced rows of phi[n10][n1] as post (see EmFit).
 std::vector<double> membership_from_phi(int n10, int n1, double** phi);
@@ -87,9 +95,15 @@ double** burden_design(int n1, int p, const double* g, double** z);
 // summed record by record and divided by sigma11.
 double burden_score(const RecordsView& records, const EmFit& fit, const double* g);
 
-// The normal equations A est = B (A and B 1-based, order k): inv_A is replaced
-// by the inverse of A (invv), then est[r] = sum over c of inv_A[r+1][c+1] B[c+1].
-void solve_normal_equations(int k, double** inv_A, const double* B, double* est);
+// Least squares on the rows W[0..rows-1][0..k-1] with weights weight[j]
+// (nullptr: all 1) and right-hand sides rhs[j]: the normal equations
+// A = sum_j weight_j w_j w_j' and B = sum_j rhs_j w_j are summed into inv_A
+// and B (1-based, order k) row by row, each entry's terms (weight_j w_j[r]) w_j[c]
+// and rhs_j w_j[r] in increasing j; inv_A is then replaced by the inverse of A
+// (invv) and est[r] = sum over c of inv_A[r+1][c+1] B[c+1].  The EM's M-step
+// and the secondary least-squares fits share it.
+void solve_normal_equations(int rows, int k, double** W, const double* weight, const double* rhs, double** inv_A,
+                            double* B, double* est);
 
 }  // namespace tds_detail
 

@@ -9,8 +9,8 @@
 
 namespace {
 
-using tds_detail::columnMoments;
-using tds_detail::covarianceFromMoments;
+using tds_detail::column_moments;
+using tds_detail::covariance_from_moments;
 
 constexpr double kMissingBelow = -0.1;  // a genotype below this is missing
 
@@ -62,9 +62,9 @@ void secondaryScores(int K, int n2, int p1, int p2, double** S, int* null_thresh
         double score = 0.0;
         for (int i = 0; i < n2; ++i) score += fit.resid[i] * Sk[i];
         set.U[k] = score / fit.R_sigma22_tilt;
-        columnMoments(n2, p1, p2, fit.yw, z1, z2, fit.S0, Sk, t[k], B[k]);
-        set.cov[k][k] = covarianceFromMoments(n2, p1, p2, fit.inv_A2, fit.prim_cov, Sk, Sk, t[k], t[k], B[k],
-                                              B[k], fit.R_sigma22_tilt, fit.R_alpha);
+        column_moments(n2, p1, p2, fit.yw, z1, z2, fit.S0, Sk, t[k], B[k]);
+        set.cov[k][k] = covariance_from_moments(n2, p1, p2, fit.inv_A2, fit.prim_cov, Sk, Sk, t[k], t[k], B[k],
+                                                B[k], fit.R_sigma22_tilt, fit.R_alpha);
     }
     dropNonPositiveVariance(K, null_thresh, set);
 
@@ -73,8 +73,8 @@ void secondaryScores(int K, int n2, int p1, int p2, double** S, int* null_thresh
             if (null_thresh[k] != 0) continue;
             for (int l = k + 1; l < K; ++l) {
                 if (null_thresh[l] != 0) continue;
-                set.cov[k][l] = covarianceFromMoments(n2, p1, p2, fit.inv_A2, fit.prim_cov, S[k], S[l], t[k], t[l],
-                                                      B[k], B[l], fit.R_sigma22_tilt, fit.R_alpha);
+                set.cov[k][l] = covariance_from_moments(n2, p1, p2, fit.inv_A2, fit.prim_cov, S[k], S[l], t[k], t[l],
+                                                        B[k], B[l], fit.R_sigma22_tilt, fit.R_alpha);
                 set.cov[l][k] = set.cov[k][l];
             }
         }

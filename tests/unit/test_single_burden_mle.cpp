@@ -174,8 +174,8 @@ TEST(ScoreTestMlePrim, ScoreIsTheDerivativeOfTheObservedLikelihood) {
     std::vector<int> c = data.c10;
     double s = 0;
     int count = 0;
-    tds_detail::em_fit(data.n(), data.n10(), data.n1, 2, c.data(), y.data(), Z, eta.data(), &s, qm.data(),
-                       etaW.data(), phi, &count, 1e-13, 200000);
+    tds_detail::fit_em_into_arrays(data.n(), data.n10(), data.n1, 2, c.data(), y.data(), Z, eta.data(), &s,
+                                   qm.data(), etaW.data(), phi, &count, 1e-13, 200000);
     Rows design(data.n1);
     for (int j = 0; j < data.n1; ++j) design[j] = {g[j], z[j][0], z[j][1]};
     Vec theta = {0.0, eta[0], eta[1], s};

@@ -41,8 +41,8 @@ Fit fit(const Pooled& data, const Rows& w, double tolerance = tds_detail::kToler
         EM_quan(data.n(), n10, n1, d, c.data(), y.data(), W, f.eta.data(), &f.sigma11, f.qm.data(),
                 f.etaW.data(), phi, &f.count);
     else
-        tds_detail::em_fit(data.n(), n10, n1, d, c.data(), y.data(), W, f.eta.data(), &f.sigma11, f.qm.data(),
-                           f.etaW.data(), phi, &f.count, tolerance, cap);
+        tds_detail::fit_em_into_arrays(data.n(), n10, n1, d, c.data(), y.data(), W, f.eta.data(), &f.sigma11,
+                                       f.qm.data(), f.etaW.data(), phi, &f.count, tolerance, cap);
     f.printed = testing::internal::GetCapturedStdout();
     f.phi.assign(n10, std::vector<double>(n1));
     for (int i = 0; i < n10; ++i)

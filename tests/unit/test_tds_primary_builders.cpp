@@ -252,8 +252,8 @@ TEST(TdsPrimaryBuilders, EfficientScoreAndCovarianceAreDerivativesOfTheObservedL
     std::vector<int> cnt = data.c10;
     double s = 0;
     int count = 0;
-    tds_detail::em_fit(data.n(), data.n10(), data.n1, 2, cnt.data(), y.data(), Z, eta.data(), &s, qm.data(),
-                       etaW.data(), phi, &count, 1e-13, 200000);
+    tds_detail::fit_em_into_arrays(data.n(), data.n10(), data.n1, 2, cnt.data(), y.data(), Z, eta.data(), &s,
+                                   qm.data(), etaW.data(), phi, &count, 1e-13, 200000);
     free_dmatrix(phi, 0, data.n10() - 1, 0, data.n1 - 1);
     free_rows(Z, z);
     Rows design(data.n1);
