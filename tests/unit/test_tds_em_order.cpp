@@ -568,3 +568,50 @@ TEST(TdsEmOrder, PointsProfiledOutMatchTheDenseSchurComplementByBothFactorizatio
         free_dm(sz, SZ);
     }
 }
+
+// A design value of -0.0 (a negative weight times a zero genotype, say) gives
+// the bits that +0.0 gives, by both factorizations: the records' scores of a
+// zero value are zeros of either sign (with the signs of y and of the fitted
+// value), and every sum that reads them starts at +0.0.
+TEST(TdsEmOrder, ZerosOfEitherSignGiveTheSameBits) {
+    for (int n0 : {6, 40}) {
+        const Data D = make_data(30, n0, 77 + n0);
+        const PlainFit P = plain_em(D);
+        std::vector<double> post(static_cast<std::size_t>(30) * n0);
+        for (int i = 0; i < n0; ++i)
+            for (int j = 0; j < 30; ++j) post[j * n0 + i] = P.phi[30 + i][j];
+        const tds_detail::RecordsView rec{D.n, D.n10, 30, D.c10.data(), D.y10.data()};
+        const tds_detail::FitView fit{P.s, P.qm.data(), P.etaW.data(), post.data(), P.eta.data()};
+        Mat plus(30), minus(30);
+        for (int j = 0; j < 30; ++j) {
+            const double v = (j % 4 == 0) ? -1.5 : 0.0;
+            plus[j] = {v, D.w[j][0], D.w[j][1]};
+            minus[j] = {v == 0.0 ? -0.0 : v, D.w[j][0], D.w[j][1]};
+        }
+        double** sp = dm(plus);
+        double** sm = dm(minus);
+        for (auto form : {IdentityPlusLowRank::Form::kInner, IdentityPlusLowRank::Form::kOuter}) {
+            const tds_detail::FitInformation info(rec, fit, true, form);
+            const auto N = info.block(sp, 1, 2, true);
+            const auto Tp = info.block(sp, 0, 1, false);
+            const auto Tm = info.block(sm, 0, 1, false);
+            double Up = 0, Um = 0, TTp = 0, TTm = 0;
+            std::vector<double> TNp(3), TNm(3);
+            info.score(Tp, &Up);
+            info.score(Tm, &Um);
+            info.schur(Tp, Tp, &TTp);
+            info.schur(Tm, Tm, &TTm);
+            info.schur(Tp, N, TNp.data());
+            info.schur(Tm, N, TNm.data());
+            // The premise: some record scores are zeros of opposite signs.
+            bool opposite = false;
+            for (std::size_t i = 0; i < Tp.L.size(); ++i) opposite = opposite || !same(Tp.L[i], Tm.L[i]);
+            EXPECT_TRUE(opposite);
+            EXPECT_TRUE(same(Up, Um));
+            EXPECT_TRUE(same(TTp, TTm));
+            for (int b = 0; b < 3; ++b) EXPECT_TRUE(same(TNp[b], TNm[b])) << b;
+        }
+        free_dm(sm, minus);
+        free_dm(sp, plus);
+    }
+}
