@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "numerics/exp_without_errno.h"
@@ -50,12 +51,20 @@ VQ_ALWAYS_INLINE void transpose(const v4d* r, v4d* c) {
 }
 
 
+// A record whose E-step terms sum to less than this (the smallest normal
+// double) has its weights recomputed: its terms are zeros or subnormal
+// numbers with few significant bits.  From this sum up, a term's rounding
+// (at most 2^-1075) is at most 2^-53 of the sum, and every weight is as
+// accurate as a rounded one.
+constexpr double kSmallestNormalSum = std::numeric_limits<double>::min();
+
 // Posterior weights of non-sequenced record i recomputed relative to its
-// largest term, for a record whose plain weights all underflowed to zero.
-// post[j][i] holds c*u_j on return and the new sum is returned; when no term
-// is finite (a degenerate variance) the plain zeros are kept.
+// largest term, for a record whose plain terms underflowed (to zero or below
+// the normal range).  post[j][i] holds c*u_j on return and the new sum is
+// returned; when no term is finite (a degenerate variance) the plain terms
+// are kept.
 double rescue_underflowed_record(int n1, int i, double y, double c, double two_s, const double* qm,
-                                 const double* etaW, double** post) {
+                                 const double* etaW, double** post, double plain_sum) {
     double big = -HUGE_VAL;
     std::vector<double> logw(n1);
     for (int j = 0; j < n1; ++j) {
@@ -63,7 +72,7 @@ double rescue_underflowed_record(int n1, int i, double y, double c, double two_s
         logw[j] = std::log(qm[j]) - (dl * dl) / two_s;
         if (logw[j] > big) big = logw[j];
     }
-    if (!std::isfinite(big)) return 0.0;
+    if (!std::isfinite(big)) return plain_sum;
     double sum = 0.0;
     for (int j = 0; j < n1; ++j) {
         const double u = std::exp(logw[j] - big);
@@ -213,8 +222,9 @@ VQ_ALWAYS_INLINE void e_step_and_point_weights_v(double s, double dn, const doub
         for (int j = 0; j < n1; ++j)
             e_step_point<V>(nb, qm[j], etaW[j], two_s, x.y0 + i0, x.count0 + i0, x.terms, fm, x.post[j] + i0);
         for (int i = 0; i < nb; ++i)
-            if (fm[i] == 0.0)
-                fm[i] = rescue_underflowed_record(n1, i0 + i, x.y0[i0 + i], x.c0[i0 + i], two_s, qm, etaW, x.post);
+            if (fm[i] < kSmallestNormalSum)
+                fm[i] = rescue_underflowed_record(n1, i0 + i, x.y0[i0 + i], x.c0[i0 + i], two_s, qm, etaW, x.post,
+                                                  fm[i]);
         normalise_and_sum<V>(n1, i0, nb, x);
     }
     int j = 0;

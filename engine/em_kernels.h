@@ -25,7 +25,8 @@ struct EmArrays {
 
 // The E-step and the point weights of the M-step:
 //   fm[i] = sum over points j of qm[j]*exp(-(y_i - etaW[j])^2/(2s)),
-//   post[j][i] = c_i * term / fm[i] (a record whose terms all underflow is
+//   post[j][i] = c_i * term / fm[i] (a record whose terms sum to less than
+//   the smallest normal double, zeros or subnormal numbers with few bits, is
 //   recomputed relative to its largest term),
 //   a_j = 1 + sum_i post[j][i], b_j = y_j + sum_i post[j][i]*y_i, qm[j] = a_j/dn;
 // every sum over points and over records in increasing index.
