@@ -2,6 +2,7 @@
 // solve) and the solves with I + U D^-1 U' by its two factorizations.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -225,5 +226,45 @@ TEST(IdentityPlusLowRank, AFactorizationThatFailsGivesNotANumber) {
         std::vector<double> q(4);
         K.quadratic(w, w, q.data());
         for (double v : q) EXPECT_TRUE(std::isnan(v));
+    }
+}
+
+// U from a source, read a band of at most 128 rows (inner) or columns (outer)
+// at a time, never whole; the forms against the dense inverse over several
+// bands and a last band of odd width.
+TEST(IdentityPlusLowRank, ASourceIsReadABandAtATime) {
+    struct Case {
+        int r, k;
+    };
+    for (const Case& c : {Case{300, 140}, Case{140, 300}, Case{257, 257}}) {
+        const Problem P = make_problem(c.r, c.k, 31 + c.r, 0.3, 0.5, 4.0);
+        const std::vector<double> B = random_block(c.r, 2, 33);
+        const std::vector<LD> want = reference(P, B, 2, B, 2);
+        for (auto form : {IdentityPlusLowRank::Form::kInner, IdentityPlusLowRank::Form::kOuter}) {
+            int calls = 0, widest = 0, tallest = 0;
+            auto source = [&](int j0, int j1, int x0, int x1, double* out, int ld) {
+                ++calls;
+                tallest = std::max(tallest, j1 - j0);
+                widest = std::max(widest, x1 - x0);
+                for (int j = j0; j < j1; ++j)
+                    for (int x = x0; x < x1; ++x) out[(j - j0) * ld + (x - x0)] = P.U[j * c.k + x];
+            };
+            const IdentityPlusLowRank K(c.r, c.k, source, P.d.data(), form);
+            SCOPED_TRACE(::testing::Message() << c.r << "x" << c.k << (K.inner() ? " inner" : " outer"));
+            if (K.inner()) {
+                EXPECT_EQ(tallest, 128);
+                EXPECT_EQ(widest, c.k);
+            } else {
+                EXPECT_EQ(tallest, c.r);
+                EXPECT_EQ(widest, 128);
+            }
+            const int at_factor = calls;
+            const auto w = K.whiten(B.data(), 2);
+            EXPECT_EQ(calls > at_factor, K.inner());  // only Woodbury reads U again
+            std::vector<double> q(4);
+            K.quadratic(w, w, q.data());
+            const double scale = static_cast<double>(std::fmax(std::fabs(want[0]), std::fabs(want[3])));
+            for (int e = 0; e < 4; ++e) EXPECT_NEAR(q[e], static_cast<double>(want[e]), 1e-12 * scale);
+        }
     }
 }
