@@ -9,9 +9,13 @@
 
 namespace {
 
-// Rows (inner) or columns (outer) of U taken from the source at a time: the
-// band of rows that the Gram kernel sums over in one pass.
+// Rows (inner) or columns (outer) of U taken from the source at a time while
+// the factor is formed: the rows that the Gram kernel sums over in one pass
+// over the factor.
 constexpr int kBand = 128;
+// Rows of U taken at a time for U'B, few enough for the band to stay in the
+// cache while the kernel reads it column by column.
+constexpr int kWhitenBand = 32;
 
 IdentityPlusLowRank::Source held(int k, std::vector<double> U) {
     auto kept = std::make_shared<const std::vector<double>>(std::move(U));
@@ -78,9 +82,9 @@ IdentityPlusLowRank::Whitened IdentityPlusLowRank::whiten(const double* B, int n
     }
     if (inner_) {
         // U'B, a band of rows of U at a time.
-        std::vector<double> band(static_cast<std::size_t>(std::min(r_, kBand)) * k_);
-        for (int j0 = 0; j0 < r_; j0 += kBand) {
-            const int j1 = std::min(r_, j0 + kBand);
+        std::vector<double> band(static_cast<std::size_t>(std::min(r_, kWhitenBand)) * k_);
+        for (int j0 = 0; j0 < r_; j0 += kWhitenBand) {
+            const int j1 = std::min(r_, j0 + kWhitenBand);
             U_(j0, j1, 0, k_, band.data(), k_);
             gram_update(j1 - j0, k_, nb, band.data(), k_, B + static_cast<std::size_t>(j0) * nb, nb, w.H.data(), nb,
                         false, false);
