@@ -70,6 +70,20 @@ int valid_components(int n, double** V, int* valid) {
     return count;
 }
 
+// The start of methods 0 and 1: *inform = 0, and the valid components of V
+// in a new ivector(0, n_thresh - 1), their count in *nv.  Without one, *T
+// and *pvalue read -999.0 and the result is nullptr (nothing to release).
+int* begin_statistic(int n_thresh, double** V, int* nv, double* T, double* pvalue, int* inform) {
+    *inform = 0;
+    int* valid = ivector(0, n_thresh - 1);
+    *nv = valid_components(n_thresh, V, valid);
+    if (*nv > 0) return valid;
+    *T = kNotComputed;
+    *pvalue = kNotComputed;
+    free_ivector(valid, 0, n_thresh - 1);
+    return nullptr;
+}
+
 // Correlation of valid components a and b (1-based positions in valid[]).
 double valid_correlation(double** V, const int* valid, int a, int b) {
     const int ka = valid[a - 1], kb = valid[b - 1];
@@ -92,15 +106,9 @@ int mark_duplicates(int nv, double** Sigma, int* col_index) {
 
 // Method 1: the maximum standardized statistic.
 void max_statistic(int n_thresh, double* U, double** V, double* T, double* pvalue, int* inform) {
-    *inform = 0;
-    int* valid = ivector(0, n_thresh - 1);
-    const int nv = valid_components(n_thresh, V, valid);
-    if (nv == 0) {
-        *T = kNotComputed;
-        *pvalue = kNotComputed;
-        free_ivector(valid, 0, n_thresh - 1);
-        return;
-    }
+    int nv = 0;
+    int* valid = begin_statistic(n_thresh, V, &nv, T, pvalue, inform);
+    if (!valid) return;
 
     // The first valid value starts the maximum; a later one replaces it only
     // when greater, so a NaN never replaces a number.
@@ -194,15 +202,9 @@ void variance_component(int n_thresh, double* U, double** V, double* weight, dou
 // Method 0: U' V^-1 U over the valid components, chi-squared on as many
 // degrees of freedom.
 void quadratic_form(int n_thresh, double* U, double** V, double* T, double* pvalue, int* inform) {
-    *inform = 0;
-    int* valid = ivector(0, n_thresh - 1);
-    const int nv = valid_components(n_thresh, V, valid);
-    if (nv == 0) {
-        *T = kNotComputed;
-        *pvalue = kNotComputed;
-        free_ivector(valid, 0, n_thresh - 1);
-        return;
-    }
+    int nv = 0;
+    int* valid = begin_statistic(n_thresh, V, &nv, T, pvalue, inform);
+    if (!valid) return;
     double** Vinv = dmatrix(1, nv, 1, nv);
     for (int a = 1; a <= nv; ++a)
         for (int b = 1; b <= nv; ++b) Vinv[a][b] = V[valid[a - 1]][valid[b - 1]];
