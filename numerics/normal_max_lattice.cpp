@@ -19,7 +19,7 @@ constexpr int kMaxVariables = 20;
 // (1, a, a^2, ...) mod N.  Each a minimises the weighted P_2 criterion of
 // Sloan and Joe (product weights 1/j^2 for coordinate j, 19 coordinates) over
 // 1 < a < N/2; scripts/korobov_rules.cpp finds them.  Successive rules grow by
-// about half, the first has 251 points.
+// a third to a half, the first has 251 points.
 struct KorobovRule {
     int points;
     int factor;
