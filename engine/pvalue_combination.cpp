@@ -40,13 +40,15 @@ constexpr double kTailStart = 0.1;
 constexpr double kBivariateFloor = 1e-8;
 // Three components or more: the lattice rules, which need more points as the
 // p-value shrinks, give the p-values of at least kLatticeSure; below it they
-// hand over to the tail method (which needs fewer draws as the p-value
-// shrinks) when their next rule would have more than kLatticePoints points,
+// hand over to the tail method, whose draws grow with the ratio of the union
+// bound 2 N Q(w) to the p-value instead, when their next rule would have more
+// than kLatticePointsPerRatio times that ratio points (about a thousand where
+// the components are not all close: the two then take about the same time),
 // and below kLatticeFloor at once.  Both to this relative error (three
 // standard errors).
 constexpr double kLatticeFloor = 0.05;
 constexpr double kLatticeSure = 0.5;
-constexpr int kLatticePoints = 1021;
+constexpr double kLatticePointsPerRatio = 400.0;
 constexpr double kRelativeError = 0.005;
 
 // SKAT: eigenvalues at or below this fraction of the mean non-negative
@@ -319,7 +321,7 @@ double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform) {
         double lattice_relerr = 0.0;
         int info = 0;
         const double lattice = maxnormal_lattice(N, wstat_max, Sigma, kRelativeError, kLatticeFloor, kLatticeSure,
-                                                 kLatticePoints, &lattice_relerr, &info);
+                                                 kLatticePointsPerRatio, &lattice_relerr, &info);
         if (info == 0) return lattice;
         if (info == 1) {
             *inform = 1;

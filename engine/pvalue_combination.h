@@ -54,20 +54,24 @@ int max_statistic_components(int n_thresh, double** V);
 // The probability that some |W_k| reaches wstat_max, W multivariate normal with
 // the 1-based N_WT by N_WT correlation matrix Sigma, to a relative error of
 // 0.5 % (three standard errors):
-//   Three to 20 components: P(max_k |W_k| >= wstat_max) by Genz's separation
-//   of variables on randomized Korobov lattice rules (maxnormal_lattice) while
-//   it is at least 0.2; a smaller one (or one whose union bound 2 N_WT
-//   Q(wstat_max) is below 0.2) by maxnormal_tail (ALOE importance sampling of
-//   the union of the half-spaces +-W_k >= wstat_max).  When the lattice rules
-//   run out of points first *inform = 1, when the tail method runs out of
-//   budget first *inform = 2; the estimate is returned either way.
+//   Three to 20 components: Genz's separation of variables on randomized
+//   Korobov lattice rules (maxnormal_lattice).  Below 0.5 they hand over to
+//   maxnormal_tail (ALOE importance sampling of the union of the half-spaces
+//   +-W_k >= wstat_max) when their next rule would have more than 400 times
+//   u / p points (u = 2 N_WT Q(wstat_max), the union bound, by which the
+//   tail method's draws grow), and below 0.05 at once; the tail method then
+//   aims at the accuracy that both lack together, and the two estimates are
+//   combined, weighted by the inverses of their variances.  Where u is below
+//   0.05 the tail method alone.  When the lattice rules run out of points
+//   first *inform = 1, when the tail method runs out of budget first
+//   *inform = 2; the estimate is returned either way.
 //   One component: the two-sided normal tail; two: the bivariate closed form
 //   of mymvn while it is at least 1e-8 (and at least 0.1 for one component),
 //   the tail method below.  A tail value is at least DBL_MIN.
 // *inform is never set to 0 here.  Fewer than one or more than 20 components
 // cannot be integrated: the result is then 1.0 with *inform = 1.  wstat_max
-// NaN: NaN with *inform = 1; +inf, or so large that the union bound
-// 2 N_WT Q(wstat_max) is below DBL_MIN: DBL_MIN.
+// NaN: NaN with *inform = 1; +inf, or so large that u is below DBL_MIN:
+// DBL_MIN.
 double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform);
 
 // The variance-component statistic *T = sum_i weight[i] S[i]^2 (i < m) and

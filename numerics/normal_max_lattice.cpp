@@ -169,7 +169,7 @@ void apply_rule(const OrderedFactor& F, double t, const KorobovRule& rule, const
 }  // namespace
 
 double maxnormal_lattice(int n, double t, double** R, double releps, double pfloor, double psure,
-                         int max_points, double* relerr, int* inform) {
+                         double points_per_ratio, double* relerr, int* inform) {
     *relerr = 0.0;
     *inform = 0;
     bool finite = n >= 1 && n <= kMaxVariables && t > 0.0 && std::isfinite(t);
@@ -180,6 +180,8 @@ double maxnormal_lattice(int n, double t, double** R, double releps, double pflo
         return std::numeric_limits<double>::quiet_NaN();
     }
     const OrderedFactor F = ordered_factor(n, R);
+    // The union bound 2 n Q(t), at least the p-value.
+    const double union_bound = 2.0 * n * std::exp(log_normal_upper(t));
     // Coordinates drawn: every variable with a pivot but the last, and the
     // last as well when variables without a pivot follow it.
     const int dims = F.rank < n ? F.rank : F.rank - 1;
@@ -226,7 +228,7 @@ double maxnormal_lattice(int n, double t, double** R, double releps, double pflo
                               std::max(kLeastGrowth, kRoundMargin * std::pow(*relerr / releps, 1.0 / kAssumedRate));
         int next = r + 1;
         while (next < kRuleCount - 1 && kRules[next].points < kRuleSlack * wanted) ++next;
-        if (estimate < psure && kRules[next].points > max_points) {
+        if (estimate < psure && kRules[next].points > points_per_ratio * union_bound / estimate) {
             *inform = 2;
             return estimate;
         }

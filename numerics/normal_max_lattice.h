@@ -37,13 +37,15 @@
 //
 // The rounds stop before the target, handing over to a method for smaller
 // p-values, when the estimate falls below pfloor, or when it is below psure
-// and the next rule would have more than max_points points.
+// and the next rule would have more than points_per_ratio u / estimate
+// points, u = 2 n Q(t) the union bound (the draws of the tail method grow
+// with that ratio).
 // Out: *relerr, the estimated relative error; *inform: 0 target met, 1 the
 // largest rule (65521 points) ran first (the estimate is still returned),
 // 2 handed over (the estimate so far is returned).
 // Bad arguments (n outside 1..20, t not positive and finite) and correlations
 // that are not finite give NaN with *inform = 1.
 double maxnormal_lattice(int n, double t, double** R, double releps, double pfloor, double psure,
-                         int max_points, double* relerr, int* inform);
+                         double points_per_ratio, double* relerr, int* inform);
 
 #endif

@@ -130,19 +130,33 @@ TEST(MaxStatisticLattice, HandsOverBelowTheFloorOrWhenTheNextRuleIsTooLarge) {
     double relerr;
     int inform = -1;
     // p about 0.06: below a floor of 0.1 after the first rule.
-    double p = maxnormal_lattice(20, 2.6, steps.R, 0.005, 0.1, 0.5, 65521, &relerr, &inform);
+    double p = maxnormal_lattice(20, 2.6, steps.R, 0.005, 0.1, 0.5, 1e9, &relerr, &inform);
     EXPECT_EQ(inform, 2);
     EXPECT_NEAR(p / 0.06022480066573491, 1.0, 0.1);
     EXPECT_GT(relerr, 0.005);
     // The same p-value with a floor of 0.05: the 251 points of the first
-    // rule are far from the target, and a next rule of at most 251 points
-    // will not do while p is below 0.5 ...
-    p = maxnormal_lattice(20, 2.6, steps.R, 0.005, 0.05, 0.5, 251, &relerr, &inform);
+    // rule are far from the target, and a next rule of at most 100 u / p
+    // points (u = 40 Q(2.6) = 0.187, so about 310) will not do while p is
+    // below 0.5 ...
+    p = maxnormal_lattice(20, 2.6, steps.R, 0.005, 0.05, 0.5, 100.0, &relerr, &inform);
     EXPECT_EQ(inform, 2);
     // ... but will above psure.
-    p = maxnormal_lattice(20, 2.6, steps.R, 0.005, 0.05, 0.05, 251, &relerr, &inform);
+    p = maxnormal_lattice(20, 2.6, steps.R, 0.005, 0.05, 0.05, 100.0, &relerr, &inform);
     EXPECT_EQ(inform, 0);
     EXPECT_NEAR(p / 0.06022480066573491, 1.0, 0.01);
+}
+
+TEST(MaxStatisticLattice, LargestRuleRunsOutWithItsEstimate) {
+    // A target beyond any rule: every rule runs, the estimate stays good,
+    // and the flag says the target was not met.
+    Matrix equi(3);
+    one_factor(equi, std::vector<double>(3, std::sqrt(0.5)));
+    double relerr = 0;
+    int inform = -1;
+    const double p = maxnormal_lattice(3, 1.5, equi.R, 1e-12, 0.0, 0.0, 0, &relerr, &inform);
+    EXPECT_EQ(inform, 1);
+    EXPECT_GT(relerr, 1e-12);
+    EXPECT_NEAR(p / 0.305878011826002, 1.0, 1e-4);
 }
 
 TEST(MaxStatisticLattice, SameDigitsOnAnyThreadAndAfterAnyCall) {
@@ -192,10 +206,13 @@ TEST(MaxStatisticLattice, ArgumentsItCannotTake) {
 TEST(MvnPvalueRanges, EveryRangeOfPWithinOnePercent) {
     // Twenty nested sums: p about 0.45 (lattice rules), 0.12 and 0.06 (the
     // lattice rules hand over to the tail method and the two estimates are
-    // combined), and below the union bound's floor (the tail method alone).
-    Matrix steps(20), factor(20);
+    // combined); twenty equicorrelated 0.99 at p 0.19, where the lattice rules
+    // go on since the tail method would need many draws (the union bound is
+    // 14 times the p-value).
+    Matrix steps(20), factor(20), close(20);
     nested(steps);
     one_factor(factor, spread(20));
+    one_factor(close, std::vector<double>(20, std::sqrt(0.99)));
     const struct {
         const Matrix* M;
         double t, want;
@@ -203,7 +220,8 @@ TEST(MvnPvalueRanges, EveryRangeOfPWithinOnePercent) {
                  {&steps, 2.3, 0.12336840908718619},
                  {&steps, 2.6, 0.06022480066573491},
                  {&factor, 2.1, 0.361839125959441},
-                 {&factor, 2.4, 0.194447023352064}};
+                 {&factor, 2.4, 0.194447023352064},
+                 {&close, 1.5, 0.18749504142999}};
     for (const auto& c : cases) {
         int inform = 0;
         const double p = mvn_pvalue(c.M->n, c.t, c.M->R, &inform);
