@@ -312,11 +312,13 @@ double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform) {
     // Three or more: the lattice rules while the union bound 2 N Q(w) leaves
     // room for a p-value of at least kLatticeFloor, the tail method where
     // they hand over.  Should the lattice rules run out of points first,
-    // their estimate is returned, flagged.  When they hand over, their
-    // estimate is kept: the tail method then needs only the accuracy that the
-    // two lack together, and the two independent estimates are combined, each
-    // weighted by the inverse of its variance (the estimated relative errors
-    // are three standard errors over the estimate).
+    // their estimate is returned, flagged.  When they hand over for the cost
+    // of their next rule, their estimate is kept: the tail method then needs
+    // only the accuracy that the two lack together, and the two independent
+    // estimates are combined, each weighted by the inverse of its variance
+    // (the estimated relative errors are three standard errors over the
+    // estimate).  Below kLatticeFloor the lattice estimate goes: where few
+    // points leave the box, its spread may not have seen the rare ones.
     if (std::log(2.0 * N) + log_normal_upper(wstat_max) >= std::log(kLatticeFloor)) {
         double lattice_relerr = 0.0;
         int info = 0;
@@ -327,9 +329,11 @@ double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform) {
             *inform = 1;
             return lattice;
         }
-        const double lacking = 1.0 / (kRelativeError * kRelativeError) - 1.0 / (lattice_relerr * lattice_relerr);
         double tail_relerr = 0.0;
+        if (!(lattice >= kLatticeFloor)) return tail(kRelativeError, &tail_relerr);
+        const double lacking = 1.0 / (kRelativeError * kRelativeError) - 1.0 / (lattice_relerr * lattice_relerr);
         const double p = tail(1.0 / std::sqrt(lacking), &tail_relerr);
+        if (!(tail_relerr > 0.0)) return p;
         const double lattice_weight = 1.0 / (lattice_relerr * lattice * lattice_relerr * lattice);
         const double tail_weight = 1.0 / (tail_relerr * p * tail_relerr * p);
         return (lattice_weight * lattice + tail_weight * p) / (lattice_weight + tail_weight);

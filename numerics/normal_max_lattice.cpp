@@ -182,6 +182,12 @@ double maxnormal_lattice(int n, double t, double** R, double releps, double pflo
     const OrderedFactor F = ordered_factor(n, R);
     // The union bound 2 n Q(t), at least the p-value.
     const double union_bound = 2.0 * n * std::exp(log_normal_upper(t));
+    if (F.rank == 1) {
+        // Every variable is +-W_1 (a correlation of +-1 with a unit
+        // diagonal): P(|W_1| >= t), no integral.
+        const double below = -t;
+        return 2.0 * phi_(&below);
+    }
     // Coordinates drawn: every variable with a pivot but the last, and the
     // last as well when variables without a pivot follow it.
     const int dims = F.rank < n ? F.rank : F.rank - 1;
@@ -198,22 +204,28 @@ double maxnormal_lattice(int n, double t, double** R, double releps, double pflo
     while (true) {
         double means[kShifts];
         apply_rule(F, t, kRules[r], shift.data(), dims, means);
-        if (std::all_of(means, means + kShifts, [&](double m) { return m == means[0]; })) {
-            // Every shift gave the same value: the integrand is constant (no
-            // point can leave after the first variable).
-            *relerr = 0.0;
-            return means[0];
-        }
         double mean = 0.0;
         for (double m : means) mean += m;
         mean /= kShifts;
         double variance = 0.0;
         for (double m : means) variance += (m - mean) * (m - mean);
         variance /= kShifts * (kShifts - 1.0);
-        weight += 1.0 / variance;
-        weighted += mean / variance;
-        estimate = weighted / weight;
-        *relerr = kErrorInStandardErrors * std::sqrt(1.0 / weight) / estimate;
+        if (std::isnan(mean)) {
+            *inform = 1;
+            return mean;
+        }
+        if (variance > 0.0) {
+            weight += 1.0 / variance;
+            weighted += mean / variance;
+            estimate = weighted / weight;
+            *relerr = kErrorInStandardErrors * std::sqrt(1.0 / weight) / estimate;
+        } else if (weight == 0.0) {
+            // Every shift gave the same value: the points may all have missed
+            // where the integrand varies, so the round tells nothing of the
+            // error and the next rule is twice as large.
+            estimate = mean;
+            *relerr = std::numeric_limits<double>::infinity();
+        }
         if (*relerr <= releps) return estimate;
         if (!(estimate >= pfloor)) {
             *inform = 2;
@@ -224,8 +236,10 @@ double maxnormal_lattice(int n, double t, double** R, double releps, double pflo
             return estimate;
         }
         // The first rule with about the points wanted, or the largest.
-        const double wanted = kRules[r].points *
-                              std::max(kLeastGrowth, kRoundMargin * std::pow(*relerr / releps, 1.0 / kAssumedRate));
+        const double growth = std::isinf(*relerr)
+                                  ? kLeastGrowth
+                                  : std::max(kLeastGrowth, kRoundMargin * std::pow(*relerr / releps, 1.0 / kAssumedRate));
+        const double wanted = kRules[r].points * growth;
         int next = r + 1;
         while (next < kRuleCount - 1 && kRules[next].points < kRuleSlack * wanted) ++next;
         if (estimate < psure && kRules[next].points > points_per_ratio * union_bound / estimate) {
