@@ -19,17 +19,19 @@ constexpr int kMaxVariables = 20;
 // (1, a, a^2, ...) mod N.  Each a minimises the weighted P_2 criterion of
 // Sloan and Joe (product weights 1/j^2 for coordinate j, 19 coordinates) over
 // 1 < a < N/2; scripts/korobov_rules.cpp finds them.  Successive rules grow by
-// a third to a half, the first has 251 points.
+// a third to a half.  Problems of at most kSmallProblem variables start with
+// the first rule, larger ones with the second.
 struct KorobovRule {
     int points;
     int factor;
 };
 constexpr KorobovRule kRules[] = {
-    {251, 60},      {383, 125},     {509, 146},     {761, 208},     {1021, 455},    {1531, 713},
-    {2039, 396},    {3067, 1211},   {4093, 450},    {6143, 2834},   {8191, 1163},   {12281, 1184},
-    {16381, 1044},  {24571, 10231}, {32749, 4337},  {49139, 14185}, {65521, 17388},
+    {127, 44},      {251, 60},      {383, 125},     {509, 146},     {761, 208},     {1021, 455},
+    {1531, 713},    {2039, 396},    {3067, 1211},   {4093, 450},    {6143, 2834},   {8191, 1163},
+    {12281, 1184},  {16381, 1044},  {24571, 10231}, {32749, 4337},  {49139, 14185}, {65521, 17388},
 };
 constexpr int kRuleCount = static_cast<int>(sizeof kRules / sizeof kRules[0]);
+constexpr int kSmallProblem = 10;
 
 // Random shifts per rule: the spread of their estimates gives the error.
 constexpr int kShifts = 8;
@@ -200,7 +202,7 @@ double maxnormal_lattice(int n, double t, double** R, double releps, double pflo
 
     // Inverse-variance weighted combination of the rounds.
     double weight = 0.0, weighted = 0.0, estimate = 0.0;
-    int r = 0;
+    int r = n <= kSmallProblem ? 0 : 1;
     while (true) {
         double means[kShifts];
         apply_rule(F, t, kRules[r], shift.data(), dims, means);
