@@ -89,13 +89,13 @@ bool buildBurden(const RunSettings& s, const RunData& d, GeneData& g) {
             for (int j = 0; j < nsnp; ++j) {
                 if (!qualifies[j]) continue;
                 if (row[j] > 0.5) carried += row[j];
-                else if (row[j] < -0.1) missing_q.push_back(g.snp_q[j]);
+                else if (row[j] < kMissingBelow) missing_q.push_back(g.snp_q[j]);
             }
             if (carried >= 2.0) x = 1.0;
             else if (missing_q.empty()) x = 0.0;
             else x = getS_REC_impute(carried, static_cast<int>(missing_q.size()), missing_q.data());
         } else {
-            for (int j = 0; j < nsnp; ++j) x += g.wt[j] * (row[j] < -0.1 ? 2 * (1 - g.snp_q[j]) : row[j]);
+            for (int j = 0; j < nsnp; ++j) x += g.wt[j] * (row[j] < kMissingBelow ? 2 * (1 - g.snp_q[j]) : row[j]);
         }
         g.x_all[i] = x;
     }

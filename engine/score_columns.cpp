@@ -7,11 +7,11 @@
 
 #include "engine/data_preparation.h"
 #include "numerics/linear_algebra.h"
+#include "numerics/missing_value.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
 
-constexpr double kMissingBelow = -0.1;      // a genotype below this is missing
 constexpr double kWeightZero = 1e-10;       // weights at most this count no alleles
 constexpr double kSingularDeterminant = 1e-20;
 
