@@ -12,12 +12,7 @@
 #endif
 
 #include "numerics/exp_without_errno.h"
-
-namespace {
-
-bool same_bits(double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; }
-
-}  // namespace
+#include "same_bits.h"
 
 TEST(ExpWithoutErrno, EqualsStdExpBitForBitOverTheWholeRange) {
     const ExpFunction f = expWithoutErrno();
