@@ -4,7 +4,8 @@
 #   readme_commands.sh list README
 #       the names of the commands, one per line: the -msglog prefix of each
 #       run from examples/out/ (a line of the README that starts with
-#       ../../build/ventarquillo, in a table cell or a code block), then
+#       ../../build/ventarquillo, in a table cell or a code block, where
+#       NAME=value settings of the environment may stand before it), then
 #       split_by_genes for the recipe that splits a study by genes
 #   readme_commands.sh run README PROGRAM EXAMPLES NAME
 #       runs that command with PROGRAM in place of ../../build/ventarquillo,
@@ -36,10 +37,10 @@ code_blocks() {
   awk '/^```sh/ { n++; print "@@ BLOCK " n; inside = 1; next } /^```/ { inside = 0; next } inside { print }' "$readme"
 }
 
-# The command lines run from examples/out/: in code blocks and in table cells
-# (between backticks).
+# The command lines run from examples/out/: in code blocks (where variables
+# of the environment may come first) and in table cells (between backticks).
 commands() {
-  code_blocks | grep '^\.\./\.\./build/ventarquillo ' | sed 's/ *#.*$//'
+  code_blocks | grep -E '^([A-Z][A-Z0-9_]*=[^ ]* )*\.\./\.\./build/ventarquillo ' | sed 's/ *#.*$//'
   grep -o '`\.\./\.\./build/ventarquillo [^`]*`' "$readme" | tr -d '`'
 }
 
@@ -149,7 +150,9 @@ done < <(commands)
 cd "$work/examples/out" || exit 1
 while IFS= read -r v; do eval "$v"; done < <(variables)
 echo "$cmd"
-eval "\"\$bin\"${cmd#../../build/ventarquillo}" > console.txt 2>&1
+environment=${cmd%%../../build/ventarquillo*}
+arguments=${cmd#*../../build/ventarquillo}
+eval "$environment\"\$bin\"$arguments" > console.txt 2>&1
 status=$?
 [ "$status" -eq 0 ] || { tail -5 console.txt; fail "exit status $status"; }
 startup=$(sed -n '1,/START SCORE TEST/p' console.txt)
@@ -164,7 +167,7 @@ table=output.txt
 seq_file=pheno_seq.txt
 set -f
 # shellcheck disable=SC2086
-set -- $(eval "echo ${cmd#../../build/ventarquillo}")
+set -- $(eval "echo $arguments")
 set +f
 while [ $# -gt 0 ]; do
   case $1 in
