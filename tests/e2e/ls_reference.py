@@ -65,6 +65,8 @@ def parse_args(path):
         o["method"] = "LS"
     if o["test"] == "MB":
         o["dominant"] = o["recessive"] = False
+    if o["dominant"]:
+        o["recessive"] = False  # dominant wins, for the coding and the carrier count alike
     assert o["method"] == "LS", "least squares only"
     return o
 
