@@ -6,6 +6,7 @@
 #include "driver/gene_loop.h"
 #include "driver/options.h"
 #include "driver/output.h"
+#include "driver/output_file.h"
 #include "driver/readers.h"
 #include "driver/trait_checks.h"
 #include "driver/transforms.h"
@@ -59,8 +60,11 @@ int run_ventarquillo(int argc, char** argv) {
     std::printf("              %s\n", calendar_now());
     allocateGeneArrays(settings, data);
     checkOutputFiles(settings, data);
+    // A run that cannot create all of its outputs leaves none that it made.
+    beginOutputCreation();
     writeResultHeader(settings, data);
     createTraitLogs(settings, data);
+    endOutputCreation();
 
     // ===== The gene loop: the one call that analyses the genes. =====
     runGeneLoop(settings, data);
