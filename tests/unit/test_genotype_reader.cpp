@@ -204,27 +204,27 @@ TEST(GenotypeField, CalledMissingOrInvalid) {
         EXPECT_EQ(kind(t), GenotypeField::OutOfRange) << t;
 }
 
+namespace {
+
+// A bad token in line 2, field 3 (subject 2) of a three-subject file stops
+// the run with its line, field, subject and the problem.
+void expectFieldStop(const char* token, const std::string& problem) {
+    int status = 0;
+    TempFile f(std::string("v1\t0\t1\t2\nv2\t1\t") + token + "\t0\n");
+    const std::string out = genotypeStop(f.path(), 3, 1, &status);
+    EXPECT_EQ(status, 1) << token;
+    EXPECT_EQ(out, "\nGENOTYPE FILE ..........\nsuccessful\nfail\nError: line 2 of file '" + f.path() +
+                       "', field 3 (subject 2): '" + token + "' " + problem + ".\n" + kStopLine);
+}
+
+}  // namespace
+
 TEST(GenotypeReader, AValueOutsideZeroToTwoStopsNamingLineFieldAndSubject) {
-    for (const char* token : {"7", "-0.05", "2.5"}) {
-        int status = 0;
-        TempFile f(std::string("v1\t0\t1\t2\nv2\t1\t") + token + "\t0\n");
-        const std::string out = genotypeStop(f.path(), 3, 1, &status);
-        EXPECT_EQ(status, 1);
-        EXPECT_EQ(out, "\nGENOTYPE FILE ..........\nsuccessful\nfail\nError: line 2 of file '" + f.path() +
-                           "', field 3 (subject 2): '" + token +
-                           "' is neither a genotype from 0 to 2 nor a missing value (NA, or a number below -0.1).\n" +
-                           kStopLine);
-    }
+    for (const char* token : {"7", "-0.05", "2.5"})
+        expectFieldStop(token, "is neither a genotype from 0 to 2 nor a missing value (NA, or a number below -0.1)");
 }
 
 TEST(GenotypeReader, ATokenThatIsNotANumberStopsNamingLineFieldAndSubject) {
-    for (const char* token : {"0/1", "./.", "inf", "1e309", "0x10"}) {
-        int status = 0;
-        TempFile f(std::string("v1\t0\t1\t2\nv2\t1\t") + token + "\t0\n");
-        const std::string out = genotypeStop(f.path(), 3, 1, &status);
-        EXPECT_EQ(status, 1);
-        EXPECT_EQ(out, "\nGENOTYPE FILE ..........\nsuccessful\nfail\nError: line 2 of file '" + f.path() +
-                           "', field 3 (subject 2): '" + token +
-                           "' is neither a finite number nor a missing value (NA).\n" + kStopLine);
-    }
+    for (const char* token : {"0/1", "./.", "inf", "1e309", "0x10"})
+        expectFieldStop(token, "is neither a finite number nor a missing value (NA)");
 }
