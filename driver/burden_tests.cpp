@@ -164,7 +164,7 @@ void leastSquaresBlock(int N, int D, double* y, double* x, double** design, Bloc
     scoreLinear_UV(N, D, y, x, design, &r.U, &r.V, &r.T, &errVar);
     estLinear(N, D, y, x, design, &r.beta_est, &r.beta_se);
     if (finiteStatistic(r.T)) {
-        r.pvalue = gammq(0.5, r.T * r.T * 0.5);
+        r.pvalue = chiSquare1Upper(r.T * r.T);
         r.U = r.U / errVar;
         r.V = r.V / (errVar * errVar);
     }
@@ -259,7 +259,7 @@ void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const Kep
         free_dvector(prim_est, 0, p1 + 1);
         scoreTest_MLE_Prim_cached(runNullFitCache(), g.n, g.n10, n1p, p1, g.c10, g.y10, x, g.z1, &r.U, &r.V, &r.T,
                                   &r.NCOV);
-        if (finiteStatistic(r.T)) r.pvalue = gammq(0.5, r.T * r.T * 0.5);
+        if (finiteStatistic(r.T)) r.pvalue = chiSquare1Upper(r.T * r.T);
     } else {
         leastSquaresBlock(n1p, p1, g.y10, x, g.z1, r);
     }
@@ -345,7 +345,7 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
         BlockResult r;
         MLE_Sec_v2(g.n, g.n10, n1p, n2, p1, p2, g.c10, g.y10, x, g.z1, y2, x, z2, &r.U, &r.V, &r.T, &r.NCOV,
                    &r.beta_est, &r.beta_se);
-        if (finiteStatistic(r.T)) r.pvalue = gammq(0.5, r.T * r.T * 0.5);
+        if (finiteStatistic(r.T)) r.pvalue = chiSquare1Upper(r.T * r.T);
         writeBlock(out, log, true, r, g);
         log.close();
     } else {

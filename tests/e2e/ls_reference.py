@@ -14,7 +14,7 @@ gene-loop part of the console text.  It shares no code with the program:
     (fractions.Fraction) by Gauss-Jordan elimination; only square roots,
     the normal quantile and erfc are taken in floating point at the end;
   * the p-value of a chi-squared statistic with one degree of freedom is
-    erfc(|T| / sqrt(2)).
+    erfc(|T| / sqrt(2)), or the smallest normal double when it is smaller.
 
 Covariates must have no missing values (the program imputes them); continuous
 covariates may be standardised by the program, which changes none of the
@@ -65,6 +65,8 @@ def parse_args(path):
         o["method"] = "LS"
     if o["test"] == "MB":
         o["dominant"] = o["recessive"] = False
+    if o["dominant"]:
+        o["recessive"] = False  # dominant wins, for the coding and the carrier count alike
     assert o["method"] == "LS", "least squares only"
     return o
 
@@ -190,7 +192,9 @@ def ls_block(y, S, Z):
     if V <= 0:
         return dict(defined=False, beta_est=beta_est, beta_se=beta_se)
     T = float(U) / math.sqrt(float(V))
-    return dict(defined=True, stat=U * U / V, pvalue=math.erfc(abs(T) / math.sqrt(2)), beta_est=beta_est,
+    # A p-value below the smallest normal double prints as that double.
+    pvalue = max(math.erfc(abs(T) / math.sqrt(2)), sys.float_info.min)
+    return dict(defined=True, stat=U * U / V, pvalue=pvalue, beta_est=beta_est,
                 beta_se=beta_se, U=U / errvar, V=V / (errvar * errvar))
 
 
