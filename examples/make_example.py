@@ -20,9 +20,10 @@ primary-trait value.  Files (tab-separated, written next to this script):
   wfile.txt         gene, variant and two weights per variant, for -test customized
   cov.txt           covariate selection: rows y (or the design's primary trait),
                     sbp, ldl; columns age, sex, bmi; it serves every design
-  scores.txt        ready-made scores for the direct analysis: per gene, its
-                    burden of variants below 5 % weighted by the Beta(1, 25)
-                    density (a missing call counts twice the frequency)
+  scores.txt        ready-made scores for the direct analysis, from 0 to 2 as the
+                    genotype file asks: per gene, whether the subject carries a
+                    minor allele of a variant below 5 % (1 or 0; a non-carrier
+                    with failed calls gets the probability of carrying one there)
   pheno_seq_log.txt, pheno_nonseq_log.txt  the same study with a positive primary
                     trait tg = exp(0.35 + 0.45 y) (two decimals), for -log: tg, age,
                     sex, bmi, and the non-sequenced values of tg
@@ -172,18 +173,24 @@ def main():
         f.write("1\t0\t1\n")   # sbp: age, bmi
         f.write("1\t1\t0\n")   # ldl: age, sex
 
-    # Ready-made scores of the sequenced subjects, one row per gene.
+    # Ready-made scores of the sequenced subjects, one row per gene: carrier
+    # status, and for a non-carrier the probability of carrying a minor allele
+    # at the sites of its failed calls.
     with open(os.path.join(here, "scores.txt"), "w") as f:
         for gene, variants in genes:
-            score = [0.0] * len(sequenced)
+            carrier = [False] * len(sequenced)
+            none_missing = [1.0] * len(sequenced)  # P(no minor allele at the failed calls)
             for snp, maf in variants:
                 freq = population[snp]
                 if freq >= 0.05:
                     continue
-                weight = 25.0 * (1.0 - freq) ** 24
                 for k, call in enumerate(calls[snp]):
-                    score[k] += weight * (2.0 * freq if call == "NA" else int(call))
-            f.write(gene + "\t" + "\t".join(("%.3f" % v).rstrip("0").rstrip(".") for v in score) + "\n")
+                    if call == "NA":
+                        none_missing[k] *= (1.0 - freq) ** 2
+                    elif int(call) > 0:
+                        carrier[k] = True
+            score = [1.0 if c else 1.0 - p for c, p in zip(carrier, none_missing)]
+            f.write(gene + "\t" + "\t".join(("%.4f" % v).rstrip("0").rstrip(".") for v in score) + "\n")
 
     # The same study with a positive primary trait, for -log.
     tg = [math.exp(0.35 + 0.45 * v) for v in y]
