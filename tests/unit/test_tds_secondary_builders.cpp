@@ -28,6 +28,17 @@ struct Columns {
     std::vector<double> thresh, maf_hat;
 };
 
+// Three columns of the family: three weight vectors, or three thresholds
+// with the variants' frequencies maf_hat.
+Columns threeColumns(Family family, const std::vector<double>& maf_hat) {
+    Columns c;
+    c.family = family;
+    c.wt = {{1, 0.5, 0}, {0, 1, 2}, {1, 1, 1}};
+    c.thresh = {0.1, 0.2, 0.3};
+    c.maf_hat = maf_hat;
+    return c;
+}
+
 // A secondary-trait data set: pooled primary records, the n2 subjects with
 // the trait first.
 struct SecData {
@@ -344,12 +355,7 @@ TEST(TdsSecondaryBuilders, NoPositiveGenotypeReturnsAtOnce) {
     for (auto& row : d.x)
         for (double& v : row) v = (v == M) ? M : 0.0;
     for (Family fam : {Family::Multi, Family::Skat, Family::Vt}) {
-        Columns c;
-        c.family = fam;
-        c.wt = {{1, 0.5, 0}, {0, 1, 2}, {1, 1, 1}};
-        c.thresh = {0.1, 0.2, 0.3};
-        c.maf_hat = {0.05, 0.15, 0.25};
-        const Out o = run(d, c);
+        const Out o = run(d, threeColumns(fam, {0.05, 0.15, 0.25}));
         EXPECT_EQ(o.n_work, 0);
         EXPECT_EQ(o.count, 0);
         EXPECT_EQ(o.printed, "");
@@ -388,12 +394,7 @@ TEST(TdsSecondaryBuilders, TraitWithoutResidualDegreesOfFreedomDropsEveryColumn)
         d.z2.resize(n2);
         d.y2.resize(n2);
         for (Family fam : {Family::Multi, Family::Skat, Family::Vt}) {
-            Columns c;
-            c.family = fam;
-            c.wt = {{1, 0.5, 0}, {0, 1, 2}, {1, 1, 1}};
-            c.thresh = {0.1, 0.2, 0.3};
-            c.maf_hat = {0.15, 0.05, 0.25};
-            const Out o = run(d, c);
+            const Out o = run(d, threeColumns(fam, {0.15, 0.05, 0.25}));
             EXPECT_EQ(o.n_work, 0);
             EXPECT_EQ(o.count, 0);
             EXPECT_EQ(o.printed, "");
