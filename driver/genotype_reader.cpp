@@ -12,12 +12,12 @@
 #include "driver/readers.h"
 #include "driver/text_input.h"
 #include "engine/stop.h"
+#include "numerics/missing_value.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
 
 constexpr const char* kOpenGeno = "fail\nError: Cannot open genotype file '%s'.\n";
-constexpr double kMissingBelow = -0.1;  // a genotype below this is missing
 
 constexpr double kPow10[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
