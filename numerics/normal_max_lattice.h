@@ -30,10 +30,13 @@
 //
 // Rounds of growing lattice rules, each under eight random shifts, go on
 // until the estimated relative error (three standard errors of the estimate
-// over the estimate) is at most releps.  The estimate combines the rounds,
-// each weighted by the inverse of its estimated variance.  The next rule has
-// the points that the error so far says the target needs, and at least twice
-// those of the last.
+// over the estimate) is at most releps.  The first rule has 127 points for
+// up to 10 variables, 251 for more; the next has the points that the error so
+// far says the target needs, and at least twice those of the last.  The
+// estimate combines the rounds, each weighted by the inverse of its estimated
+// variance; a round whose shifts all agree tells nothing of the error (its
+// points may all have missed the rare ones that leave the box).  Variables
+// that are all +-W_1 give 2 Q(t) without a rule.
 //
 // The rounds stop before the target, handing over to a method for smaller
 // p-values, when the estimate falls below pfloor, or when it is below psure
