@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/em_kernels.h"
-#include "numerics/vector_lanes.h"
+#include "same_bits.h"
 
 namespace {
 
@@ -51,10 +51,7 @@ EStep run_e_step() {
 
 TEST(EmKernels, RecordsWithSubnormalTermsGetTheirPosteriorToFullPrecision) {
     using LD = long double;
-    const bool initial = useAvx2();
-    for (bool avx2 : {false, true}) {
-        setUseAvx2(avx2);
-        SCOPED_TRACE(useAvx2() ? "AVX2" : "SSE2");
+    with_each_kernel([] {
         const EStep e = run_e_step();
         for (int i = 0; i < kRecords; ++i) {
             LD u[kPoints], sum = 0.0L;
@@ -82,6 +79,5 @@ TEST(EmKernels, RecordsWithSubnormalTermsGetTheirPosteriorToFullPrecision) {
             EXPECT_NEAR(e.b[j], static_cast<double>(b), 1e-13 * std::fabs(static_cast<double>(b)) + 1e-15);
             EXPECT_EQ(e.qm[j], e.a[j] / 100.0);
         }
-    }
-    setUseAvx2(initial);
+    });
 }
