@@ -21,8 +21,10 @@
 // eliminated from the small blocks by the Schur complement
 //     S_XY = A_XY - Ct_X' (I + Ut W Ut')^-1 Ct_Y,
 // A the entries between coefficients and sigma11, Ct_X the rows of X against
-// the points, reduced and scaled by qm.  Time and memory grow as n1 * n0,
-// not as n1^2; nothing of order n1 x n1 is held.
+// the points, reduced and scaled by qm.  Ut itself is never stored (its
+// entries come from the fit's weights when the factorization reads them):
+// besides the weights (n1 x n0) a fit holds one Cholesky factor of order
+// min(n1 - 1, n0 + 1), and its time grows as n1 * n0 * min(n1, n0).
 #ifndef VENTARQUILLO_ENGINE_LOUIS_INFORMATION_H
 #define VENTARQUILLO_ENGINE_LOUIS_INFORMATION_H
 
