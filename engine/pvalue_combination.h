@@ -71,8 +71,8 @@ double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform);
 
 // The variance-component statistic *T = sum_i weight[i] S[i]^2 (i < m) and
 // its upper tail for S normal with mean 0 and covariance covS (0-based,
-// symmetric).  The weighted covariance is diagonalised by GSL (eigenvalues by
-// ascending magnitude); eigenvalues above 1e-5 times the mean of the
+// symmetric).  The weighted covariance is diagonalised by GSL (eigenvalues
+// only, by ascending magnitude); eigenvalues above 1e-5 times the mean of the
 // non-negative ones go to qfc (accuracy 1e-8, at most 1e9 terms), whose fault
 // code lands in *errorInd.
 //
@@ -84,10 +84,12 @@ double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform);
 //   that is not finite, rather than a p-value that leaves that block out.
 // - qfc fault 2 (round-off may be significant): its result is usable and
 //   *T_pvalue = 1 - result.
-// - Davies' 1 - result below 1e-7 (ten times its accuracy; zero and negative
-//   values included): the tail qf_upper_tail on the same coefficients
-//   (inversion along the steepest-descent path) gives *T_pvalue, with
-//   *errorInd = 0; it is at least DBL_MIN.
+// - Below 1e-3 the p-value is the tail qf_upper_tail on the same
+//   coefficients (inversion along the steepest-descent path; relative error
+//   below 1e-8, at least DBL_MIN), with *errorInd = 0: Davies' 1 - result,
+//   whose error is up to 1e-8 absolute, stands only where that tail is at
+//   least 1e-3, and there it is held at 1e-3 or above, so that the p-value
+//   never rises with the statistic where the method changes.
 // - qfc faults 1, 3, 4 and 5 leave no result (qfc reports -1): qf_upper_tail
 //   gives *T_pvalue and *errorInd keeps the fault code, so the caller flags
 //   the p-value ("Pvalue_Fail").
