@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "numerics/console.h"
+#include "numerics/gram_cholesky.h"
 #include "numerics/gamma_and_stats.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/missing_value.h"
@@ -57,24 +58,6 @@ constexpr double kTailBelow = 1e-3;
 // Without a tail value, Davies' value below this many times its accuracy is
 // not kept.
 constexpr double kDaviesResolution = 10.0;
-
-// The m eigenvalues (in GSL's order) of diag(sqrt w) covS diag(sqrt w),
-// covS m by m, 0-based and symmetric.  GSL's solver without eigenvectors:
-// the same Householder reduction and implicit QR steps as with them, so the
-// same eigenvalues bit for bit, at a fraction of the work.
-void weighted_eigenvalues(int m, double** covS, const double* weight, double* eigenvalues) {
-    std::vector<double> KK(static_cast<std::size_t>(m) * m);
-    for (int i = 0; i < m; ++i) {
-        const double wi = std::sqrt(weight[i]);
-        for (int j = 0; j < m; ++j)
-            KK[static_cast<std::size_t>(i) * m + j] = wi * std::sqrt(weight[j]) * covS[i][j];
-    }
-    gsl_matrix_view view = gsl_matrix_view_array(KK.data(), m, m);
-    gsl_vector_view eval = gsl_vector_view_array(eigenvalues, m);
-    gsl_eigen_symm_workspace* work = gsl_eigen_symm_alloc(m);
-    gsl_eigen_symm(&view.matrix, &eval.vector, work);
-    gsl_eigen_symm_free(work);
-}
 
 // Indices of the valid components (0.0 >= V[k][k] does not hold) in
 // valid[0..count-1]; returns the count.  valid needs room for n entries.
@@ -180,186 +163,59 @@ void max_statistic(int n_thresh, double* U, double** V, double* T, double* pvalu
     free_ivector(valid, 0, n_thresh - 1);
 }
 
-// Method 2: the variance component over the valid components, in order.
-void variance_component(int n_thresh, double* U, double** V, double* weight, double* T, double* pvalue,
-                        int* inform) {
-    int* valid = ivector(0, n_thresh - 1);
-    const int nv = valid_components(n_thresh, V, valid);
-    if (nv == 0) {
-        *pvalue = kNotComputed;
-        free_ivector(valid, 0, n_thresh - 1);
-        return;
+// The m eigenvalues (in GSL's order) of diag(sqrt w) covS diag(sqrt w),
+// covS m by m, 0-based and symmetric.  GSL's solver without eigenvectors:
+// the same Householder reduction and implicit QR steps as with them, so the
+// same eigenvalues bit for bit, at a fraction of the work.
+void weighted_eigenvalues(int m, double** covS, const double* weight, double* eigenvalues) {
+    std::vector<double> KK(static_cast<std::size_t>(m) * m);
+    for (int i = 0; i < m; ++i) {
+        const double wi = std::sqrt(weight[i]);
+        for (int j = 0; j < m; ++j)
+            KK[static_cast<std::size_t>(i) * m + j] = wi * std::sqrt(weight[j]) * covS[i][j];
     }
-    double* U2 = dvector(0, nv - 1);
-    double* weight2 = dvector(0, nv - 1);
-    double** V2 = dmatrix(0, nv - 1, 0, nv - 1);
+    gsl_matrix_view view = gsl_matrix_view_array(KK.data(), m, m);
+    gsl_vector_view eval = gsl_vector_view_array(eigenvalues, m);
+    gsl_eigen_symm_workspace* work = gsl_eigen_symm_alloc(m);
+    gsl_eigen_symm(&view.matrix, &eval.vector, work);
+    gsl_eigen_symm_free(work);
+}
+
+// The n eigenvalues (in GSL's order) of the subject-side matrix scale A'A,
+// A the rows sqrt(weight[k]) R[k] of the nv components valid[]: its non-zero
+// eigenvalues are those of the weighted covariance of these components,
+// scale (R diag(weight) R')_valid, and it has order n instead of nv.
+void subject_side_eigenvalues(const CovarianceFactor& f, int nv, const int* valid, const double* weight,
+                              double* eigenvalues) {
+    const int n = f.n;
+    std::vector<double> A(static_cast<std::size_t>(nv) * n);
     for (int a = 0; a < nv; ++a) {
-        const int ka = valid[a];
-        U2[a] = U[ka];
-        weight2[a] = weight[ka];
-        for (int b = 0; b < nv; ++b) V2[a][b] = V[ka][valid[b]];
+        const int k = valid[a];
+        const double wk = std::sqrt(weight[k]);
+        const double* r = f.R.data() + static_cast<std::size_t>(k) * n;
+        double* row = A.data() + static_cast<std::size_t>(a) * n;
+        for (int i = 0; i < n; ++i) row[i] = wk * r[i];
     }
-    SKAT(nv, U2, V2, weight2, T, pvalue, inform);
-    free_dmatrix(V2, 0, nv - 1, 0, nv - 1);
-    free_dvector(weight2, 0, nv - 1);
-    free_dvector(U2, 0, nv - 1);
-    free_ivector(valid, 0, n_thresh - 1);
-}
-
-// Method 0: U' V^-1 U over the valid components, chi-squared on as many
-// degrees of freedom.
-void quadratic_form(int n_thresh, double* U, double** V, double* T, double* pvalue, int* inform) {
-    *inform = 0;
-    int* valid = ivector(0, n_thresh - 1);
-    const int nv = valid_components(n_thresh, V, valid);
-    if (nv == 0) {
-        *T = kNotComputed;
-        *pvalue = kNotComputed;
-        free_ivector(valid, 0, n_thresh - 1);
-        return;
-    }
-    double** Vinv = dmatrix(1, nv, 1, nv);
-    for (int a = 1; a <= nv; ++a)
-        for (int b = 1; b <= nv; ++b) Vinv[a][b] = V[valid[a - 1]][valid[b - 1]];
-    invv(Vinv, nv);
-    double q = 0.0;
-    for (int a = 1; a <= nv; ++a)
-        for (int b = 1; b <= nv; ++b) q += U[valid[a - 1]] * Vinv[a][b] * U[valid[b - 1]];
-    *T = q;
-    if (std::isfinite(q) && q >= 0.0) {
-        *pvalue = gammq(nv / 2.0, q / 2.0);
-    } else {
-        *pvalue = std::numeric_limits<double>::quiet_NaN();
-        *inform = 1;
-    }
-    free_dmatrix(Vinv, 1, nv, 1, nv);
-    free_ivector(valid, 0, n_thresh - 1);
-}
-
-}  // namespace
-
-int max_statistic_components(int n_thresh, double** V) {
-    if (n_thresh < 1) return 0;
-    int* valid = ivector(0, n_thresh - 1);
-    const int nv = valid_components(n_thresh, V, valid);
-    int kept = 0;
-    if (nv > 0) {
-        double** Sigma = dmatrix(1, nv, 1, nv);
-        for (int a = 1; a <= nv; ++a)
-            for (int b = 1; b <= nv; ++b) Sigma[a][b] = valid_correlation(V, valid, a, b);
-        int* col_index = ivector(1, nv);
-        kept = mark_duplicates(nv, Sigma, col_index);
-        free_ivector(col_index, 1, nv);
-        free_dmatrix(Sigma, 1, nv, 1, nv);
-    }
-    free_ivector(valid, 0, n_thresh - 1);
-    return kept;
-}
-
-void DRENNIK_metaPval_v2(int method, int n_thresh, double* U, double** V, double* weight, double* T,
-                         double* pvalue, int* inform) {
-    if (method != 0 && method != 1 && method != 2) return;
-    if (n_thresh < 1) {
-        // Nothing to combine: the same outcome as no valid component.
-        if (method != 2) {
-            *inform = 0;
-            *T = kNotComputed;
+    std::vector<double> C(static_cast<std::size_t>(n) * n, 0.0);
+    gram_update(nv, n, n, A.data(), n, A.data(), n, C.data(), n, false, true);
+    for (int i = 0; i < n; ++i) {
+        for (int j = i; j < n; ++j) {
+            const double c = f.scale * C[static_cast<std::size_t>(i) * n + j];
+            C[static_cast<std::size_t>(i) * n + j] = c;
+            C[static_cast<std::size_t>(j) * n + i] = c;
         }
-        *pvalue = kNotComputed;
-        return;
     }
-    switch (method) {
-        case 0: quadratic_form(n_thresh, U, V, T, pvalue, inform); break;
-        case 1: max_statistic(n_thresh, U, V, T, pvalue, inform); break;
-        case 2: variance_component(n_thresh, U, V, weight, T, pvalue, inform); break;
-    }
+    gsl_matrix_view view = gsl_matrix_view_array(C.data(), n, n);
+    gsl_vector_view eval = gsl_vector_view_array(eigenvalues, n);
+    gsl_eigen_symm_workspace* work = gsl_eigen_symm_alloc(n);
+    gsl_eigen_symm(&view.matrix, &eval.vector, work);
+    gsl_eigen_symm_free(work);
 }
 
-double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform) {
-    const int N = N_WT;
-    // The integration cannot take infinite limits of both signs at once: a
-    // statistic that is not a number has no p-value, an infinite one the
-    // limit of the tail.
-    if (std::isnan(wstat_max)) {
-        *inform = 1;
-        return std::numeric_limits<double>::quiet_NaN();
-    }
-    if (wstat_max == std::numeric_limits<double>::infinity()) return DBL_MIN;
-    // The union bound 2 N Q(w) below DBL_MIN settles the p-value before any
-    // integration (the bivariate closed form has no value once w^2 overflows).
-    if (N >= 1 && std::log(2.0 * N) + log_normal_upper(wstat_max) < std::log(DBL_MIN)) return DBL_MIN;
-    // 5000 N^3 in 64 bits: past 75 components it no longer fits an int.  mymvn
-    // refuses more than 20 components whatever the budget, so the budget
-    // handed to it is only capped where it would not fit.
-    const long long maxpts = static_cast<long long>(N) * N * kBudgetPerCube * N;
-    const int nalloc = N < 1 ? 1 : N;
-    double* lower = dvector(1, nalloc);
-    double* upper = dvector(1, nalloc);
-    double* mu = dvector(1, nalloc);
-    int* infin = ivector(1, nalloc);
-    for (int k = 1; k <= N; ++k) {
-        lower[k] = -wstat_max;
-        upper[k] = wstat_max;
-        infin[k] = 2;
-        mu[k] = 0.0;
-    }
-
-    double p = 0.0;
-    // One accuracy stage: the budget maxpts, then twice and four times it
-    // while that stays within kMaxBudget.  Every evaluation replaces p.
-    auto stage = [&](double abseps) {
-        long long budget = maxpts;
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            if (attempt > 0) {
-                budget *= 2;
-                if (budget > kMaxBudget) return false;
-            }
-            const int pts = budget > INT_MAX ? INT_MAX : static_cast<int>(budget);
-            double error = 0.0;
-            int info = 0;
-            p = 1.0 - mymvn(pts, abseps, N, lower, upper, infin, mu, Sigma, &error, &info);
-            if (info == 0) return true;
-        }
-        return false;
-    };
-
-    // Stage 1 (absolute error 0.01) gives every p-value of at least 0.1.  A
-    // smaller one is taken over by the tail method, which computes the union
-    // of the half-spaces {+-W_k >= w} directly, to a relative error of 1 %
-    // (three standard errors), whatever its size; when its budget runs out
-    // first the flag is 2.  One component: the two-sided normal tail.  Two
-    // components: the bivariate closed form of stage 1 stands while it is at
-    // least kBivariateFloor.  A p that is not a number goes no further.
-    if (!stage(0.01)) {
-        *inform = 1;
-    } else if (p < kTailStart && !(N == 2 && p >= kBivariateFloor)) {
-        double relerr = 0.0;
-        int info = 0;
-        p = maxnormal_tail(N, wstat_max, Sigma, kTailRelativeError, &relerr, &info);
-        if (info != 0) *inform = 2;
-    }
-
-    free_ivector(infin, 1, nalloc);
-    free_dvector(mu, 1, nalloc);
-    free_dvector(upper, 1, nalloc);
-    free_dvector(lower, 1, nalloc);
-    return p;
-}
-
-void SKAT(int m, double* S, double** covS, double* weight, double* T, double* T_pvalue, int* errorInd) {
-    double Q = 0.0;
-    for (int i = 0; i < m; ++i) Q += S[i] * weight[i] * S[i];
-    *T = Q;
-    if (m < 1) {
-        // No component: no eigenvalue either (the eigen-solver refuses order 0).
-        std::fprintf(consoleOut(), "No Eigenvalue is bigger than 0!!");
-        *T_pvalue = kNotComputed;
-        return;
-    }
-
-    std::vector<double> lambda0(static_cast<std::size_t>(m));
-    weighted_eigenvalues(m, covS, weight, lambda0.data());
-
+// Everything of SKAT after the eigenvalues lambda0 of the weighted
+// covariance (in any order) and the statistic Q: the cut, Davies' algorithm
+// and the tail.
+void eigenvalue_pvalue(std::vector<double>& lambda0, double Q, double* T_pvalue, int* errorInd) {
     int n_nonneg = 0;
     bool has_nan = false;
     for (const double e : lambda0) {
@@ -450,4 +306,207 @@ void SKAT(int m, double* S, double** covS, double* weight, double* T, double* T_
         // No tail value: Davies' value, flagged as possibly inaccurate.
         *errorInd = kRoundOffFault;
     }
+}
+
+// Whether the eigenvalues of the nv valid components are better taken from
+// the subject side of factor: fewer subjects than components, and a finite
+// scale and finite variances (a covariance holding an infinity or a NaN is
+// left to the variant side, where it is reported as such).
+bool subject_side_pays(const CovarianceFactor* factor, int nv, const int* valid, double** V) {
+    if (factor == nullptr || factor->n < 1 || !(factor->n < nv) || !std::isfinite(factor->scale)) return false;
+    for (int a = 0; a < nv; ++a)
+        if (!std::isfinite(V[valid[a]][valid[a]])) return false;
+    return true;
+}
+
+// Method 2: the variance component over the valid components, in order.
+void variance_component(int n_thresh, double* U, double** V, double* weight, double* T, double* pvalue,
+                        int* inform, const CovarianceFactor* factor) {
+    int* valid = ivector(0, n_thresh - 1);
+    const int nv = valid_components(n_thresh, V, valid);
+    if (nv == 0) {
+        *pvalue = kNotComputed;
+        free_ivector(valid, 0, n_thresh - 1);
+        return;
+    }
+    if (subject_side_pays(factor, nv, valid, V)) {
+        double Q = 0.0;
+        for (int a = 0; a < nv; ++a) Q += U[valid[a]] * weight[valid[a]] * U[valid[a]];
+        *T = Q;
+        std::vector<double> lambda0(static_cast<std::size_t>(factor->n));
+        subject_side_eigenvalues(*factor, nv, valid, weight, lambda0.data());
+        eigenvalue_pvalue(lambda0, Q, pvalue, inform);
+        free_ivector(valid, 0, n_thresh - 1);
+        return;
+    }
+    double* U2 = dvector(0, nv - 1);
+    double* weight2 = dvector(0, nv - 1);
+    double** V2 = dmatrix(0, nv - 1, 0, nv - 1);
+    for (int a = 0; a < nv; ++a) {
+        const int ka = valid[a];
+        U2[a] = U[ka];
+        weight2[a] = weight[ka];
+        for (int b = 0; b < nv; ++b) V2[a][b] = V[ka][valid[b]];
+    }
+    SKAT(nv, U2, V2, weight2, T, pvalue, inform);
+    free_dmatrix(V2, 0, nv - 1, 0, nv - 1);
+    free_dvector(weight2, 0, nv - 1);
+    free_dvector(U2, 0, nv - 1);
+    free_ivector(valid, 0, n_thresh - 1);
+}
+
+// Method 0: U' V^-1 U over the valid components, chi-squared on as many
+// degrees of freedom.
+void quadratic_form(int n_thresh, double* U, double** V, double* T, double* pvalue, int* inform) {
+    *inform = 0;
+    int* valid = ivector(0, n_thresh - 1);
+    const int nv = valid_components(n_thresh, V, valid);
+    if (nv == 0) {
+        *T = kNotComputed;
+        *pvalue = kNotComputed;
+        free_ivector(valid, 0, n_thresh - 1);
+        return;
+    }
+    double** Vinv = dmatrix(1, nv, 1, nv);
+    for (int a = 1; a <= nv; ++a)
+        for (int b = 1; b <= nv; ++b) Vinv[a][b] = V[valid[a - 1]][valid[b - 1]];
+    invv(Vinv, nv);
+    double q = 0.0;
+    for (int a = 1; a <= nv; ++a)
+        for (int b = 1; b <= nv; ++b) q += U[valid[a - 1]] * Vinv[a][b] * U[valid[b - 1]];
+    *T = q;
+    if (std::isfinite(q) && q >= 0.0) {
+        *pvalue = gammq(nv / 2.0, q / 2.0);
+    } else {
+        *pvalue = std::numeric_limits<double>::quiet_NaN();
+        *inform = 1;
+    }
+    free_dmatrix(Vinv, 1, nv, 1, nv);
+    free_ivector(valid, 0, n_thresh - 1);
+}
+
+}  // namespace
+
+int max_statistic_components(int n_thresh, double** V) {
+    if (n_thresh < 1) return 0;
+    int* valid = ivector(0, n_thresh - 1);
+    const int nv = valid_components(n_thresh, V, valid);
+    int kept = 0;
+    if (nv > 0) {
+        double** Sigma = dmatrix(1, nv, 1, nv);
+        for (int a = 1; a <= nv; ++a)
+            for (int b = 1; b <= nv; ++b) Sigma[a][b] = valid_correlation(V, valid, a, b);
+        int* col_index = ivector(1, nv);
+        kept = mark_duplicates(nv, Sigma, col_index);
+        free_ivector(col_index, 1, nv);
+        free_dmatrix(Sigma, 1, nv, 1, nv);
+    }
+    free_ivector(valid, 0, n_thresh - 1);
+    return kept;
+}
+
+void DRENNIK_metaPval_v2(int method, int n_thresh, double* U, double** V, double* weight, double* T,
+                         double* pvalue, int* inform, const CovarianceFactor* factor) {
+    if (method != 0 && method != 1 && method != 2) return;
+    if (n_thresh < 1) {
+        // Nothing to combine: the same outcome as no valid component.
+        if (method != 2) {
+            *inform = 0;
+            *T = kNotComputed;
+        }
+        *pvalue = kNotComputed;
+        return;
+    }
+    switch (method) {
+        case 0: quadratic_form(n_thresh, U, V, T, pvalue, inform); break;
+        case 1: max_statistic(n_thresh, U, V, T, pvalue, inform); break;
+        case 2: variance_component(n_thresh, U, V, weight, T, pvalue, inform, factor); break;
+    }
+}
+
+double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform) {
+    const int N = N_WT;
+    // The integration cannot take infinite limits of both signs at once: a
+    // statistic that is not a number has no p-value, an infinite one the
+    // limit of the tail.
+    if (std::isnan(wstat_max)) {
+        *inform = 1;
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    if (wstat_max == std::numeric_limits<double>::infinity()) return DBL_MIN;
+    // The union bound 2 N Q(w) below DBL_MIN settles the p-value before any
+    // integration (the bivariate closed form has no value once w^2 overflows).
+    if (N >= 1 && std::log(2.0 * N) + log_normal_upper(wstat_max) < std::log(DBL_MIN)) return DBL_MIN;
+    // 5000 N^3 in 64 bits: past 75 components it no longer fits an int.  mymvn
+    // refuses more than 20 components whatever the budget, so the budget
+    // handed to it is only capped where it would not fit.
+    const long long maxpts = static_cast<long long>(N) * N * kBudgetPerCube * N;
+    const int nalloc = N < 1 ? 1 : N;
+    double* lower = dvector(1, nalloc);
+    double* upper = dvector(1, nalloc);
+    double* mu = dvector(1, nalloc);
+    int* infin = ivector(1, nalloc);
+    for (int k = 1; k <= N; ++k) {
+        lower[k] = -wstat_max;
+        upper[k] = wstat_max;
+        infin[k] = 2;
+        mu[k] = 0.0;
+    }
+
+    double p = 0.0;
+    // One accuracy stage: the budget maxpts, then twice and four times it
+    // while that stays within kMaxBudget.  Every evaluation replaces p.
+    auto stage = [&](double abseps) {
+        long long budget = maxpts;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (attempt > 0) {
+                budget *= 2;
+                if (budget > kMaxBudget) return false;
+            }
+            const int pts = budget > INT_MAX ? INT_MAX : static_cast<int>(budget);
+            double error = 0.0;
+            int info = 0;
+            p = 1.0 - mymvn(pts, abseps, N, lower, upper, infin, mu, Sigma, &error, &info);
+            if (info == 0) return true;
+        }
+        return false;
+    };
+
+    // Stage 1 (absolute error 0.01) gives every p-value of at least 0.1.  A
+    // smaller one is taken over by the tail method, which computes the union
+    // of the half-spaces {+-W_k >= w} directly, to a relative error of 1 %
+    // (three standard errors), whatever its size; when its budget runs out
+    // first the flag is 2.  One component: the two-sided normal tail.  Two
+    // components: the bivariate closed form of stage 1 stands while it is at
+    // least kBivariateFloor.  A p that is not a number goes no further.
+    if (!stage(0.01)) {
+        *inform = 1;
+    } else if (p < kTailStart && !(N == 2 && p >= kBivariateFloor)) {
+        double relerr = 0.0;
+        int info = 0;
+        p = maxnormal_tail(N, wstat_max, Sigma, kTailRelativeError, &relerr, &info);
+        if (info != 0) *inform = 2;
+    }
+
+    free_ivector(infin, 1, nalloc);
+    free_dvector(mu, 1, nalloc);
+    free_dvector(upper, 1, nalloc);
+    free_dvector(lower, 1, nalloc);
+    return p;
+}
+
+void SKAT(int m, double* S, double** covS, double* weight, double* T, double* T_pvalue, int* errorInd) {
+    double Q = 0.0;
+    for (int i = 0; i < m; ++i) Q += S[i] * weight[i] * S[i];
+    *T = Q;
+    if (m < 1) {
+        // No component: no eigenvalue either (the eigen-solver refuses order 0).
+        std::fprintf(consoleOut(), "No Eigenvalue is bigger than 0!!");
+        *T_pvalue = kNotComputed;
+        return;
+    }
+
+    std::vector<double> lambda0(static_cast<std::size_t>(m));
+    weighted_eigenvalues(m, covS, weight, lambda0.data());
+    eigenvalue_pvalue(lambda0, Q, T_pvalue, errorInd);
 }

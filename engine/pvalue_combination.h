@@ -17,12 +17,13 @@
 // Small p-values, where 1 - P would lose the digits, are taken as tails
 // instead: for method 1 below 0.1 by ALOE importance sampling over the
 // half-spaces (a relative error of 0.5 % at three standard errors), for
-// method 2 below ten times Davies' accuracy by the inversion integral along
-// the steepest-descent path through the saddlepoint (relative error below
-// 1e-8).  A p-value is never below DBL_MIN; a statistic that is not finite
+// method 2 below 1e-3 by the inversion integral along the steepest-descent
+// path through the saddlepoint (relative error below 1e-8).  A p-value is never below DBL_MIN; a statistic that is not finite
 // gets none (NaN, flagged).
 #ifndef VENTARQUILLO_ENGINE_PVALUE_COMBINATION_H
 #define VENTARQUILLO_ENGINE_PVALUE_COMBINATION_H
+
+#include "engine/covariance_factor.h"
 
 // U[0..n_thresh-1], V[0..n_thresh-1][0..n_thresh-1] (symmetric), weight
 // [0..n_thresh-1] (read by method 2 only).  Out: *T, *pvalue, *inform.
@@ -37,12 +38,16 @@
 //   components that is not finite: *T and *pvalue NaN, *inform = 1, whatever
 //   the number of components.  A largest standardized score that is not
 //   finite (overflow, NaN score): *pvalue NaN, *inform = 1.
-// method 2: *inform = the fault code of qfc (see SKAT).
+// method 2: *inform = the fault code of qfc (see SKAT).  When factor gives
+//   V as a Gram product over fewer subjects than there are valid components
+//   (engine/covariance_factor.h; V finite), the eigenvalues come from that
+//   subject-side matrix instead of the weighted covariance, the rest as in
+//   SKAT.
 // method 0: *inform = 0; a quadratic form that is negative or not finite (V
 //   not positive definite) gives *pvalue = NaN with *inform = 1.
 // Any other method returns at once and changes nothing.
 void DRENNIK_metaPval_v2(int method, int n_thresh, double* U, double** V, double* weight, double* T,
-                         double* pvalue, int* inform);
+                         double* pvalue, int* inform, const CovarianceFactor* factor = nullptr);
 
 // The number of components that method 1 integrates for V (n_thresh by
 // n_thresh, 0-based): the valid ones less the perfectly correlated later

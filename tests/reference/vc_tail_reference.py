@@ -13,9 +13,11 @@ steepest descent through the saddlepoint):
     beta = min lambda_j, C = prod_j sqrt(beta / lambda_j), delta_k the
     coefficients of prod_j (1 - c_j x)^(-1/2), c_j = 1 - beta / lambda_j.
     Every term is positive, so the sum keeps its relative accuracy however
-    small the tail; the coefficients come from the linear recurrence that
-    the product satisfies (D f' = N f with D = prod_j (1 - c_j x)), the
-    incomplete gamma functions from Q(a + 1, y) = Q(a, y) + y^a e^-y / Gamma(a + 1);
+    small the tail; the coefficients come from the power series of the log
+    of the product, whose recurrence has positive terms only (a linear
+    recurrence of the product itself loses every digit when the
+    coefficients are widely spread), the incomplete gamma functions from
+    Q(a + 1, y) = Q(a, y) + y^a e^-y / Gamma(a + 1);
   * a check of the series for two coefficients against one smooth integral
     over the first variable (mpmath quadrature), printed with --check.
 
@@ -47,35 +49,22 @@ def series_tail(lams, q):
     if cmax == 0:
         return equal_tail(beta, r, q)
     C = mp.fprod(mp.sqrt(beta / l) for l in lams)
-    # D(x) = prod (1 - c_j x), N(x) = sum_j (c_j / 2) prod_{i != j} (1 - c_i x).
-    D = [mp.mpf(1)]
-    for cj in c:
-        D = [(D[i] if i < len(D) else 0) - (cj * D[i - 1] if i >= 1 else 0) for i in range(len(D) + 1)]
-    N = [mp.mpf(0)] * r
-    for j, cj in enumerate(c):
-        P = [mp.mpf(1)]
-        for i, ci in enumerate(c):
-            if i != j:
-                P = [(P[k] if k < len(P) else 0) - (ci * P[k - 1] if k >= 1 else 0) for k in range(len(P) + 1)]
-        for k in range(len(P)):
-            N[k] += cj / 2 * P[k]
+    # log prod_j (1 - c_j x)^(-1/2) = sum_i g_i x^i, i g_i = (1/2) sum_j c_j^i, so
+    # (k + 1) delta_{k+1} = sum_{i=1}^{k+1} (i g_i) delta_{k+1-i}: every term positive,
+    # no cancellation however widely the coefficients are spread.
     y = q / (2 * beta)
     a = mp.mpf(r) / 2
     Qa = mp.gammainc(a, y, mp.inf, regularized=True)
     Ta = mp.exp(a * mp.log(y) - y - mp.loggamma(a + 1))  # y^a e^-y / Gamma(a + 1)
+    powers = [mp.mpf(1)] * r
+    ig = [mp.mpf(0)]  # ig[i] = i g_i
     delta = [mp.mpf(1)]
     total = delta[0] * Qa
     k = 0
     while True:
-        # (k + 1) delta_{k+1} = sum_i N_i delta_{k-i} - sum_{i>=1} D_i (k - i + 1) delta_{k-i+1}
-        s = mp.mpf(0)
-        for i in range(r):
-            if k - i >= 0:
-                s += N[i] * delta[k - i]
-        for i in range(1, r + 1):
-            if k - i + 1 >= 0:
-                s -= D[i] * (k - i + 1) * delta[k - i + 1]
-        delta.append(s / (k + 1))
+        powers = [pw * cj for pw, cj in zip(powers, c)]
+        ig.append(mp.fsum(powers) / 2)
+        delta.append(mp.fsum(ig[i] * delta[k + 1 - i] for i in range(1, k + 2)) / (k + 1))
         Qa += Ta
         Ta *= y / (a + 1)
         a += 1
@@ -145,7 +134,7 @@ def point_for(lams, log10_p):
     return float("%.6g" % (0.5 * (lo + hi)))
 
 
-DECADES = [-7, -8, -10, -12, -15, -20, -30, -50, -75, -100, -150, -200, -250, -300, -307]
+DECADES = [-3, -4, -5, -6, -7, -8, -10, -12, -15, -20, -30, -50, -75, -100, -150, -200, -250, -300, -307]
 
 
 def reference(name, q):
