@@ -4,8 +4,9 @@ of VARIANTS rare variants by SUBJECTS sequenced subjects (minor-allele counts
 0/1/2 with about 1 % "NA", frequencies log-uniform between 0.001 and 0.05, so
 that every variant passes the default frequency filter), the phenotype file of
 the sequenced subjects (trait y, covariates age and sex; y carries no genetic
-effect), a non-sequenced phenotype file of 5 x SUBJECTS values and a
-three-column mapping file putting every variant in the gene "large".
+effect), the same with a secondary trait s1 (pheno_seq_sec.txt), a
+non-sequenced phenotype file of 5 x SUBJECTS values and a three-column
+mapping file putting every variant in the gene "large".
 
 usage: gen_large_gene.py OUTDIR [VARIANTS [SUBJECTS]]    (defaults 3000 and 2000)
 Deterministic: a fixed seed, standard library only.
@@ -22,10 +23,15 @@ def main():
     rng = random.Random(11)
     os.makedirs(out, exist_ok=True)
 
+    rows = [(rng.gauss(0, 1), rng.gauss(0, 1), rng.randint(20, 80), rng.randint(0, 1)) for _ in range(subjects)]
     with open(os.path.join(out, "pheno_seq.txt"), "w") as f:
         f.write("y\tage\tsex\n")
-        for _ in range(subjects):
-            f.write("%.4f\t%d\t%d\n" % (rng.gauss(0, 1), rng.randint(20, 80), rng.randint(0, 1)))
+        for y, _, age, sex in rows:
+            f.write("%.4f\t%d\t%d\n" % (y, age, sex))
+    with open(os.path.join(out, "pheno_seq_sec.txt"), "w") as f:
+        f.write("y\ts1\tage\tsex\n")
+        for y, s1, age, sex in rows:
+            f.write("%.4f\t%.4f\t%d\t%d\n" % (y, s1, age, sex))
     with open(os.path.join(out, "pheno_nonseq.txt"), "w") as f:
         for _ in range(5 * subjects):
             f.write("%.4f\n" % rng.gauss(0, 1))
