@@ -89,13 +89,13 @@ bool buildBurden(const RunSettings& s, const RunData& d, GeneData& g) {
             for (int j = 0; j < nsnp; ++j) {
                 if (!qualifies[j]) continue;
                 if (row[j] > 0.5) carried += row[j];
-                else if (row[j] < -0.1) missing_q.push_back(g.snp_q[j]);
+                else if (row[j] < kMissingBelow) missing_q.push_back(g.snp_q[j]);
             }
             if (carried >= 2.0) x = 1.0;
             else if (missing_q.empty()) x = 0.0;
             else x = getS_REC_impute(carried, static_cast<int>(missing_q.size()), missing_q.data());
         } else {
-            for (int j = 0; j < nsnp; ++j) x += g.wt[j] * (row[j] < -0.1 ? 2 * (1 - g.snp_q[j]) : row[j]);
+            for (int j = 0; j < nsnp; ++j) x += g.wt[j] * (row[j] < kMissingBelow ? 2 * (1 - g.snp_q[j]) : row[j]);
         }
         g.x_all[i] = x;
     }
@@ -164,7 +164,7 @@ void leastSquaresBlock(int N, int D, double* y, double* x, double** design, Bloc
     scoreLinear_UV(N, D, y, x, design, &r.U, &r.V, &r.T, &errVar);
     estLinear(N, D, y, x, design, &r.beta_est, &r.beta_se);
     if (finiteStatistic(r.T)) {
-        r.pvalue = gammq(0.5, r.T * r.T * 0.5);
+        r.pvalue = chiSquare1Upper(r.T * r.T);
         r.U = r.U / errVar;
         r.V = r.V / (errVar * errVar);
     }
@@ -192,11 +192,11 @@ void writeBlock(OutputFile& out, OutputFile& log, bool mle, const BlockResult& r
 // as can happen to the subjects of one genotype row in direct mode): the
 // variance of the score is undefined, and the block reads NA with
 // "Undefined_V,".
-bool singularBlock(int n, const double* x, double** design, int D, OutputFile& out, GeneData& g,
+bool singularBlock(const DesignFactor& design, const double* x, OutputFile& out, GeneData& g,
                    const double* y = nullptr) {
-    if (burdenInDesignSpan(n, x, design, D)) {
+    if (burdenInDesignSpan(design, x)) {
         g.warn += "Singular_covariates,";
-    } else if (y != nullptr && traitExplainedByDesign(n, y, design, D)) {
+    } else if (y != nullptr && traitExplainedByDesign(design, y)) {
         g.warn += "Undefined_V,";
     } else {
         return false;
@@ -205,20 +205,43 @@ bool singularBlock(int n, const double* x, double** design, int D, OutputFile& o
     return true;
 }
 
-void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const KeptSubjects& kept, int MAI0,
-                  OutputFile& out) {
+bool singularBlock(int n, const double* x, double** design, int D, OutputFile& out, GeneData& g,
+                   const double* y = nullptr) {
+    return singularBlock(*factoredDesign(n, D, design), x, out, g, y);
+}
+
+// The gene's primary-trait data on the kept subjects: y10, z (every
+// covariate) and z1 (the primary trait's design).
+void primaryData(const RunData& d, GeneData& g, const KeptSubjects& kept) {
+    for (int i = 0; i < g.n1p; ++i) {
+        g.y10[i] = kept.seq_prim2[i];
+        for (int c = 0; c < d.p; ++c) g.z[i][c] = kept.covariates2[i][c];
+    }
+    selectColumns(g.n1p, d.p, g.z, d.cov_ind[0], g.z1);
+}
+
+// The flags of the covariates that every secondary trait selects.
+std::vector<double> commonSecondaryFlags(const RunSettings& s, const RunData& d, int* columns) {
+    std::vector<double> flags(static_cast<std::size_t>(d.p > 1 ? d.p - 1 : 1), 0.0);
+    *columns = 1;
+    for (int k = 1; k < d.p; ++k) {
+        bool every = true;
+        for (int t = 1; t <= s.N_SEC; ++t) every = every && d.cov_ind[t][k - 1] > 0.5;
+        flags[static_cast<std::size_t>(k) - 1] = every ? 1.0 : 0.0;
+        if (every) ++*columns;
+    }
+    return flags;
+}
+
+void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const KeptSubjects& kept,
+                  const DesignFactor& design, int MAI0, OutputFile& out) {
     const int n1p = g.n1p;
     const int p1 = d.pv[0];
     double* x = dvector(0, n1p - 1);
-    for (int i = 0; i < n1p; ++i) {
-        g.y10[i] = kept.seq_prim2[i];
-        x[i] = kept.score2[i];
-        for (int c = 0; c < d.p; ++c) g.z[i][c] = kept.covariates2[i][c];
-    }
-    selectColumns(n1p, d.p, g.z, d.cov_ind[0], g.z1);
+    for (int i = 0; i < n1p; ++i) x[i] = kept.score2[i];
     // Under MLE the trait of the sequenced subjects is fitted with the
     // non-sequenced values, so only the design is checked.
-    if (singularBlock(n1p, x, g.z1, p1, out, g, usesMle(s) ? nullptr : g.y10)) {
+    if (singularBlock(design, x, out, g, usesMle(s) ? nullptr : g.y10)) {
         free_dvector(x, 0, n1p - 1);
         return;
     }
@@ -236,7 +259,7 @@ void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const Kep
         free_dvector(prim_est, 0, p1 + 1);
         scoreTest_MLE_Prim_cached(runNullFitCache(), g.n, g.n10, n1p, p1, g.c10, g.y10, x, g.z1, &r.U, &r.V, &r.T,
                                   &r.NCOV);
-        if (finiteStatistic(r.T)) r.pvalue = gammq(0.5, r.T * r.T * 0.5);
+        if (finiteStatistic(r.T)) r.pvalue = chiSquare1Upper(r.T * r.T);
     } else {
         leastSquaresBlock(n1p, p1, g.y10, x, g.z1, r);
     }
@@ -248,8 +271,8 @@ void primaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const Kep
 
 // One secondary trait t: the subjects that have it first, its check, then
 // its method blocks (MLE; LS; or LS-M and LS-C).
-void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const KeptSubjects& kept, int MAI0, int t,
-                    double* x, int* mac, OutputFile& out) {
+void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const KeptSubjects& kept, int MAI0,
+                    int common_columns, int t, double* x, int* mac, OutputFile& out) {
     const int n1p = g.n1p;
     const int p = d.p;
     const bool pair = pairedLsBlocks(s);
@@ -273,25 +296,29 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
         if (pos < n2) y2[pos] = d.sec[kept.subject[k]][t];
     }
 
+    // The trait's own design: the intercept and its selected covariates on
+    // its subjects.  Its check repeats the gene's unless the subjects or the
+    // covariates differ from those of the gene's check.
+    const int p1 = d.pv[0];
+    const int p2 = d.pv[t + 1];
+    double** z2 = dmatrix(0, lastIndex(n2), 0, p2 - 1);
+    selectColumns(n2, p, g.z, d.cov_ind[t + 1], z2);
     int MAI = MAI0;
-    if (n2 < n1p) {
+    if (n2 < n1p || p2 > common_columns) {
         int MAC = 0;
-        checkWarning2(s.DO_REC, n2, p, s.MAI_LB, mac, x, g.z, &MAC, &MAI, &g.Low_MAI, &g.singular_score,
-                      &g.singular_covariates);
+        checkWarning2(s.DO_REC, *factoredDesign(n2, p2, z2), s.MAI_LB, mac, x, &MAC, &MAI, &g.Low_MAI,
+                      &g.singular_score, &g.singular_covariates);
         if (appendCheckTokens(g)) {
             if (pair) writeBurdenNAPair(out, g.warn.c_str());
             else writeBurdenNABlock(out, g.warn.c_str());
+            free_dmatrix(z2, 0, lastIndex(n2), 0, p2 - 1);
             free_dvector(y2, 0, n2 - 1);
             return;
         }
     }
 
     transformSecondaryTrait(n2, y2, s.DO_InvNormal, s.DO_Rescale);
-    const int p1 = d.pv[0];
-    const int p2 = d.pv[t + 1];
     selectColumns(n1p, p, g.z, d.cov_ind[0], g.z1);
-    double** z2 = dmatrix(0, n2 - 1, 0, p2 - 1);
-    selectColumns(n2, p, g.z, d.cov_ind[t + 1], z2);
 
     if (usesMle(s)) {
         // The primary trait's fit on the burden and its covariates over all
@@ -301,14 +328,15 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
         // (no more subjects than the p2 + 1 columns of its null fit, or a
         // linear function of its covariates), leaves nothing to test.
         const char* token = nullptr;
-        if (burdenInDesignSpan(n1p, x, g.z1, p1) || burdenInDesignSpan(n2, x, z2, p2))
+        if (burdenInDesignSpan(*factoredDesign(n1p, p1, g.z1), x) ||
+            burdenInDesignSpan(*factoredDesign(n2, p2, z2), x))
             token = "Singular_covariates,";
-        else if (n2 <= p2 + 1 || traitExplainedByDesign(n2, y2, z2, p2))
+        else if (n2 <= p2 + 1 || traitExplainedByDesign(*factoredDesign(n2, p2, z2), y2))
             token = "Undefined_V,";
         if (token != nullptr) {
             g.warn += token;
             writeBurdenNABlock(out, g.warn.c_str());
-            free_dmatrix(z2, 0, n2 - 1, 0, p2 - 1);
+            free_dmatrix(z2, 0, lastIndex(n2), 0, p2 - 1);
             free_dvector(y2, 0, n2 - 1);
             return;
         }
@@ -317,7 +345,7 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
         BlockResult r;
         MLE_Sec_v2(g.n, g.n10, n1p, n2, p1, p2, g.c10, g.y10, x, g.z1, y2, x, z2, &r.U, &r.V, &r.T, &r.NCOV,
                    &r.beta_est, &r.beta_se);
-        if (finiteStatistic(r.T)) r.pvalue = gammq(0.5, r.T * r.T * 0.5);
+        if (finiteStatistic(r.T)) r.pvalue = chiSquare1Upper(r.T * r.T);
         writeBlock(out, log, true, r, g);
         log.close();
     } else {
@@ -356,7 +384,7 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
             free_dmatrix(zy1, 0, n2 - 1, 0, p2);
         }
     }
-    free_dmatrix(z2, 0, n2 - 1, 0, p2 - 1);
+    free_dmatrix(z2, 0, lastIndex(n2), 0, p2 - 1);
     free_dvector(y2, 0, n2 - 1);
 }
 
@@ -369,9 +397,32 @@ void runBurdenTest(const RunSettings& s, const RunData& d, GeneData& g) {
     writeGeneId(out, g.geneID.c_str());
 
     const KeptSubjects kept(d, g, g.n1p);
+    // The check of the burden against the design that every block of the
+    // gene fits it with, on the kept subjects: the primary trait's design;
+    // with secondary traits the intercept and the covariates that every one
+    // of them selects, and under MLE the primary trait's design as well,
+    // whose fit is part of every secondary trait's model.  Each secondary
+    // trait's own design is checked with the trait.
     int MAC0 = 0, MAI0 = 0;
-    checkWarning2(s.DO_REC, g.n1p, d.p, s.MAI_LB, kept.mac2, kept.score2, kept.covariates2, &MAC0, &MAI0, &g.Low_MAI,
-                  &g.singular_score, &g.singular_covariates);
+    int common_columns = 0;
+    std::shared_ptr<const DesignFactor> design;
+    if (s.N_SEC == 0) {
+        primaryData(d, g, kept);
+        design = factoredDesign(g.n1p, d.pv[0], g.z1);
+    } else {
+        const std::vector<double> flags = commonSecondaryFlags(s, d, &common_columns);
+        selectColumns(g.n1p, d.p, kept.covariates2, flags.data(), g.z);
+        design = factoredDesign(g.n1p, common_columns, g.z);
+    }
+    checkWarning2(s.DO_REC, *design, s.MAI_LB, kept.mac2, kept.score2, &MAC0, &MAI0, &g.Low_MAI, &g.singular_score,
+                  &g.singular_covariates);
+    if (s.N_SEC > 0 && usesMle(s)) {
+        selectColumns(g.n1p, d.p, kept.covariates2, d.cov_ind[0], g.z1);
+        int MAC = 0, MAI = 0, low = 0, constant = 0, singular = 0;
+        checkWarning2(s.DO_REC, *factoredDesign(g.n1p, d.pv[0], g.z1), s.MAI_LB, kept.mac2, kept.score2, &MAC, &MAI,
+                      &low, &constant, &singular);
+        if (singular != 0) g.singular_covariates = 1;
+    }
     if (appendCheckTokens(g)) {
         if (s.N_SEC == 0) {
             writeBurdenNAPrimary(out, g.warn.c_str());
@@ -388,11 +439,11 @@ void runBurdenTest(const RunSettings& s, const RunData& d, GeneData& g) {
     }
 
     if (s.N_SEC == 0) {
-        primaryTrait(s, d, g, kept, MAI0, out);
+        primaryTrait(s, d, g, kept, *design, MAI0, out);
     } else {
         double* x = dvector(0, g.n1p - 1);
         int* mac = ivector(0, g.n1p - 1);
-        for (int t = 0; t < s.N_SEC; ++t) secondaryTrait(s, d, g, kept, MAI0, t, x, mac, out);
+        for (int t = 0; t < s.N_SEC; ++t) secondaryTrait(s, d, g, kept, MAI0, common_columns, t, x, mac, out);
         free_dvector(x, 0, g.n1p - 1);
         free_ivector(mac, 0, g.n1p - 1);
     }

@@ -1,10 +1,6 @@
 #include "driver/design_columns.h"
 
-#include <vector>
-
-#include "driver/trait_checks.h"
 #include "engine/data_preparation.h"
-#include "numerics/offset_arrays.h"
 
 void selectColumns(int rows, int p, double** src, const double* flags, double** dst) {
     for (int i = 0; i < rows; ++i) {
@@ -21,28 +17,12 @@ bool constantOver(int n, const double* v) {
     return n >= 1;
 }
 
-bool burdenInDesignSpan(int n, const double* x, double** design, int D) {
-    if (n <= 0) return false;
-    double** m = dmatrix(0, n - 1, 0, D);
-    for (int i = 0; i < n; ++i) {
-        m[i][0] = x[i];
-        for (int c = 0; c < D; ++c) m[i][c + 1] = design[i][c];
-    }
-    std::vector<int> involved(static_cast<std::size_t>(D) + 1);
-    const int rank = dependentColumns(n, D + 1, m, kDependentColumn, involved.data());
-    free_dmatrix(m, 0, n - 1, 0, D);
-    return rank < D + 1;
+bool burdenInDesignSpan(const DesignFactor& design, const double* x) {
+    if (design.n <= 0) return false;
+    return rankDeficientWith(design, x, true, kDependentColumn);
 }
 
-bool traitExplainedByDesign(int n, const double* y, double** design, int D) {
-    if (n <= D) return true;
-    double** m = dmatrix(0, n - 1, 0, D);
-    for (int i = 0; i < n; ++i) {
-        for (int c = 0; c < D; ++c) m[i][c] = design[i][c];
-        m[i][D] = y[i];
-    }
-    std::vector<int> involved(static_cast<std::size_t>(D) + 1);
-    const int rank = dependentColumns(n, D + 1, m, kConstantSpread, involved.data());
-    free_dmatrix(m, 0, n - 1, 0, D);
-    return rank < D + 1;
+bool traitExplainedByDesign(const DesignFactor& design, const double* y) {
+    if (design.n <= design.p) return true;
+    return rankDeficientWith(design, y, false, kConstantSpread);
 }

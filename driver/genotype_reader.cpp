@@ -109,7 +109,9 @@ GenotypeField classifyGenotype(const char* field, std::size_t len, double* value
     double v = 0.0;
     if (!plainDecimal(field, len, &v) && !finiteDecimal(std::string_view(field, len), &v))
         return GenotypeField::Invalid;
-    if (v == kMissing) return GenotypeField::Missing;
+    if (v < kMissingBelow) return GenotypeField::Missing;
+    // A count of minor alleles, or a dosage, lies between 0 and 2.
+    if (v < 0.0 || v > 2.0) return GenotypeField::OutOfRange;
     *value = v;
     return GenotypeField::Called;
 }
@@ -118,7 +120,7 @@ bool calledGenotype(const char* field, std::size_t len, double* value) {
     if (len >= 1 && field[0] == 'N') return false;
     if (len >= 2 && field[1] == 'A') return false;
     const double v = genotypeFieldValue(field, len);
-    if (v == kMissing) return false;
+    if (v < kMissingBelow) return false;
     *value = v;
     return true;
 }
@@ -176,8 +178,8 @@ void readGenotypes(const RunSettings& s, RunData& d) {
             while (p < e && !separator(*p)) ++p;
             if (++nfields > columns) continue;  // counted for the message only
             const std::size_t len = static_cast<std::size_t>(p - tok);
-            if (len == 1 && static_cast<unsigned>(*tok - '0') < 10u) {
-                // The common one-digit call: its value is the digit itself.
+            if (len == 1 && static_cast<unsigned>(*tok - '0') < 3u) {
+                // The common one-digit call 0, 1 or 2: its value is the digit itself.
                 row.add(static_cast<double>(*tok - '0'), test_mode);
                 continue;
             }
@@ -188,6 +190,10 @@ void readGenotypes(const RunSettings& s, RunData& d) {
             } else if (kind == GenotypeField::Invalid) {
                 stopOnFieldAt(s.scoreFile, lineno, nfields, "subject " + std::to_string(nfields - 1),
                               std::string_view(tok, len), "is neither a finite number nor a missing value (NA)");
+            } else if (kind == GenotypeField::OutOfRange) {
+                stopOnFieldAt(s.scoreFile, lineno, nfields, "subject " + std::to_string(nfields - 1),
+                              std::string_view(tok, len),
+                              "is neither a genotype from 0 to 2 nor a missing value (NA, or a number below -0.1)");
             }
         }
         checkFieldCount(s.scoreFile, lineno, nfields, columns, k == 0, first_lineno);

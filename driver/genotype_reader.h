@@ -12,16 +12,18 @@
 // every other field goes through strtod.
 double genotypeFieldValue(const char* field, std::size_t len);
 
-// The missing-call rule used at start-up: a field starting with 'N' or with
-// 'A' as its second character (NA, N/A, XA, NaN, ...) is missing, and so is
-// the value -999 exactly.  Any other field stores its number in *value.
+// The missing-call rule: a field starting with 'N' or with 'A' as its second
+// character (NA, N/A, XA, NaN, ...) is missing, and so is any number below
+// -0.1 (-999, -1, -9).  Any other field stores its number in *value (the
+// gene loop re-reads rows that the start-up check found valid).
 bool calledGenotype(const char* field, std::size_t len, double* value);
 
 // A genotype field at start-up: missing as above; called when it is one
-// finite decimal number (its value, the same as genotypeFieldValue gives, to
-// *value); anything else ("0/1", "./.", "abc", "1,5", "0x10", "inf",
-// "1e309") is invalid and stops the run.
-enum class GenotypeField { Called, Missing, Invalid };
+// finite decimal number from 0 to 2 (its value, the same as
+// genotypeFieldValue gives, to *value); a number from -0.1 to 2 that is
+// below 0 or above 2 is OutOfRange; anything else ("0/1", "./.", "abc",
+// "1,5", "0x10", "inf", "1e309") is Invalid.  Both stop the run.
+enum class GenotypeField { Called, Missing, Invalid, OutOfRange };
 GenotypeField classifyGenotype(const char* field, std::size_t len, double* value);
 
 #endif

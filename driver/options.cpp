@@ -107,8 +107,10 @@ void apply_option(const char* name, const char* value, RunSettings& s) {
     else if (opt == "-pfile_nonseq") { s.nonseqPheno = value; s.m_p2file = 1; }
     else if (opt == "-cov") { s.whichCov = value; s.m_cov = 1; }
     else if (opt == "-rounding") {
-        if (!optionInteger(value, &v) || v < 0)
-            stop_with("\nError: The value '%s' of option -rounding is not a non-negative number of distinct values.\n", value);
+        // The rounding keeps at least one significant digit, so a bound below
+        // 1 could never be honoured.
+        if (!optionInteger(value, &v) || v < 1)
+            stop_with("\nError: The value '%s' of option -rounding is not a positive number of distinct values.\n", value);
         s.NMAX = v;
         s.DO_ROUND = 1;
         s.m_round = 1;
@@ -220,6 +222,10 @@ void apply_option_rules(RunSettings& s) {
             kill_VENTARQUILLO();
         }
     }
+    // Dominant coding wins over recessive: the recessive flag is cleared, so
+    // that the carrier count of the burden check follows the dominant coding
+    // too (at least one minor allele, not two).
+    if (s.DO_CMC == 1) s.DO_REC = 0;
     if (s.TYPE_STUDY == kCC || s.TYPE_STUDY == kRandom) {
         if (usesMle(s) && s.m_method == 1)
             std::printf("Warning: MLE test can not be conducted for case-control or case-only study. Do LS test instead.\n");

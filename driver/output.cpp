@@ -50,6 +50,7 @@ void createTraitLog(const std::string& name, int n1) {
         std::printf("fail\nError: the trait log name '%s' is longer than %zu characters; choose a shorter -msglog "
                     "prefix or trait name.\n",
                     name.c_str(), kMaxLogName);
+        removeOutputsMadeSoFar();
         kill_VENTARQUILLO();
     }
     OutputFile f = OutputFile::create(name);

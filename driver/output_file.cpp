@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,16 +17,37 @@ namespace {
 
 thread_local OutputCapture* thread_capture = nullptr;
 
-// Opens a file for writing at its end, as fopen's "a" does (with O_TRUNC
-// emptied first, as "w" does); the descriptor is not passed on to the shell
-// command of the fatal-error path.
-int openOrStop(const std::string& name, int flags) {
+// The start-up creation of the outputs (main thread only): under way, and
+// the files it made that did not exist before.
+bool creating_outputs = false;
+std::vector<std::string> made_outputs;
+
+int openRetrying(const std::string& name, int flags) {
     int fd = -1;
     do {
         fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | flags, 0666);
     } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Opens a file for writing at its end, as fopen's "a" does (with O_TRUNC
+// emptied first, as "w" does); the descriptor is not passed on to the shell
+// command of the fatal-error path.  *made (when given) tells whether the
+// open made the file.
+int openOrStop(const std::string& name, int flags, bool* made = nullptr) {
+    int fd = -1;
+    if (made != nullptr) {
+        *made = false;
+        fd = openRetrying(name, flags | O_EXCL);
+        if (fd >= 0) *made = true;
+        else if (errno != EEXIST) fd = -1;
+        else fd = openRetrying(name, flags);
+    } else {
+        fd = openRetrying(name, flags);
+    }
     if (fd < 0) {
         const int error = errno;
+        removeOutputsMadeSoFar();
         std::fprintf(consoleOut(), "Cannot create output file.\n");
         std::fprintf(consoleOut(), "Error: Cannot open output file '%s': %s.\n", name.c_str(), std::strerror(error));
         kill_VENTARQUILLO();
@@ -46,7 +68,10 @@ OutputFile OutputFile::append(const std::string& name) {
 }
 
 OutputFile OutputFile::create(const std::string& name) {
-    return OutputFile(name, openOrStop(name, O_TRUNC), nullptr, -1);
+    bool made = false;
+    const int fd = openOrStop(name, O_TRUNC, &made);
+    if (made && creating_outputs) made_outputs.push_back(name);
+    return OutputFile(name, fd, nullptr, -1);
 }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
@@ -141,6 +166,23 @@ void OutputFile::close() {
 }
 
 void stopWriteFailed(const std::string& name, int error) {
+    removeOutputsMadeSoFar();
     std::fprintf(consoleOut(), "Error: Cannot write output file '%s': %s.\n", name.c_str(), std::strerror(error));
     kill_VENTARQUILLO();
+}
+
+void beginOutputCreation() {
+    creating_outputs = true;
+    made_outputs.clear();
+}
+
+void endOutputCreation() {
+    creating_outputs = false;
+    made_outputs.clear();
+}
+
+void removeOutputsMadeSoFar() {
+    if (!creating_outputs) return;
+    for (const std::string& name : made_outputs) ::unlink(name.c_str());
+    endOutputCreation();
 }

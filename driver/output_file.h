@@ -36,7 +36,8 @@ void setOutputCapture(OutputCapture* capture);
 class OutputFile {
 public:
     // Opens the file for appending (the rows of one gene), or creates it
-    // empty (the first lines at start-up; never captured).  A file that
+    // empty (the first lines at start-up; never captured; a file that did
+    // not exist is noted as made by the run, see beginOutputCreation).  A file that
     // cannot be opened stops the run: "Cannot create output file.", then
     // "Error: Cannot open output file '<name>': <reason>.".
     static OutputFile append(const std::string& name);
@@ -74,5 +75,16 @@ private:
 // The stop after a failed write or close of an output file: the message
 // naming the file and the reason (an errno value), then the stop line.
 [[noreturn]] void stopWriteFailed(const std::string& name, int error);
+
+// The start-up creation of the outputs (the table and the trait logs with
+// their first lines), between begin and end: a stop inside it (an output
+// that cannot be made or written, a log name that is too long) first removes
+// every file that the creation made, so a run that cannot create its outputs
+// leaves none behind.  A file that existed before the run is never removed.
+void beginOutputCreation();
+void endOutputCreation();
+// Removes the files made so far when the creation is under way; otherwise
+// does nothing.  The stops of the creation call it.
+void removeOutputsMadeSoFar();
 
 #endif

@@ -6,6 +6,7 @@
 
 #include "driver/text_input.h"
 #include "driver/transforms.h"
+#include "driver/value_checks.h"
 #include "engine/data_preparation.h"
 #include "engine/stop.h"
 #include "numerics/missing_value.h"
@@ -23,10 +24,16 @@ constexpr const char* kOpenMap = "fail\nError: Cannot open mapping file '%s'.\n"
     kill_VENTARQUILLO();
 }
 
-// A primary-trait value: the whole field is one finite number.
+static_assert(kLargestValue == 1e60, "the message below names the bound");
+constexpr const char* kTooLarge = "is larger than 1e60 in magnitude: the sums of squares that the analysis forms "
+                                  "from it would leave the range of double precision";
+
+// A primary-trait value: the whole field is one finite number, at most
+// kLargestValue in magnitude.
 double primaryValue(const std::string& name, long lineno, std::string_view field) {
     double v = 0.0;
     if (!finiteDecimal(field, &v)) stopOnField(name, lineno, "the primary trait", field, "is not a number");
+    if (std::fabs(v) > kLargestValue) stopOnField(name, lineno, "the primary trait", field, kTooLarge);
     return v;
 }
 
@@ -39,6 +46,8 @@ double phenotypeValue(const std::string& name, long lineno, long fieldno, const 
     if (!finiteDecimal(field, &v))
         stopOnFieldAt(name, lineno, fieldno, std::string(kind) + " '" + column + "'", field,
                       "is neither a finite number nor NA");
+    if (std::fabs(v) > kLargestValue)
+        stopOnFieldAt(name, lineno, fieldno, std::string(kind) + " '" + column + "'", field, kTooLarge);
     return v;
 }
 
@@ -106,8 +115,10 @@ void readSequencedPhenotypes(const RunSettings& s, RunData& d) {
 
     const int lead = random ? 0 : 1;  // fields before the secondary traits
     d.covariateNames.assign(header.begin() + lead + nsec, header.end());
+    d.seqLine.assign(static_cast<std::size_t>(n1), 0);
     for (int i = 0; i < n1; ++i) {
         nextRow(reader, s.seqPheno, shape.columns, false, &first_lineno, fields, &lineno);
+        d.seqLine[i] = lineno;
         d.seq_prim[i] = random ? 0.0 : primaryValue(s.seqPheno, lineno, fields[0]);
         for (int t = 0; t < nsec; ++t) {
             const int at = lead + t;
@@ -190,12 +201,22 @@ void readNonsequencedPhenotypes(const RunSettings& s, RunData& d) {
     if (shape.columns == 1) {
         const int N0 = d.N0;
         double* nonseq_prim = dvector(0, N0 - 1);
+        std::vector<ReadValue> read(static_cast<std::size_t>(N0));
         for (int k = 0; k < N0; ++k) {
             nextRow(reader, s.nonseqPheno, 1, k == 0, &first_lineno, fields, &lineno);
             nonseq_prim[k] = primaryValue(s.nonseqPheno, lineno, fields[0]);
+            read[k] = {nonseq_prim[k], 1, &s.nonseqPheno, lineno, 1};
         }
         std::fclose(f);
-        if (s.N_SEC == 0 && s.DO_InvNormal == 1) pooledInverseNormal(d.n1, d.seq_prim, N0, nonseq_prim, s.DO_Rescale);
+        checkPooledPrimaryValues(s, d, read);
+        if (s.N_SEC == 0 && s.DO_InvNormal == 1) {
+            std::vector<double> pooled(d.seq_prim, d.seq_prim + d.n1);
+            pooled.insert(pooled.end(), nonseq_prim, nonseq_prim + N0);
+            stopUnlessRobustScale(s, static_cast<long>(pooled.size()), pooled.data(), "the primary trait '" +
+                                  d.traitHeader[0] + "'", "its " + std::to_string(pooled.size()) +
+                                  " values in files '" + s.seqPheno + "' and '" + s.nonseqPheno + "'");
+            pooledInverseNormal(d.n1, d.seq_prim, N0, nonseq_prim, s.DO_Rescale);
+        }
         if (s.DO_ROUND == 1) roundPrimaryTrait(s.NMAX, d.n1, d.seq_prim, N0, nonseq_prim);
         d.nonseq_prim_unique = dvector(0, N0 - 1);
         distinctValuesWithCounts(N0, nonseq_prim, d.nonseq_prim_unique, &d.n0, &d.c0);
@@ -211,6 +232,7 @@ void readNonsequencedPhenotypes(const RunSettings& s, RunData& d) {
         d.nonseq_prim_unique = dvector(0, d.n0 - 1);
         d.c0 = ivector(0, d.n0 - 1);
         long total = 0;
+        std::vector<ReadValue> read(static_cast<std::size_t>(d.n0));
         for (int k = 0; k < d.n0; ++k) {
             nextRow(reader, s.nonseqPheno, 2, k == 0, &first_lineno, fields, &lineno);
             d.nonseq_prim_unique[k] = primaryValue(s.nonseqPheno, lineno, fields[0]);
@@ -218,6 +240,7 @@ void readNonsequencedPhenotypes(const RunSettings& s, RunData& d) {
             if (!wholeInteger(fields[1], &count) || count < 1)
                 stopOnField(s.nonseqPheno, lineno, "the frequency", fields[1], "is not a positive integer");
             d.c0[k] = count;
+            read[k] = {d.nonseq_prim_unique[k], count, &s.nonseqPheno, lineno, 1};
             total += count;
             if (total > INT_MAX) {
                 std::printf("fail\nError: the frequencies in file '%s' add up to more subjects than this program can "
@@ -228,6 +251,7 @@ void readNonsequencedPhenotypes(const RunSettings& s, RunData& d) {
         }
         std::fclose(f);
         d.N0 = static_cast<int>(total);
+        checkPooledPrimaryValues(s, d, read);
     }
     std::printf("successful\n");
 }

@@ -43,6 +43,7 @@ struct RunData {
     std::vector<std::string> traitHeader;  // [N_SEC+1]; [0] "" under the random design
     std::vector<std::string> logList;      // [2 N_SEC+1], filled by the trait-log creation
     std::vector<std::string> covariateNames;  // [p-1] covariate names of the header
+    std::vector<long> seqLine;                // [n1] line of each subject's row in the file
 
     // Covariate selection.
     int* pv = nullptr;          // [N_SEC+1] model columns per trait

@@ -6,9 +6,11 @@
 #include "driver/gene_loop.h"
 #include "driver/options.h"
 #include "driver/output.h"
+#include "driver/output_file.h"
 #include "driver/readers.h"
 #include "driver/trait_checks.h"
 #include "driver/transforms.h"
+#include "driver/value_checks.h"
 #include "engine/data_preparation.h"
 
 namespace {
@@ -35,6 +37,7 @@ int run_ventarquillo(int argc, char** argv) {
     std::printf("\n*----------------- Loading data...-----------------*\n");
     RunData data;
     readSequencedPhenotypes(settings, data);
+    checkSequencedValues(settings, data);
     checkTraitsAsRead(settings, data);
     if (settings.m_cov) readCovariateSelection(settings, data);
     if (usesMle(settings)) {
@@ -42,6 +45,9 @@ int run_ventarquillo(int argc, char** argv) {
     } else if (settings.N_SEC == 0 && settings.DO_InvNormal == 1) {
         // Least squares on the primary trait: the transformation that -INT and
         // -R-INT announce applies to the sequenced values alone.
+        stopUnlessRobustScale(settings, data.n1, data.seq_prim, "the primary trait '" + data.traitHeader[0] + "'",
+                              "the " + std::to_string(data.n1) + " sequenced subjects in file '" + settings.seqPheno +
+                                  "'");
         rankInverseNormal(data.n1, data.seq_prim, settings.DO_Rescale);
     }
     readGenotypes(settings, data);
@@ -59,8 +65,11 @@ int run_ventarquillo(int argc, char** argv) {
     std::printf("              %s\n", calendar_now());
     allocateGeneArrays(settings, data);
     checkOutputFiles(settings, data);
+    // A run that cannot create all of its outputs leaves none that it made.
+    beginOutputCreation();
     writeResultHeader(settings, data);
     createTraitLogs(settings, data);
+    endOutputCreation();
 
     // ===== The gene loop: the one call that analyses the genes. =====
     runGeneLoop(settings, data);

@@ -8,6 +8,7 @@
 
 #include "driver/design_columns.h"
 #include "driver/transforms.h"
+#include "driver/value_checks.h"
 #include "engine/data_preparation.h"
 #include "engine/stop.h"
 #include "numerics/missing_value.h"
@@ -162,6 +163,8 @@ void checkTraitsAndDesigns(const RunSettings& s, const RunData& d) {
     for (int t = 1; t <= s.N_SEC; ++t) {
         const std::vector<int> who = carriers(d, t, values);
         if (s.DO_InvNormal == 1) {
+            stopUnlessRobustScale(s, static_cast<long>(values.size()), values.data(), traitName(d, t),
+                                  subjectsText(t, static_cast<int>(values.size())) + " in file '" + s.seqPheno + "'");
             transformSecondaryTrait(static_cast<int>(values.size()), values.data(), s.DO_InvNormal, s.DO_Rescale);
             stopUnlessVaries(s, d, t, values, true);
         }

@@ -6,18 +6,12 @@
 #ifndef VENTARQUILLO_DRIVER_TRAIT_CHECKS_H
 #define VENTARQUILLO_DRIVER_TRAIT_CHECKS_H
 
+#include "driver/design_columns.h"  // kConstantSpread
 #include "driver/options.h"
 #include "driver/readers.h"
 #include "engine/data_preparation.h"  // kDependentColumn
 
-// A set of values does not vary when max - min <= kConstantSpread x
-// max(|min|, |max|): exactly equal values, and values that agree in their
-// first ten significant digits, which a measured trait never does (the
-// differences are rounding noise of whatever produced the file).
-constexpr double kConstantSpread = 1e-10;
-
-
-// True when v[0..n-1] does not vary in the sense above (n >= 1).
+// True when v[0..n-1] does not vary in the sense of kConstantSpread (n >= 1).
 bool doesNotVary(int n, const double* v);
 
 // The traits as read from the sequenced phenotype file: the primary trait

@@ -6,12 +6,13 @@
 #include <vector>
 
 #include "engine/data_preparation.h"
+#include "engine/design_span.h"
 #include "numerics/linear_algebra.h"
+#include "numerics/missing_value.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
 
-constexpr double kMissingBelow = -0.1;      // a genotype below this is missing
 constexpr double kWeightZero = 1e-10;       // weights at most this count no alleles
 constexpr double kSingularDeterminant = 1e-20;
 
@@ -129,6 +130,14 @@ void codeThreshold(const ColumnSource& src, int k, int n, double* S, int* mac) {
 
 void checkWarning2(int MODEL, int n, int p, int MAI_LB, const int* mac, const double* score, double** covariates,
                    int* MAC, int* MAI, int* Low_MAI, int* singular_score, int* singular_covariates) {
+    checkWarning2(MODEL, *factoredDesign(n, p, covariates), MAI_LB, mac, score, MAC, MAI, Low_MAI, singular_score,
+                  singular_covariates);
+}
+
+void checkWarning2(int MODEL, const DesignFactor& design, int MAI_LB, const int* mac, const double* score, int* MAC,
+                   int* MAI, int* Low_MAI, int* singular_score, int* singular_covariates) {
+    const int n = design.n;
+    const int p = design.p;
     *Low_MAI = 0;
     *singular_score = 0;
     *singular_covariates = 0;
@@ -146,17 +155,25 @@ void checkWarning2(int MODEL, int n, int p, int MAI_LB, const int* mac, const do
     for (int i = 1; i < n && constant; ++i)
         if (!(score[i] == score[0])) constant = false;
 
-    // X'X of X = [score, covariates], 1-based for Determinant.
+    // X'X of X = [score, covariates], 1-based for Determinant.  The
+    // covariates' own block comes from the design's factor (the same sums in
+    // the same order); the score's row skips the subjects with a score of
+    // exactly 0, whose terms are zeros that leave every sum's bits as they
+    // are, unless a covariate is not a finite number (0 x inf is not 0).
     const int m = p + 1;
     double** xx = dmatrix(1, m, 1, m);
+    std::vector<double> cross(static_cast<std::size_t>(m), 0.0);  // score'score, then score'covariates
+    for (int i = 0; i < n; ++i) {
+        const double s = score[i];
+        if (s == 0.0 && design.finite) continue;
+        cross[0] += s * s;
+        const double* row = &design.z[static_cast<std::size_t>(i) * p];
+        for (int c = 0; c < p; ++c) cross[static_cast<std::size_t>(c) + 1] += s * row[c];
+    }
     for (int a = 1; a <= m; ++a) {
         for (int b = a; b <= m; ++b) {
-            double sum = 0.0;
-            for (int i = 0; i < n; ++i) {
-                const double xa = a == 1 ? score[i] : covariates[i][a - 2];
-                const double xb = b == 1 ? score[i] : covariates[i][b - 2];
-                sum += xa * xb;
-            }
+            const double sum = a == 1 ? cross[static_cast<std::size_t>(b) - 1]
+                                      : design.zz[static_cast<std::size_t>(a - 2) * p + (b - 2)];
             xx[a][b] = sum;
             xx[b][a] = sum;
         }
@@ -209,37 +226,29 @@ void codeColumn(const ColumnSource& src, int k, int n, double* S, int* mac) {
 
 namespace {
 
-// True when S[0..n-1] lies in the span of the p columns of z (or z itself is
-// singular), in the sense of dependentColumns with kDependentColumn.  A
+// True when S lies in the span of the design's columns (or the design itself
+// is singular), in the sense of dependentColumns with kDependentColumn.  A
 // column with a value that is not a number is not judged here (its scores
 // stay undefined, as the builders pass them on).
-bool inSpanOfCovariates(int n, int p, const double* S, double** z) {
-    for (int i = 0; i < n; ++i)
+bool inSpanOfCovariates(const DesignFactor& design, const double* S) {
+    for (int i = 0; i < design.n; ++i)
         if (!std::isfinite(S[i])) return false;
-    double** x = dmatrix(0, lastIndex(n), 0, p);
-    for (int i = 0; i < n; ++i) {
-        x[i][0] = S[i];
-        for (int c = 0; c < p; ++c) x[i][c + 1] = z[i][c];
-    }
-    std::vector<int> involved(static_cast<std::size_t>(p) + 1);
-    const bool singular = dependentColumns(n, p + 1, x, kDependentColumn, involved.data()) < p + 1;
-    free_dmatrix(x, 0, lastIndex(n), 0, p);
-    return singular;
+    return rankDeficientWith(design, S, true, kDependentColumn);
 }
 
 }  // namespace
 
-bool checkColumn(const ColumnSource& src, int k, int n, int p, double** z, int MAI_LB, const double* S,
+bool checkColumn(const ColumnSource& src, int k, const DesignFactor& design, int MAI_LB, const double* S,
                  const int* mac, const ScoreSet& set, int* null_thresh) {
     int low_mai = 0;
     int singular_score = 0;
     int singular_covariates = 0;
-    checkWarning2(recessiveFlag(src), n, p, MAI_LB, mac, S, z, &set.mac_thresh[k], &set.mai_thresh[k], &low_mai,
+    checkWarning2(recessiveFlag(src), design, MAI_LB, mac, S, &set.mac_thresh[k], &set.mai_thresh[k], &low_mai,
                   &singular_score, &singular_covariates);
     // checkWarning2's bound on det(X'X) is absolute and misses a column in
     // the span of the covariates once they are standardised; such a column
     // has no efficient variance beyond rounding noise and is left out too.
-    if (low_mai == 0 && singular_score == 0 && singular_covariates == 0 && inSpanOfCovariates(n, p, S, z))
+    if (low_mai == 0 && singular_score == 0 && singular_covariates == 0 && inSpanOfCovariates(design, S))
         singular_covariates = 1;
     if (low_mai != 0 || singular_score != 0 || singular_covariates != 0) {
         null_thresh[k] = 1;
@@ -255,9 +264,10 @@ void buildCheckedColumns(const ColumnSource& src, int K, int n_code, int n_check
                          double** S, int* null_thresh, const ScoreSet& set) {
     *set.n_work = 0;
     int* mac = ivector(0, lastIndex(n_code));
+    const std::shared_ptr<const DesignFactor> design = factoredDesign(n_check, p, z);
     for (int k = 0; k < K; ++k) {
         codeColumn(src, k, n_code, S[k], mac);
-        checkColumn(src, k, n_check, p, z, MAI_LB, S[k], mac, set, null_thresh);
+        checkColumn(src, k, *design, MAI_LB, S[k], mac, set, null_thresh);
     }
     free_ivector(mac, 0, lastIndex(n_code));
 }

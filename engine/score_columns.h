@@ -23,6 +23,8 @@
 #ifndef VENTARQUILLO_ENGINE_SCORE_COLUMNS_H
 #define VENTARQUILLO_ENGINE_SCORE_COLUMNS_H
 
+#include "engine/design_span.h"
+
 // Quality check of one score column over n subjects.  MODEL is a recessive
 // flag here: 1 counts the subjects with mac[i] >= 2 as minor-allele
 // individuals, any other value those with mac[i] > 0.  Writes
@@ -34,6 +36,12 @@
 // and 0 for each flag otherwise.  covariates is n by p, 0-based.
 void checkWarning2(int MODEL, int n, int p, int MAI_LB, const int* mac, const double* score, double** covariates,
                    int* MAC, int* MAI, int* Low_MAI, int* singular_score, int* singular_covariates);
+
+// The same check against a design already factored (n = design.n subjects,
+// p = design.p covariates), for a caller that checks several columns
+// against one design.
+void checkWarning2(int MODEL, const DesignFactor& design, int MAI_LB, const int* mac, const double* score, int* MAC,
+                   int* MAI, int* Low_MAI, int* singular_score, int* singular_covariates);
 
 // The arrays, allocated by the caller for K columns, through which a
 // multi-score builder returns its result:
@@ -99,11 +107,11 @@ int recessiveFlag(const ColumnSource& src);
 // subject with missing included sites carries a sum below 2 other than 0 or 1.
 void codeColumn(const ColumnSource& src, int k, int n, double* S, int* mac);
 
-// Checks column k (scores S, counts mac over the first n subjects, against
-// the n by p design z): writes mac_thresh[k] and mai_thresh[k]; a column that
+// Checks column k (scores S, counts mac over the design's n subjects,
+// against its p columns): writes mac_thresh[k] and mai_thresh[k]; a column that
 // raises a flag gets null_thresh[k] = 1 and U[k] = 0, one that passes gets
 // null_thresh[k] = 0 and is counted in *n_work.  Returns whether it passed.
-bool checkColumn(const ColumnSource& src, int k, int n, int p, double** z, int MAI_LB, const double* S,
+bool checkColumn(const ColumnSource& src, int k, const DesignFactor& design, int MAI_LB, const double* S,
                  const int* mac, const ScoreSet& set, int* null_thresh);
 
 // Codes and checks the K columns in order, starting *n_work at 0.  Column k's

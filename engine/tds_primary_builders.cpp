@@ -40,10 +40,11 @@ CheckedColumns codeAndCheckColumns(const ColumnSource& src, int K, int n1, int p
     int* mac = ivector(0, n1 - 1);
     cols.null_thresh = ivector(0, lastIndex(K));
     *set.n_work = 0;
+    const std::shared_ptr<const DesignFactor> design = factoredDesign(n1, p, z);
     for (int t = 0; t < K; ++t) {
         codeColumn(src, t, n1, S, mac);
         for (int i = 0; i < n1; ++i) cols.SZ[i][t] = S[i];
-        checkColumn(src, t, n1, p, z, MAI_LB, S, mac, set, cols.null_thresh);
+        checkColumn(src, t, *design, MAI_LB, S, mac, set, cols.null_thresh);
     }
     clearScores(K, set);
     free_ivector(mac, 0, n1 - 1);

@@ -5,14 +5,13 @@
 #include "engine/tds_em.h"
 #include "engine/tds_em_detail.h"
 #include "numerics/linear_algebra.h"
+#include "numerics/missing_value.h"
 #include "numerics/offset_arrays.h"
 
 namespace {
 
 using tds_detail::columnMoments;
 using tds_detail::covarianceFromMoments;
-
-constexpr double kMissingBelow = -0.1;  // a genotype below this is missing
 
 bool anyPositiveGenotype(int n1, int N_SNP, double** x) {
     for (int i = 0; i < n1; ++i)

@@ -1,6 +1,7 @@
 #include "numerics/gamma_and_stats.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -70,6 +71,14 @@ double gammq(double a, double x) {
     double gammcf = 0.0;
     gcf(&gammcf, a, x, &gln);
     return gammcf;
+}
+
+double chiSquare1Upper(double statistic) {
+    if (std::isnan(statistic)) return statistic;
+    const double x = statistic * 0.5;
+    if (x == std::numeric_limits<double>::infinity()) return DBL_MIN;
+    const double p = gammq(0.5, x);
+    return p < DBL_MIN ? DBL_MIN : p;
 }
 
 void gser(double* gamser, double a, double x, double* gln) {

@@ -13,6 +13,14 @@ void gcf(double* gammcf, double a, double x, double* gln);
 // ln Gamma(xx) for xx > 0 (Lanczos approximation).
 double gammln(double xx);
 
+// Upper tail of the chi-squared distribution with one degree of freedom at
+// statistic >= 0: gammq(0.5, statistic * 0.5), but never below DBL_MIN, the
+// smallest normal double (the continued fraction underflows once the
+// statistic passes about 1,410, and an infinite statistic would not
+// converge), so a larger statistic never gives a larger p-value.  NaN stays
+// NaN.
+double chiSquare1Upper(double statistic);
+
 double mean(double* x, long nl, long nh);
 // Standard deviation about mean_x with divisor n, never below 1e-10.
 double sd(double* x, long nl, long nh, double mean_x);

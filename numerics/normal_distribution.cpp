@@ -15,7 +15,6 @@ namespace {
 
 // ---- log_normal_upper ------------------------------------------------------
 
-constexpr double kLog2 = 0.69314718055994530942;
 // From here on log Q(t) is the asymptotic expansion -t^2/2 - log t -
 // log sqrt(2 pi) + log(1 - 1/t^2): the next term, 5/(2 t^4), is below 3e-16.
 // (GSL's log erfc is exact up to far beyond this point but loses itself

@@ -42,6 +42,9 @@ double d_sign(const double* x, const double* y);
 // log sqrt(2 pi): log phi(x) = -x^2 / 2 - kLogSqrt2Pi.
 inline constexpr double kLogSqrt2Pi = 0.91893853320467274178;
 
+// log 2, rounded to the nearest double.
+inline constexpr double kLog2 = 0.69314718055994530942;
+
 // log Q(t) = log P(Z >= t) for a standard normal Z, to full relative accuracy
 // for every t: -inf for t = +inf (and where -t^2 / 2 overflows), NaN for NaN.
 double log_normal_upper(double t);

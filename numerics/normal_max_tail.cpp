@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr double kLog2 = 0.69314718055994530942;
-
 // Draws per stratum in the first round: at least kMinPairs antithetic pairs
 // over all strata, so that a rare configuration of the count is seen before
 // the variance estimate is trusted; an even number, as the draws of a round

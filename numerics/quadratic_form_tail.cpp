@@ -14,7 +14,6 @@ using Complex = std::complex<double>;
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kSqrt2Pi = 2.50662827463100050242;
-constexpr double kLn2 = 0.69314718055994530942;
 
 // The running product of the factors is brought back near 1 when its
 // magnitude leaves this range.
@@ -107,7 +106,7 @@ PathPoint evaluate(const std::vector<double>& b, double x, double delta, Complex
         sr += h * fr;
         si -= h * fi;
     }
-    const double log_modulus = 0.5 * std::log(pr * pr + pi * pi) + scale * kLn2;
+    const double log_modulus = 0.5 * std::log(pr * pr + pi * pi) + scale * kLog2;
     const double argument = std::atan2(pi, pr) - 2.0 * kPi * turns;
     PathPoint p;
     p.level = Complex(-0.5 * log_modulus + dr * x, -0.5 * argument + di * x);

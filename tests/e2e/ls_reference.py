@@ -14,7 +14,7 @@ gene-loop part of the console text.  It shares no code with the program:
     (fractions.Fraction) by Gauss-Jordan elimination; only square roots,
     the normal quantile and erfc are taken in floating point at the end;
   * the p-value of a chi-squared statistic with one degree of freedom is
-    erfc(|T| / sqrt(2)).
+    erfc(|T| / sqrt(2)), or the smallest normal double when it is smaller.
 
 Covariates must have no missing values (the program imputes them); continuous
 covariates may be standardised by the program, which changes none of the
@@ -65,6 +65,8 @@ def parse_args(path):
         o["method"] = "LS"
     if o["test"] == "MB":
         o["dominant"] = o["recessive"] = False
+    if o["dominant"]:
+        o["recessive"] = False  # dominant wins, for the coding and the carrier count alike
     assert o["method"] == "LS", "least squares only"
     return o
 
@@ -190,7 +192,9 @@ def ls_block(y, S, Z):
     if V <= 0:
         return dict(defined=False, beta_est=beta_est, beta_se=beta_se)
     T = float(U) / math.sqrt(float(V))
-    return dict(defined=True, stat=U * U / V, pvalue=math.erfc(abs(T) / math.sqrt(2)), beta_est=beta_est,
+    # A p-value below the smallest normal double prints as that double.
+    pvalue = max(math.erfc(abs(T) / math.sqrt(2)), sys.float_info.min)
+    return dict(defined=True, stat=U * U / V, pvalue=pvalue, beta_est=beta_est,
                 beta_se=beta_se, U=U / errvar, V=V / (errvar * errvar))
 
 
@@ -230,10 +234,10 @@ def rank_inverse_normal(v):
 
 # ----------------------------------------------------------------- the run
 
-def column_det_flag(S, Zall):
+def column_det_flag(S, Z):
     """Singular_covariates of the check: |det([S, Z]'[S, Z])| < 1e-20 in the
     program.  Decided here only where the answer cannot depend on rounding."""
-    X = [[s] + list(r) for s, r in zip(S, Zall)]
+    X = [[s] + list(r) for s, r in zip(S, Z)]
     if not X:
         return True
     if all(s == 0 for s in S):
@@ -272,14 +276,14 @@ def run(case):
     for nm in log_names:
         logs[nm] = ["#Samples = %d\n" % n1]
 
-    def check(mac, S, Zall):
+    def check(mac, S, Z):
         mai = sum(1 for m in mac if m >= (2 if rec_flag else 1))
         toks = ""
         if o["MAC"] > mai:
             toks += "Low_MAC,"
         if len(S) < 1 or all(s == S[0] for s in S):
             toks += "Singular_score,"
-        if column_det_flag(S, Zall):
+        if column_det_flag(S, Z):
             toks += "Singular_covariates,"
         return mai, toks
 
@@ -291,11 +295,24 @@ def run(case):
                                           E4(res["beta_se"]), warn),
                 "\t%s\t%s\n" % (E9(res["U"]), E9(res["V"])), warn)
 
+    def design(rows, flags):
+        """The intercept and the covariates that flags select."""
+        return [[r[0]] + [r[c] for c in range(1, len(r)) if flags[c - 1]] for r in rows]
+
+    # The check of a gene's burden is against the design that all of its
+    # blocks share: the primary trait's, or the intercept and the covariates
+    # that every secondary trait selects; each secondary trait is checked
+    # again against its own design on its own subjects.
+    if nsec == 0:
+        gene_flags = sel[0]
+    else:
+        gene_flags = [int(all(sel[t][c] for t in range(1, nsec + 1))) for c in range(len(covs[0]) - 1)]
+
     def analyse(gene, x, mac, kept):
         warn = "."
         row = gene
         Zall = [covs[i] for i in kept]
-        mai0, toks = check(mac, x, Zall)
+        mai0, toks = check(mac, x, design(Zall, gene_flags))
         if toks:
             warn += toks
             if nsec == 0:
@@ -318,17 +335,15 @@ def run(case):
             n2 = len(have)
             xs = [x[k] for k in have]
             macs = [mac[k] for k in have]
-            mai = mai0
-            if n2 < len(kept):
-                mai, toks = check(macs, xs, [Zall[k] for k in have])
-                if toks:
-                    warn += toks
-                    row += ("\tNA\tNA\tNA\tNA\t%s" % warn) * (2 if pair else 1)
-                    continue
+            Z2 = design([Zall[k] for k in have], sel[t + 1])
+            mai, toks = check(macs, xs, Z2)
+            if toks:
+                warn += toks
+                row += ("\tNA\tNA\tNA\tNA\t%s" % warn) * (2 if pair else 1)
+                continue
             y2 = [sec[kept[k]][t] for k in have]
             if o["INT"]:
                 y2 = [F(v) for v in rank_inverse_normal([float(v) for v in y2])]
-            Z2 = [[Zall[k][0]] + [Zall[k][c] for c in range(1, len(Zall[k])) if sel[t + 1][c - 1]] for k in have]
             b, lg, warn = block(ls_block(y2, xs, Z2), warn)
             row += b
             logs[log_names[2 * t if pair else t]].append(gene + "\t%d" % mai + lg)

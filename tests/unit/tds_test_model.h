@@ -8,16 +8,18 @@
 #ifndef VENTARQUILLO_TESTS_TDS_TEST_MODEL_H
 #define VENTARQUILLO_TESTS_TDS_TEST_MODEL_H
 
+#include <gtest/gtest.h>
+
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "numerics/offset_arrays.h"
+#include "reference_algebra.h"
 
 namespace tds_test {
 
-using LD = long double;
-using Vec = std::vector<LD>;
-using Mat = std::vector<Vec>;
+using namespace reference_algebra;
 
 struct Pooled {
     int n1 = 0;
@@ -30,6 +32,66 @@ struct Pooled {
         return s;
     }
 };
+
+// What a multi-score builder returned for its K columns, and what it printed.
+struct BuilderOut {
+    std::vector<double> U;
+    std::vector<std::vector<double>> cov;
+    std::vector<int> mac, mai;
+    int n_work = -7;
+    int count = -7;
+    std::string printed;
+};
+
+// The output arrays of one builder call, every entry preset to a value that
+// no builder writes (12345 for the scores and covariances, -1 for the counts)
+// so that an entry left alone shows; one slot when K is 0.  Standard output is
+// captured from construction to result().
+struct BuilderCall {
+    static constexpr double kUnset = 12345.0;
+
+    const int K, slots;
+    std::vector<double> U;
+    std::vector<int> mac, mai;
+    double** cov;
+    int n_work = -7;
+    int count = -7;
+
+    explicit BuilderCall(int columns)
+        : K(columns), slots(columns > 0 ? columns : 1), U(slots, kUnset), mac(slots, -1), mai(slots, -1),
+          cov(dmatrix(0, slots - 1, 0, slots - 1)) {
+        for (int k = 0; k < slots; ++k)
+            for (int l = 0; l < slots; ++l) cov[k][l] = kUnset;
+        testing::internal::CaptureStdout();
+    }
+    ~BuilderCall() { free_dmatrix(cov, 0, slots - 1, 0, slots - 1); }
+    BuilderCall(const BuilderCall&) = delete;
+    BuilderCall& operator=(const BuilderCall&) = delete;
+
+    // The first K entries of each output; call once, after the builder.
+    BuilderOut result() {
+        BuilderOut o;
+        o.printed = testing::internal::GetCapturedStdout();
+        o.n_work = n_work;
+        o.count = count;
+        o.U.assign(U.begin(), U.begin() + K);
+        o.mac.assign(mac.begin(), mac.begin() + K);
+        o.mai.assign(mai.begin(), mai.begin() + K);
+        o.cov.assign(K, std::vector<double>(K));
+        for (int k = 0; k < K; ++k)
+            for (int l = 0; l < K; ++l) o.cov[k][l] = cov[k][l];
+        return o;
+    }
+};
+
+// Sequenced subjects only: one record each.
+inline Pooled sequenced_only(const std::vector<double>& y) {
+    Pooled p;
+    p.n1 = static_cast<int>(y.size());
+    p.y10 = y;
+    p.c10.assign(y.size(), 1);
+    return p;
+}
 
 // Caller-owned 0-based matrix from rows.
 inline double** to_dmatrix(const std::vector<std::vector<double>>& rows) {
@@ -124,34 +186,6 @@ Mat hessian(F f, const Vec& theta) {
     return H;
 }
 
-// Inverse by Gauss-Jordan elimination with partial pivoting.
-inline Mat inverse(Mat a) {
-    const std::size_t n = a.size();
-    Mat inv(n, Vec(n, 0.0L));
-    for (std::size_t i = 0; i < n; ++i) inv[i][i] = 1.0L;
-    for (std::size_t c = 0; c < n; ++c) {
-        std::size_t piv = c;
-        for (std::size_t r = c + 1; r < n; ++r)
-            if (std::fabs(a[r][c]) > std::fabs(a[piv][c])) piv = r;
-        std::swap(a[c], a[piv]);
-        std::swap(inv[c], inv[piv]);
-        const LD d = a[c][c];
-        for (std::size_t k = 0; k < n; ++k) {
-            a[c][k] /= d;
-            inv[c][k] /= d;
-        }
-        for (std::size_t r = 0; r < n; ++r) {
-            if (r == c) continue;
-            const LD f = a[r][c];
-            for (std::size_t k = 0; k < n; ++k) {
-                a[r][k] -= f * a[c][k];
-                inv[r][k] -= f * inv[c][k];
-            }
-        }
-    }
-    return inv;
-}
-
 // Efficient information of the first k parameters: I_kk - I_kF I_FF^-1 I_Fk.
 inline Mat efficient_information(const Mat& info, std::size_t k) {
     const std::size_t d = info.size();
@@ -168,6 +202,37 @@ inline Mat efficient_information(const Mat& info, std::size_t k) {
             out[a][b] = s;
         }
     return out;
+}
+
+// The score of the tested columns at a null fit (coefficients eta of the
+// covariates z, s, point weights qm) and their efficient information, by
+// numerical derivatives of the observed-data log-likelihood in (effects of
+// the tested columns, covariate effects, s, the first n1 - 1 point weights).
+struct NumericalScore {
+    Vec grad;  // every parameter; the tested columns first
+    Mat eff;   // the tested columns
+};
+inline NumericalScore numerical_score(const Pooled& data, const std::vector<std::vector<double>>& tested,
+                                      const std::vector<std::vector<double>>& z, const std::vector<double>& eta,
+                                      double s, const std::vector<double>& qm) {
+    const std::size_t m = tested[0].size();
+    std::vector<std::vector<double>> design(static_cast<std::size_t>(data.n1));
+    for (std::size_t j = 0; j < design.size(); ++j) {
+        design[j] = tested[j];
+        design[j].insert(design[j].end(), z[j].begin(), z[j].end());
+    }
+    Vec theta(m, 0.0L);
+    theta.insert(theta.end(), eta.begin(), eta.end());
+    theta.push_back(s);
+    for (int j = 0; j + 1 < data.n1; ++j) theta.push_back(qm[static_cast<std::size_t>(j)]);
+    const auto l = [&](const Vec& t) { return loglik(data, design, t); };
+    NumericalScore r;
+    r.grad = gradient(l, theta);
+    Mat info = hessian(l, theta);
+    for (auto& row : info)
+        for (auto& v : row) v = -v;
+    r.eff = efficient_information(info, m);
+    return r;
 }
 
 // Eight sequenced subjects with an intercept and one covariate, and four

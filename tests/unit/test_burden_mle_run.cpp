@@ -15,12 +15,10 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "engine/single_burden_mle.h"
 #include "engine/tds_em.h"
 #include "numerics/offset_arrays.h"
-#include "run_capture.h"
+#include "run_folder.h"
 
 namespace {
 
@@ -34,49 +32,15 @@ const std::vector<double> kS2 = {5.5, 6.1, 4.9, 5.8, 6.6, 5.2, 4.4, 6.0};
 const std::vector<double> kSex = {0, 1, 1, 0, 0, 1, 0, 1};
 const std::vector<double> kNonseq = {0.3, 2.5, 1.0, 0.3, 3.1, 1.7, 2.5, 0.9, 2.0, 1.4};
 
-std::string num(double v) {
-    if (v == NA) return "NA";
-    std::ostringstream os;
-    os << v;
-    return os.str();
-}
-
-// A scratch folder holding the input files.
-class RunFolder {
+// The phenotype files of the study: with secondary traits the sequenced
+// file holds y, s1, s2 and sex; without, y and sex.
+class StudyFolder : public RunFolder {
 public:
-    // With secondary traits the phenotype file holds y, s1, s2 and sex;
-    // without, y and sex.
-    explicit RunFolder(bool secondary) {
-        char dir[] = "/tmp/vq_mle_run_XXXXXX";
-        path_ = mkdtemp(dir);
-        std::string seq = secondary ? "y\ts1\ts2\tsex\n" : "y\tsex\n";
-        for (std::size_t i = 0; i < kY.size(); ++i) {
-            seq += num(kY[i]) + "\t";
-            if (secondary) seq += num(kS1[i]) + "\t" + num(kS2[i]) + "\t";
-            seq += num(kSex[i]) + "\n";
-        }
-        write("pheno_seq.txt", seq);
-        std::string nonseq;
-        for (double v : kNonseq) nonseq += num(v) + "\n";
-        write("pheno_nonseq.txt", nonseq);
+    explicit StudyFolder(bool secondary) {
+        write("pheno_seq.txt", secondary ? tableText({"y", "s1", "s2", "sex"}, {kY, kS1, kS2, kSex})
+                                         : tableText({"y", "sex"}, {kY, kSex}));
+        write("pheno_nonseq.txt", tableText({}, {kNonseq}));
     }
-    ~RunFolder() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    RunFolder(const RunFolder&) = delete;
-    RunFolder& operator=(const RunFolder&) = delete;
-
-    void write(const std::string& name, const std::string& text) const {
-        std::FILE* f = std::fopen((path_ + "/" + name).c_str(), "wb");
-        std::fputs(text.c_str(), f);
-        std::fclose(f);
-    }
-    std::string read(const std::string& name) const { return fileText(path_ + "/" + name); }
-    int run(const std::string& args) const {
-        const std::string cmd = "cd '" + path_ + "' && '" VENTARQUILLO_BINARY "' " + args + " > console.txt 2>&1";
-        return std::system(cmd.c_str());
-    }
-
-private:
-    std::string path_;
 };
 
 // The non-sequenced values as distinct ascending values with counts.
@@ -164,7 +128,7 @@ std::vector<std::string> lines(const std::string& text) {
 }
 
 TEST(BurdenMleRun, DirectModeRowsMatchTheEngineOnTheKeptSubjectsAndTheirRecords) {
-    RunFolder run(false);
+    StudyFolder run(false);
     // d2 misses two subjects (NA and -999); d3 keeps three subjects only, as
     // many as the full model has coefficients, so its fit cannot settle.
     run.write("geno.txt",
@@ -197,7 +161,7 @@ TEST(BurdenMleRun, DirectModeRowsMatchTheEngineOnTheKeptSubjectsAndTheirRecords)
 }
 
 TEST(BurdenMleRun, PrimaryT1AndMbBurdensMatchTheEngine) {
-    RunFolder run(false);
+    StudyFolder run(false);
     run.write("geno.txt",
               "v1\t0\t1\t0\tNA\t0\t0\t2\t0\n"
               "v2\t1\t0\t0\t0\t0\t1\t0\t0\n");
@@ -226,7 +190,7 @@ TEST(BurdenMleRun, PrimaryT1AndMbBurdensMatchTheEngine) {
 }
 
 TEST(BurdenMleRun, AFullFitThatCannotSettleMarksTheSecondaryBlockNonConvergence) {
-    RunFolder run(true);
+    StudyFolder run(true);
     // Eight sequenced subjects around 0 and non-sequenced values around 8:
     // the primary fit on (burden, intercept, age) is well defined, but its EM
     // creeps and reaches the iteration cap.
@@ -248,7 +212,7 @@ TEST(BurdenMleRun, AFullFitThatCannotSettleMarksTheSecondaryBlockNonConvergence)
 // (burden, intercept, age, sex): the design cannot be fitted, so the block
 // reads NA with Singular_covariates and no fit runs (no EM warning).
 TEST(BurdenMleRun, AFullFitWithMoreCoefficientsThanSubjectsReadsNA) {
-    RunFolder run(true);
+    StudyFolder run(true);
     run.write("pheno_seq.txt", "y\ts\tage\tsex\n1.25\t3\t40\t0\n-0.5\t4\t55\tNA\n2.0\t5\tNA\t1\n0.75\t6\t61\t1\n");
     run.write("pheno_nonseq.txt", "0.1\n0.2\n0.2\n0.3\n0.4\n0.5\n");
     run.write("geno.txt", "rs1\t0\t1\tNA\t2\n");
@@ -260,7 +224,7 @@ TEST(BurdenMleRun, AFullFitWithMoreCoefficientsThanSubjectsReadsNA) {
 }
 
 TEST(BurdenMleRun, SecondaryTraitsUseTheSubjectsWithTheTraitFirstAndOneBurdenForBothArguments) {
-    RunFolder run(true);
+    StudyFolder run(true);
     run.write("geno.txt",
               "v1\t0\t1\t0\t0\t1\t0\t0\t1\n"
               "v2\t1\tNA\t0\t0\t0\t1\t0\t0\n"
@@ -324,7 +288,7 @@ TEST(BurdenMleRun, SecondaryTraitsUseTheSubjectsWithTheTraitFirstAndOneBurdenFor
 }
 
 TEST(BurdenMleRun, AConstantBurdenAmongTheSubjectsWithATraitGivesThatTraitNaBlocksAndKeepsItsTokens) {
-    RunFolder run(true);
+    StudyFolder run(true);
     // The only carriers (subjects 1 and 4) miss s1: constant burden for s1.
     run.write("geno.txt", "v1\t0\t1\t0\t0\t1\t0\t0\t0\n");
     run.write("mapping.txt", "G\tv1\t0.005\n");

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -14,6 +15,7 @@
 namespace {
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
 
 // x values on both sides of a + 1 (where gammq switches from the series to
 // the continued fraction), from deep in the body to far in the tail.
@@ -90,6 +92,30 @@ TEST(IncompleteGamma, MatchesTabulatedChiSquaredTails) {
     EXPECT_NEAR(gammq(0.5, 10.827566 / 2), 0.001, 5e-10);
     // Chi-squared with 4 degrees of freedom at 9.487729: 0.05.
     EXPECT_NEAR(gammq(2.0, 9.487729 / 2), 0.05, 5e-8);
+}
+
+TEST(ChiSquare1Upper, FloorsAtTheSmallestNormalDouble) {
+    // erfc(sqrt(T / 2)) in 40-digit arithmetic (mpmath): 2.1010145162642174950e-306
+    // at T = 1,400, still a normal double; at 1,500 the tail is 3.9e-328 and
+    // further out it is smaller still, all below DBL_MIN.
+    EXPECT_LT(relative_error(chiSquare1Upper(1400.0), 2.1010145162642174950e-306L), 1e-11);
+    for (double t : {1500.0, 1e4, 1e300, std::numeric_limits<double>::max(), kInf})
+        EXPECT_EQ(chiSquare1Upper(t), DBL_MIN) << "T = " << t;
+    // The ordinary range is gammq's value unchanged.
+    EXPECT_EQ(chiSquare1Upper(3.841459), gammq(0.5, 3.841459 * 0.5));
+    EXPECT_EQ(chiSquare1Upper(0.0), 1.0);
+    EXPECT_TRUE(std::isnan(chiSquare1Upper(kNaN)));
+}
+
+TEST(ChiSquare1Upper, NeverRisesAsTheStatisticGrows) {
+    double last = 1.0;
+    for (double t = 1300.0; t < 1600.0; t += 0.25) {
+        const double p = chiSquare1Upper(t);
+        ASSERT_GE(p, DBL_MIN) << "T = " << t;
+        ASSERT_LE(p, last) << "T = " << t;
+        last = p;
+    }
+    EXPECT_EQ(last, DBL_MIN);
 }
 
 TEST(IncompleteGamma, AtZeroTheTailIsOne) {

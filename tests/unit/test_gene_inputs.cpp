@@ -40,9 +40,9 @@ TEST(GenotypeRowReader, ReadsTheRowAtItsOffsetWithTheStartUpMissingRule) {
     double v[8];
     reader.read(static_cast<long long>(first.size()), 8, &id, v);
     EXPECT_EQ(id, "x2");
-    // NA, N/A (first character N), XA (second character A), -999 and NaN are
-    // missing; -999.5 is a called value.
-    const double want[8] = {-999.0, -999.0, -999.0, -999.0, 0.5, -999.5, -999.0, 0.1};
+    // NA, N/A (first character N), XA (second character A), -999, -999.5
+    // (below -0.1) and NaN are missing.
+    const double want[8] = {-999.0, -999.0, -999.0, -999.0, 0.5, -999.0, -999.0, 0.1};
     for (int i = 0; i < 8; ++i) EXPECT_EQ(v[i], want[i]) << i;
 
     // Into column 1 of a 3 by 2 row-major block: stride 2.

@@ -75,11 +75,13 @@ TEST(GenotypeValue, OtherFormsTakeTheLeadingNumberLikeStrtod) {
 
 TEST(GenotypeValue, MissingTokens) {
     double v = 0.0;
-    for (const char* t : {"NA", "N/A", "XA", "NaN", "N", "-999", "-999.0", "-999.000", "-9.99e2"})
+    // The tokens, and every number below -0.1 (the engine's missing rule).
+    for (const char* t : {"NA", "N/A", "XA", "NaN", "N", "-999", "-999.0", "-999.000", "-9.99e2", "-999.5", "-1",
+                          "-0.10000001"})
         EXPECT_FALSE(calledGenotype(t, std::strlen(t), &v)) << t;
-    for (const char* t : {"0", "2", "-999.5", "-998", "A", "na"}) EXPECT_TRUE(calledGenotype(t, std::strlen(t), &v)) << t;
-    ASSERT_TRUE(calledGenotype("-999.5", 6, &v));
-    EXPECT_EQ(v, -999.5);
+    for (const char* t : {"0", "2", "-0.1", "A", "na"}) EXPECT_TRUE(calledGenotype(t, std::strlen(t), &v)) << t;
+    ASSERT_TRUE(calledGenotype("1.25", 4, &v));
+    EXPECT_EQ(v, 1.25);
 }
 
 // ------------------------------------------------------------- counts
@@ -88,7 +90,7 @@ TEST(GenotypeReader, CountsPerRowInTestMode) {
     const std::string bytes =
         "v1\t0\t1\t2\tNA\n"                         // offset 0
         "v2\t1.0000005\t0.9999995\t0.999999\tN/A\n"  // offset 12
-        "v3\tXA\t-999\t-999.5\t2\n"                  // offset 48
+        "v3\tXA\t-999\t-9.995\t2\n"                  // offset 48
         "v4\t1\t1\tNA\t1\n"                          // offset 68
         "\n\n";                                      // not rows
     RunData d = readGenotypeText(bytes, 4, 1);
@@ -107,12 +109,12 @@ TEST(GenotypeReader, CountsPerRowInTestMode) {
     EXPECT_EQ(d.geno_AVC[1], 3.0);
     EXPECT_EQ(d.geno_HET[1], 2);
     EXPECT_EQ(d.geno_ALT[1], 0);
-    // v3: XA and -999 are missing, -999.5 is a call.
-    EXPECT_EQ(d.geno_AVC[2], 2.0);
+    // v3: XA, -999 and -9.995 (below -0.1) are missing; the one call is 2.
+    EXPECT_EQ(d.geno_AVC[2], 1.0);
     EXPECT_EQ(d.geno_ALT[2], 1);
-    EXPECT_EQ(d.geno_MAC[2], -997.5);
-    EXPECT_EQ(d.geno_maf[2], -997.5 / 4.0);
-    EXPECT_EQ(d.geno_singular[2], 0);
+    EXPECT_EQ(d.geno_MAC[2], 2.0);
+    EXPECT_EQ(d.geno_maf[2], 1.0);
+    EXPECT_EQ(d.geno_singular[2], 1);
     // v4: all calls 1: constant, frequency 0.5.
     EXPECT_EQ(d.geno_AVC[3], 3.0);
     EXPECT_EQ(d.geno_singular[3], 1);
@@ -185,10 +187,10 @@ TEST(GenotypeReader, RowWithoutCalledValueStops) {
 TEST(GenotypeField, CalledMissingOrInvalid) {
     double v = -1.0;
     const auto kind = [&v](const char* t) { return classifyGenotype(t, std::strlen(t), &v); };
-    for (const char* t : {"NA", "N/A", "XA", "NaN", "N", "-999", "-999.0", "-9.99e2"})
+    for (const char* t : {"NA", "N/A", "XA", "NaN", "N", "-999", "-999.0", "-9.99e2", "-999.5", "-1", "-0.5"})
         EXPECT_EQ(kind(t), GenotypeField::Missing) << t;
     const std::pair<const char*, double> called[] = {{"0", 0.0}, {"2", 2.0}, {"0.75", 0.75}, {"1e-3", 0.001},
-                                                     {"-999.5", -999.5}, {"+1", 1.0}};
+                                                     {"+1", 1.0}, {"-0", 0.0}, {"2.0", 2.0}, {"1e-300", 1e-300}};
     for (const auto& [t, want] : called) {
         ASSERT_EQ(kind(t), GenotypeField::Called) << t;
         EXPECT_EQ(v, want) << t;
@@ -197,16 +199,32 @@ TEST(GenotypeField, CalledMissingOrInvalid) {
     for (const char* t : {"0/1", "1/1", "./.", "0|1", ".", "abc", "A", "na", "nan", "1,5", "0x10", "inf", "-inf",
                           "1e309", "1.5abc", "-999abc", "--1"})
         EXPECT_EQ(kind(t), GenotypeField::Invalid) << t;
+    // Numbers outside the scale of an allele count that are not missing.
+    for (const char* t : {"-0.1", "-0.05", "-1e-300", "2.0000001", "3", "7", "1e300"})
+        EXPECT_EQ(kind(t), GenotypeField::OutOfRange) << t;
+}
+
+namespace {
+
+// A bad token in line 2, field 3 (subject 2) of a three-subject file stops
+// the run with its line, field, subject and the problem.
+void expectFieldStop(const char* token, const std::string& problem) {
+    int status = 0;
+    TempFile f(std::string("v1\t0\t1\t2\nv2\t1\t") + token + "\t0\n");
+    const std::string out = genotypeStop(f.path(), 3, 1, &status);
+    EXPECT_EQ(status, 1) << token;
+    EXPECT_EQ(out, "\nGENOTYPE FILE ..........\nsuccessful\nfail\nError: line 2 of file '" + f.path() +
+                       "', field 3 (subject 2): '" + token + "' " + problem + ".\n" + kStopLine);
+}
+
+}  // namespace
+
+TEST(GenotypeReader, AValueOutsideZeroToTwoStopsNamingLineFieldAndSubject) {
+    for (const char* token : {"7", "-0.05", "2.5"})
+        expectFieldStop(token, "is neither a genotype from 0 to 2 nor a missing value (NA, or a number below -0.1)");
 }
 
 TEST(GenotypeReader, ATokenThatIsNotANumberStopsNamingLineFieldAndSubject) {
-    for (const char* token : {"0/1", "./.", "inf", "1e309", "0x10"}) {
-        int status = 0;
-        TempFile f(std::string("v1\t0\t1\t2\nv2\t1\t") + token + "\t0\n");
-        const std::string out = genotypeStop(f.path(), 3, 1, &status);
-        EXPECT_EQ(status, 1);
-        EXPECT_EQ(out, "\nGENOTYPE FILE ..........\nsuccessful\nfail\nError: line 2 of file '" + f.path() +
-                           "', field 3 (subject 2): '" + token +
-                           "' is neither a finite number nor a missing value (NA).\n" + kStopLine);
-    }
+    for (const char* token : {"0/1", "./.", "inf", "1e309", "0x10"})
+        expectFieldStop(token, "is neither a finite number nor a missing value (NA)");
 }

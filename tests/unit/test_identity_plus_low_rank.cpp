@@ -9,13 +9,11 @@
 
 #include "numerics/gram_cholesky.h"
 #include "numerics/identity_plus_low_rank.h"
-#include "numerics/vector_lanes.h"
+#include "same_bits.h"
 
 namespace {
 
 using LD = long double;
-
-bool same(double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; }
 
 // x' inv(A) y for a dense A of order n, by Gauss-Jordan elimination with
 // partial pivoting in long double.
@@ -87,10 +85,7 @@ std::vector<double> random_block(int r, int nb, unsigned seed) {
 // (four by eight, four by four, single entries) and the chunk of rows it
 // falls in: the plain triple loop gives the same bits.
 TEST(GramCholesky, GramUpdateIsOneRunningSumPerEntry) {
-  const bool initial = useAvx2();
-  for (bool avx2 : {false, true}) {
-    setUseAvx2(avx2);
-    SCOPED_TRACE(useAvx2() ? "AVX2" : "SSE2");
+  with_each_kernel([] {
     for (auto [r, na, nb] : {std::tuple{300, 13, 21}, std::tuple{7, 4, 8}, std::tuple{129, 1, 3}, std::tuple{0, 5, 5}}) {
         const std::vector<double> A = random_block(r, na, 11), B = random_block(r, nb, 12);
         for (bool subtract : {false, true})
@@ -103,7 +98,7 @@ TEST(GramCholesky, GramUpdateIsOneRunningSumPerEntry) {
                         double c = want[x * nb + y];
                         if (!upper || x <= y)
                             for (int j = 0; j < r; ++j) c = subtract ? c - A[j * na + x] * B[j * nb + y] : c + A[j * na + x] * B[j * nb + y];
-                        EXPECT_TRUE(same(C[x * nb + y], c)) << r << " " << x << "," << y;
+                        EXPECT_TRUE(same_bits(C[x * nb + y], c)) << r << " " << x << "," << y;
                     }
             }
     }
@@ -113,8 +108,7 @@ TEST(GramCholesky, GramUpdateIsOneRunningSumPerEntry) {
     gram_update(50, 19, 19, A.data(), 19, A.data(), 19, C.data(), 19, false, true);
     for (int x = 0; x < 19; ++x)
         for (int y = 0; y < x; ++y) EXPECT_EQ(C[x * 19 + y], 0.0);  // the lower triangle is left alone
-  }
-  setUseAvx2(initial);
+  });
 }
 
 // M = R'R for an integer upper triangular R: every step of the factorization
@@ -202,7 +196,7 @@ TEST(IdentityPlusLowRank, QuadraticFormsMatchTheDenseInverseByBothFactorizations
                 EXPECT_NEAR(q12[e], static_cast<double>(want12[e]), 1e-12 * static_cast<double>(scale))
                     << c.r << "x" << c.k << (K.inner() ? " inner" : " outer");
             for (int a = 0; a < 3; ++a)
-                for (int b = 0; b < 3; ++b) EXPECT_TRUE(same(q11[a * 3 + b], q11[b * 3 + a]));
+                for (int b = 0; b < 3; ++b) EXPECT_TRUE(same_bits(q11[a * 3 + b], q11[b * 3 + a]));
         }
     }
 }

@@ -7,12 +7,11 @@
 
 #include "engine/least_squares.h"
 #include "numerics/offset_arrays.h"
+#include "reference_algebra.h"
 
 namespace {
 
-using LD = long double;
-using Vec = std::vector<LD>;
-using Mat = std::vector<Vec>;
+using namespace reference_algebra;
 constexpr double NA = -999.0;
 
 // A 0-based offset matrix owned by the test.
@@ -31,34 +30,7 @@ struct Offset {
 
 std::vector<double> toDouble(const Vec& v) { return std::vector<double>(v.begin(), v.end()); }
 
-// ---- Independent least squares in long double (Gauss-Jordan elimination) ----
-
-Mat inverse(Mat a) {
-    const size_t n = a.size();
-    Mat inv(n, Vec(n, 0));
-    for (size_t i = 0; i < n; ++i) inv[i][i] = 1;
-    for (size_t c = 0; c < n; ++c) {
-        size_t piv = c;
-        for (size_t r = c + 1; r < n; ++r)
-            if (std::fabs(a[r][c]) > std::fabs(a[piv][c])) piv = r;
-        std::swap(a[c], a[piv]);
-        std::swap(inv[c], inv[piv]);
-        const LD d = a[c][c];
-        for (size_t j = 0; j < n; ++j) {
-            a[c][j] /= d;
-            inv[c][j] /= d;
-        }
-        for (size_t r = 0; r < n; ++r) {
-            if (r == c) continue;
-            const LD f = a[r][c];
-            for (size_t j = 0; j < n; ++j) {
-                a[r][j] -= f * a[c][j];
-                inv[r][j] -= f * inv[c][j];
-            }
-        }
-    }
-    return inv;
-}
+// ---- Independent least squares in long double ----
 
 Mat crossProduct(const Mat& z) {
     const size_t p = z[0].size();

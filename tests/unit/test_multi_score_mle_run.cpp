@@ -10,17 +10,14 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "engine/pvalue_combination.h"
 #include "engine/tds_primary_builders.h"
 #include "engine/tds_secondary_builders.h"
 #include "numerics/offset_arrays.h"
-#include "run_capture.h"
+#include "run_folder.h"
 
 namespace {
 
@@ -61,24 +58,13 @@ double value(int v, int i) {
     return it == kVariants[v].calls.end() ? 0.0 : it->second;
 }
 
-std::string num(double v) {
-    if (v == NA) return "NA";
-    std::ostringstream os;
-    os << v;
-    return os.str();
-}
-
-class RunFolder {
+// The study's input files: phenotypes with y, s1, s2 and sex, genotypes,
+// mapping and weights.
+class StudyFolder : public RunFolder {
 public:
-    RunFolder() {
-        char dir[] = "/tmp/vq_multi_mle_XXXXXX";
-        path_ = mkdtemp(dir);
-        std::string seq = "y\ts1\ts2\tsex\n";
-        for (int i = 0; i < N1; ++i) seq += num(kY[i]) + "\t" + num(kS1[i]) + "\t" + num(kS2[i]) + "\t" + num(kSex[i]) + "\n";
-        write("pheno_seq.txt", seq);
-        std::string nonseq;
-        for (double v : kNonseq) nonseq += num(v) + "\n";
-        write("pheno_nonseq.txt", nonseq);
+    StudyFolder() {
+        write("pheno_seq.txt", tableText({"y", "s1", "s2", "sex"}, {kY, kS1, kS2, kSex}));
+        write("pheno_nonseq.txt", tableText({}, {kNonseq}));
         std::string geno, map;
         for (std::size_t v = 0; v < kVariants.size(); ++v) {
             geno += kVariants[v].id;
@@ -100,23 +86,6 @@ public:
         }
         write("wfile.txt", w);
     }
-    ~RunFolder() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    RunFolder(const RunFolder&) = delete;
-    RunFolder& operator=(const RunFolder&) = delete;
-
-    void write(const std::string& name, const std::string& text) const {
-        std::FILE* f = std::fopen((path_ + "/" + name).c_str(), "wb");
-        std::fputs(text.c_str(), f);
-        std::fclose(f);
-    }
-    std::string read(const std::string& name) const { return fileText(path_ + "/" + name); }
-    int run(const std::string& args) const {
-        const std::string cmd = "cd '" + path_ + "' && '" VENTARQUILLO_BINARY "' " + args + " > console.txt 2>&1";
-        return std::system(cmd.c_str());
-    }
-
-private:
-    std::string path_;
 };
 
 enum class Family { VT, VC, Customized };
@@ -263,12 +232,8 @@ class MultiScoreMleRun : public ::testing::TestWithParam<Family> {};
 
 TEST_P(MultiScoreMleRun, PrimaryTraitRowsAndRecordsMatchTheEngine) {
     const Family test = GetParam();
-    RunFolder run;
-    run.write("pheno_seq.txt", [] {
-        std::string s = "y\tsex\n";
-        for (int i = 0; i < N1; ++i) s += num(kY[i]) + "\t" + num(kSex[i]) + "\n";
-        return s;
-    }());
+    StudyFolder run;
+    run.write("pheno_seq.txt", tableText({"y", "sex"}, {kY, kSex}));
     ASSERT_EQ(run.run(testArgs(test)), 0) << run.read("console.txt");
     std::vector<int> all(N1);
     for (int i = 0; i < N1; ++i) all[i] = i;
@@ -286,7 +251,7 @@ TEST_P(MultiScoreMleRun, PrimaryTraitRowsAndRecordsMatchTheEngine) {
 
 TEST_P(MultiScoreMleRun, SecondaryTraitsPutTheirSubjectsFirstAndWriteOneBlockEach) {
     const Family test = GetParam();
-    RunFolder run;
+    StudyFolder run;
     ASSERT_EQ(run.run(std::string("-nsec 2 ") + testArgs(test)), 0) << run.read("console.txt");
     std::string table = "\t------\ts1_MLE\t------\t------\ts2_MLE\t------\nID\tStatistic\tP-value\tWarn\tStatistic\tP-value\tWarn\n";
     std::string logs[2] = {"#Samples = 10\n", "#Samples = 10\n"};

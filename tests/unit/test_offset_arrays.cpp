@@ -1,6 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdlib>
+
 #include "numerics/offset_arrays.h"
+
+namespace {
+
+// The address of element nl of a handle, that is of the allocation behind
+// it, computed as an integer (pointer arithmetic outside an allocation could
+// be folded away by the compiler).
+template <typename T>
+std::uintptr_t allocationOf(T* handle, long nl) {
+    return reinterpret_cast<std::uintptr_t>(handle) + static_cast<std::uintptr_t>(nl) * sizeof(T);
+}
+
+}  // namespace
 
 // Under AddressSanitizer an allocation beyond its limit aborts unless the
 // allocator may return a null pointer; the huge-allocation test needs the
@@ -21,15 +36,41 @@ TEST(OffsetArrays, VectorWithArbitraryLowerBound) {
     free_ivector(iv, 1, 5);
 }
 
+// An empty range (nh = nl - 1) still gets an allocation of its own: the
+// handle is not null at its lower bound, two empty vectors do not share one
+// (a null or shared handle would be freed twice), and the release frees it
+// (under AddressSanitizer a leak or a double free fails the run).
 TEST(OffsetArrays, EmptyRangesGiveReleasableHandles) {
     double* v = dvector(0, -1);
+    double* w = dvector(5, 4);
+    ASSERT_NE(allocationOf(v, 0), 0u);
+    ASSERT_NE(allocationOf(w, 5), 0u);
+    EXPECT_NE(allocationOf(v, 0), allocationOf(w, 5));
     free_dvector(v, 0, -1);
+    free_dvector(w, 5, 4);
+
     int* iv = ivector(7, 6);
+    ASSERT_NE(allocationOf(iv, 7), 0u);
     free_ivector(iv, 7, 6);
+
+    // No columns: every row starts where the one block starts, and the
+    // release finds the block through the first row.
     double** empty_cols = dmatrix(0, 3, 1, 0);
+    ASSERT_NE(allocationOf(empty_cols, 0), 0u);
+    ASSERT_NE(allocationOf(empty_cols[0], 1), 0u);
+    for (long i = 1; i <= 3; ++i) EXPECT_EQ(empty_cols[i], empty_cols[0]);
     free_dmatrix(empty_cols, 0, 3, 1, 0);
+
+    // No rows: the one row-pointer slot still holds the block.
     double** empty_rows = dmatrix(2, 1, 0, 4);
+    ASSERT_NE(allocationOf(empty_rows, 2), 0u);
+    ASSERT_NE(allocationOf(empty_rows[2], 0), 0u);
     free_dmatrix(empty_rows, 2, 1, 0, 4);
+
+    // The element count asked of malloc is at least one.
+    double* one = allocate_elements<double>(0);
+    ASSERT_NE(one, nullptr);
+    std::free(one);
 }
 
 TEST(OffsetArrays, MatrixIsOneContiguousRowMajorBlock) {

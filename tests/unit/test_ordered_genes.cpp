@@ -5,15 +5,14 @@
 // cannot be opened or by a write that fails; the files then hold whole rows.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
+#include <vector>
 
 #include <fcntl.h>
 
@@ -83,11 +82,44 @@ void expectSame(const Outcome& a, const Outcome& b) {
     EXPECT_EQ(a.log, b.log);
 }
 
+// Makes the later genes finish first.  On `threads` threads the genes form
+// groups of that many (0..threads-1, threads..2 threads-1, ...), and a gene
+// other than the last of its group starts its work only once the next gene
+// has finished, so that within a group the genes finish from the last to the
+// first.  No gene waits for one that cannot start: the workers claim the
+// genes in order, so the genes in flight that wait lie in one group with the
+// last of it, which waits for none.  Genes from `count` on neither wait nor
+// are waited for; on one thread, which runs the genes in turn, nothing waits.
+class LaterGenesFirst {
+public:
+    LaterGenesFirst(int count, int threads) : done_(static_cast<std::size_t>(count), false), threads_(threads) {}
+
+    void awaitNext(int k) {
+        const int next = k + 1;
+        if (threads_ <= 1 || next >= static_cast<int>(done_.size()) || next % threads_ == 0) return;
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return done_[static_cast<std::size_t>(next)]; });
+    }
+    void finished(int k) {
+        if (k >= static_cast<int>(done_.size())) return;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            done_[static_cast<std::size_t>(k)] = true;
+        }
+        changed_.notify_all();
+    }
+
+private:
+    std::vector<bool> done_;
+    const int threads_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+};
+
 // A gene that writes console lines on both streams, a table row and a log
-// record in pieces, with later genes finishing first (the early genes take
-// longest).
-void ordinaryGene(int k, int count) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2 * (count - k)));
+// record in pieces, the later genes finishing first.
+void ordinaryGene(int k, LaterGenesFirst& order) {
+    order.awaitNext(k);
     std::fprintf(consoleOut(), "\n||---- GENE g%d ----||\n", k);
     OutputFile table = OutputFile::append("table.txt");
     table.print("g%d", k);
@@ -101,11 +133,16 @@ void ordinaryGene(int k, int count) {
     table.print("\n");
     table.endRow();
     table.close();
+    order.finished(k);
 }
 
 TEST(OrderedGenes, EveryOutputIsThatOfOneThread) {
     constexpr int kCount = 40;
-    const Outcome one = runGenes(kCount, 1, [](int k) { ordinaryGene(k, kCount); });
+    const auto genes = [](int threads) {
+        LaterGenesFirst order(kCount, threads);
+        return runGenes(kCount, threads, [&order](int k) { ordinaryGene(k, order); });
+    };
+    const Outcome one = genes(1);
     ASSERT_EQ(one.status, 0);
     // Spot checks of the order itself, written out by hand.
     EXPECT_EQ(one.out.substr(0, 48), "\n||---- GENE g0 ----||\nGENE g0 Warning: even\n\n||");
@@ -114,18 +151,21 @@ TEST(OrderedGenes, EveryOutputIsThatOfOneThread) {
     EXPECT_EQ(one.log.substr(0, 15), "g0\t0\ng1\t1\ng2\t4\n");
     for (int threads : {2, 3, 8}) {
         SCOPED_TRACE(threads);
-        expectSame(runGenes(kCount, threads, [](int k) { ordinaryGene(k, kCount); }), one);
+        expectSame(genes(threads), one);
     }
 }
 
 // Gene 5 stops after part of its row and of its log record, in one of three
-// ways; those parts and the genes after it, already analysed on other
-// threads, leave no trace.
-void stoppingGene(int k, int how) {
+// ways; those parts and the genes after it, analysed on other threads, leave
+// no trace.  The genes before it finish later than the next one, as above;
+// gene 5 declares itself finished before it stops, so that gene 4 can go on
+// (and the genes from 6 on wait for none: a stopped gene keeps its worker).
+void stoppingGene(int k, int how, LaterGenesFirst& order) {
     if (k != 5) {
-        ordinaryGene(k, 12);
+        ordinaryGene(k, order);
         return;
     }
+    order.finished(5);
     std::fprintf(consoleOut(), "\n||---- GENE g5 ----||\n");
     OutputFile table = OutputFile::append("table.txt");
     table.print("g5\tpartial");
@@ -142,7 +182,11 @@ void stoppingGene(int k, int how) {
 TEST(OrderedGenes, AStopInTheLoopEndsTheRunAsOnOneThread) {
     for (int how : {0, 1, 2}) {
         SCOPED_TRACE(how);
-        const Outcome one = runGenes(12, 1, [how](int k) { stoppingGene(k, how); });
+        const auto genes = [how](int threads) {
+            LaterGenesFirst order(6, threads);
+            return runGenes(12, threads, [how, &order](int k) { stoppingGene(k, how, order); });
+        };
+        const Outcome one = genes(1);
         EXPECT_EQ(one.status, 1);
         EXPECT_TRUE(endsWith(one.table, "\ng3\t4\ng4\t5\n")) << one.table;
         EXPECT_TRUE(endsWith(one.log, "\ng4\t16\n")) << one.log;
@@ -167,7 +211,7 @@ TEST(OrderedGenes, AStopInTheLoopEndsTheRunAsOnOneThread) {
         }
         for (int threads : {2, 4, 8}) {
             SCOPED_TRACE(threads);
-            expectSame(runGenes(12, threads, [how](int k) { stoppingGene(k, how); }), one);
+            expectSame(genes(threads), one);
         }
     }
 }

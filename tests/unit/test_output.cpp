@@ -33,6 +33,20 @@ std::string written(const std::function<void(OutputFile&)>& write) {
     return fileText(f.path());
 }
 
+// The console text of writing the header of a primary-trait table to out_file,
+// in a child process (for the writes that stop the run).
+std::string headerConsole(const std::string& out_file, int* status) {
+    return runCaptured(
+        [&] {
+            RunSettings s;
+            s.outFile = out_file;
+            RunData d;
+            d.traitHeader = {"y"};
+            writeResultHeader(s, d);
+        },
+        status);
+}
+
 // Runs in a scratch folder: the header and the logs of the settings, read back.
 struct Created {
     std::string header;
@@ -156,15 +170,7 @@ TEST(OutputFiles, UnwritablePlaceStopsNamingTheFileAndTheReason) {
     std::string out = runCaptured([] { OutputFile::append("/nonexistent/dir/output.txt"); }, &status);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(out, missing + kStopLine);
-    out = runCaptured(
-        [] {
-            RunSettings s;
-            s.outFile = "/nonexistent/dir/output.txt";
-            RunData d;
-            d.traitHeader = {"y"};
-            writeResultHeader(s, d);
-        },
-        &status);
+    out = headerConsole("/nonexistent/dir/output.txt", &status);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(out, missing + kStopLine);
     // A folder that may not be written (as root every folder may).
@@ -332,15 +338,7 @@ TEST(OutputFiles, AFailedWriteStopsNamingTheFile) {
     EXPECT_EQ(status, 1);
     EXPECT_EQ(out, stop);
     // The header and a trait log at their creation.
-    out = runCaptured(
-        [] {
-            RunSettings s;
-            s.outFile = "/dev/full";
-            RunData d;
-            d.traitHeader = {"y"};
-            writeResultHeader(s, d);
-        },
-        &status);
+    out = headerConsole("/dev/full", &status);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(out, stop);
 }

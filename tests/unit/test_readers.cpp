@@ -58,6 +58,22 @@ void expectStop(const std::function<void()>& body, const std::string& heading, s
     }
 }
 
+// A file holding the bytes that stops the reader with the message.
+struct StopCase {
+    std::string bytes;
+    std::string message;  // after the heading; "@" stands for the file name
+};
+
+// expectStop for every case: read(c, path) reads the file at path, holding
+// the bytes of case c.
+template <typename Case, std::size_t N, typename Read>
+void expectEachStops(const Case (&cases)[N], const std::string& heading, bool whole_text, Read read) {
+    for (const Case& c : cases) {
+        TempFile f(c.bytes);
+        expectStop([&] { read(c, f.path()); }, heading, c.message, f.path(), whole_text);
+    }
+}
+
 }  // namespace
 
 // ------------------------------------------------------------- sequenced phenotypes
@@ -157,19 +173,15 @@ TEST(SequencedReader, StopsWithTheirMessages) {
         {"y\tage\n1\t-inf\n", kTDS, 0,
          "fail\nError: line 2 of file '@', field 2 (covariate 'age'): '-inf' is neither a finite number nor NA.\n"},
     };
-    for (const Case& c : cases) {
-        TempFile f(c.bytes);
-        expectStop(
-            [&] {
-                RunSettings s;
-                s.TYPE_STUDY = c.design;
-                s.N_SEC = c.nsec;
-                s.seqPheno = f.path();
-                RunData d;
-                readSequencedPhenotypes(s, d);
-            },
-            "\nPHENOTYPE FILE FOR SEQUENCED SUBJECTS..........\n", c.message, f.path(), true);
-    }
+    expectEachStops(cases, "\nPHENOTYPE FILE FOR SEQUENCED SUBJECTS..........\n", true,
+                    [](const Case& c, const std::string& path) {
+                        RunSettings s;
+                        s.TYPE_STUDY = c.design;
+                        s.N_SEC = c.nsec;
+                        s.seqPheno = path;
+                        RunData d;
+                        readSequencedPhenotypes(s, d);
+                    });
 }
 
 // ------------------------------------------------------------- covariate selection
@@ -195,7 +207,7 @@ TEST(CovariateSelection, CountsSelectedCovariatesPerTrait) {
 }
 
 TEST(CovariateSelection, StopsWithTheirMessages) {
-    const std::pair<std::string, std::string> cases[] = {
+    const StopCase cases[] = {
         {"1\t0\n1\t1\n",
          "fail\nError: number of covariates does not match between phenotype file and covariate assignment file.\n"},
         {"1\t0\t1\n", "fail\nError: covariate assignment file '@' has 1 row(s); it needs 2, one for the primary trait "
@@ -209,19 +221,15 @@ TEST(CovariateSelection, StopsWithTheirMessages) {
         {"1\t0\t1\n1\tnan\t0\n", "fail\nError: line 2 of file '@': the covariate flag 'nan' is not 0 or 1.\n"},
     };
     TempFile pheno("y\ts\ta\tb\tc\n1\t2\t3\t4\t5\n");
-    for (const auto& c : cases) {
-        TempFile cov(c.first);
-        expectStop(
-            [&] {
-                RunSettings s = tdsSettings(1);
-                s.seqPheno = pheno.path();
-                s.whichCov = cov.path();
-                RunData d;
-                readSequencedPhenotypes(s, d);
-                readCovariateSelection(s, d);
-            },
-            "\nCOVARIATE SELECTION FILE..........\n", c.second, cov.path(), false);
-    }
+    expectEachStops(cases, "\nCOVARIATE SELECTION FILE..........\n", false,
+                    [&](const StopCase&, const std::string& path) {
+                        RunSettings s = tdsSettings(1);
+                        s.seqPheno = pheno.path();
+                        s.whichCov = path;
+                        RunData d;
+                        readSequencedPhenotypes(s, d);
+                        readCovariateSelection(s, d);
+                    });
 }
 
 // ------------------------------------------------------------- non-sequenced phenotypes
@@ -301,27 +309,23 @@ TEST(NonsequencedReader, TwoColumnsKeepRecordsAndWarn) {
 }
 
 TEST(NonsequencedReader, StopsWithTheirMessages) {
-    const std::pair<std::string, std::string> cases[] = {
+    const StopCase cases[] = {
         {"1.5\t3\n2.5\t0\n", "fail\nError: line 2 of file '@': the frequency '0' is not a positive integer.\n"},
         {"1.5\t3\n2.5\t2.0\n", "fail\nError: line 2 of file '@': the frequency '2.0' is not a positive integer.\n"},
         {"1.5\n2.5\nhigh\n", "fail\nError: line 3 of file '@': the primary trait 'high' is not a number.\n"},
         {"", "fail\nError: file '@' has no rows.\n"},
     };
     TempFile pheno("y\n5\n");
-    for (const auto& c : cases) {
-        TempFile nonseq(c.first);
-        expectStop(
-            [&] {
-                RunSettings s = tdsSettings(0);
-                s.DO_ROUND = 0;
-                s.seqPheno = pheno.path();
-                s.nonseqPheno = nonseq.path();
-                RunData d;
-                readSequencedPhenotypes(s, d);
-                readNonsequencedPhenotypes(s, d);
-            },
-            "\nPHENOTYPE FILE FOR NON-SEQUENCED SUBJECTS..........\n", c.second, nonseq.path(), false);
-    }
+    expectEachStops(cases, "\nPHENOTYPE FILE FOR NON-SEQUENCED SUBJECTS..........\n", false,
+                    [&](const StopCase&, const std::string& path) {
+                        RunSettings s = tdsSettings(0);
+                        s.DO_ROUND = 0;
+                        s.seqPheno = pheno.path();
+                        s.nonseqPheno = path;
+                        RunData d;
+                        readSequencedPhenotypes(s, d);
+                        readNonsequencedPhenotypes(s, d);
+                    });
 }
 
 // ------------------------------------------------------------- mapping
@@ -387,19 +391,14 @@ TEST(MappingReader, StopsWithTheirMessages) {
          "fail\nError: line 2 of file '@' has 6 fields; a row of the mapping file holds at most four: gene, variant, "
          "frequency and VT threshold flag.\n"},
     };
-    for (const Case& c : cases) {
-        TempFile map(c.bytes);
-        expectStop(
-            [&] {
-                RunSettings s;
-                s.DO_BURDEN = c.burden;
-                s.mapFile = map.path();
-                RunData d;
-                d.N_SNP = 1;
-                readMapping(s, d);
-            },
-            "\nMAPPING FILE..........\n", c.message, map.path(), true);
-    }
+    expectEachStops(cases, "\nMAPPING FILE..........\n", true, [](const Case& c, const std::string& path) {
+        RunSettings s;
+        s.DO_BURDEN = c.burden;
+        s.mapFile = path;
+        RunData d;
+        d.N_SNP = 1;
+        readMapping(s, d);
+    });
 }
 
 // ------------------------------------------------------------- summary

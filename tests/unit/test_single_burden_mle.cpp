@@ -70,38 +70,6 @@ void primary_fit(const Pooled& data, const std::vector<double>& x, const Rows& z
     free_rows(Z1, z1);
 }
 
-// Least squares in long double: estimates, inverse normal matrix, residuals.
-struct Ls {
-    Vec est;
-    Mat inv;
-    Vec resid;
-    LD rss_over_n = 0;
-};
-Ls least_squares(const Mat& X, const Vec& y) {
-    const std::size_t n = X.size(), k = X[0].size();
-    Mat A(k, Vec(k, 0.0L));
-    Vec b(k, 0.0L);
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t a = 0; a < k; ++a) {
-            b[a] += X[i][a] * y[i];
-            for (std::size_t c = 0; c < k; ++c) A[a][c] += X[i][a] * X[i][c];
-        }
-    Ls r;
-    r.inv = inverse(A);
-    r.est.assign(k, 0.0L);
-    for (std::size_t a = 0; a < k; ++a)
-        for (std::size_t c = 0; c < k; ++c) r.est[a] += r.inv[a][c] * b[c];
-    r.resid.assign(n, 0.0L);
-    for (std::size_t i = 0; i < n; ++i) {
-        LD fit = 0.0L;
-        for (std::size_t a = 0; a < k; ++a) fit += X[i][a] * r.est[a];
-        r.resid[i] = y[i] - fit;
-        r.rss_over_n += r.resid[i] * r.resid[i];
-    }
-    r.rss_over_n /= n;
-    return r;
-}
-
 std::vector<double> burden() {
     std::vector<double> g;
     for (const auto& row : small_burdens()) g.push_back(row[0]);
@@ -145,7 +113,7 @@ TEST(ScoreTestMlePrim, WithoutNonSequencedRecordsMatchesTheClosedForm) {
     Mat Z;
     Vec y(data.y10.begin(), data.y10.end()), gv(g.begin(), g.end());
     for (const auto& row : z) Z.push_back(Vec(row.begin(), row.end()));
-    const Ls fy = least_squares(Z, y), fg = least_squares(Z, gv);
+    const LeastSquares fy = least_squares(Z, y), fg = least_squares(Z, gv);
     const LD s = fy.rss_over_n;
     LD gr = 0.0L, gres = 0.0L;
     for (int j = 0; j < 8; ++j) {
@@ -176,16 +144,11 @@ TEST(ScoreTestMlePrim, ScoreIsTheDerivativeOfTheObservedLikelihood) {
     int count = 0;
     tds_detail::em_fit(data.n(), data.n10(), data.n1, 2, c.data(), y.data(), Z, eta.data(), &s, qm.data(),
                        etaW.data(), phi, &count, 1e-13, 200000);
-    Rows design(data.n1);
-    for (int j = 0; j < data.n1; ++j) design[j] = {g[j], z[j][0], z[j][1]};
-    Vec theta = {0.0, eta[0], eta[1], s};
-    for (int j = 0; j + 1 < data.n1; ++j) theta.push_back(qm[j]);
-    const auto l = [&](const Vec& t) { return loglik(data, design, t); };
-    const Vec grad = gradient(l, theta);
-    Mat info = hessian(l, theta);
-    for (auto& row : info)
-        for (auto& x : row) x = -x;
-    const LD V = efficient_information(info, 1)[0][0];
+    Rows tested(data.n1);
+    for (int j = 0; j < data.n1; ++j) tested[j] = {g[j]};
+    const NumericalScore num = numerical_score(data, tested, z, eta, s, qm);
+    const Vec& grad = num.grad;
+    const LD V = num.eff[0][0];
     // The public fit stops at tolerance 1e-4.
     EXPECT_NEAR(r.U, static_cast<double>(grad[0]), 1e-3 * std::sqrt(static_cast<double>(V)));
     EXPECT_NEAR(r.V, static_cast<double>(V), 1e-3 * static_cast<double>(V));
@@ -247,7 +210,7 @@ TEST(MleSecV2, JacobianIsTheDerivativeOfTheSecondaryEstimates) {
     const std::vector<double> y2 = {0.9, 0.1, 1.8, 1.7, -0.9, -0.6, 1.4};
     const std::vector<double> input = {1.0, -1.2, 0.3, 2.0, 0.0, 0.7, -0.4, 99.0};  // last entry beyond n2
     const Vec y2v(y2.begin(), y2.end());
-    const Ls fit = least_squares(secondary_design(yw, x2, z2, true), y2v);
+    const LeastSquares fit = least_squares(secondary_design(yw, x2, z2, true), y2v);
 
     double** inv_A = dmatrix(1, 4, 1, 4);
     for (int a = 0; a < 4; ++a)
@@ -265,8 +228,8 @@ TEST(MleSecV2, JacobianIsTheDerivativeOfTheSecondaryEstimates) {
         up[i] -= h * input[i];
         down[i] += h * input[i];
     }
-    const Ls fu = least_squares(secondary_design(up, x2, z2, true), y2v);
-    const Ls fd = least_squares(secondary_design(down, x2, z2, true), y2v);
+    const LeastSquares fu = least_squares(secondary_design(up, x2, z2, true), y2v);
+    const LeastSquares fd = least_squares(secondary_design(down, x2, z2, true), y2v);
     for (int a = 0; a < 4; ++a) {
         const double numeric = static_cast<double>((fu.est[a] - fd.est[a]) / (2 * h));
         EXPECT_NEAR(out[a], numeric, 1e-7 * (1 + std::fabs(numeric))) << a;
@@ -291,17 +254,17 @@ TEST(MleSecV2, UnrelatedSecondaryTraitGetsThePlainLeastSquaresVariance) {
     // of yw are zero in both secondary fits and no correction applies.
     const Mat W = secondary_design(yw, x, z2, true);
     const Vec raw = {0.3, -0.7, 0.2, 0.9, -0.4, 0.5};
-    const Ls proj = least_squares(W, raw);
+    const LeastSquares proj = least_squares(W, raw);
     std::vector<double> y2(n2);
     for (int i = 0; i < n2; ++i) y2[i] = static_cast<double>(1.5 + 0.8 * z2[i][1] + proj.resid[i]);
     const Secondary r = secondary(data, x, z1, n2, y2, z2);
     EXPECT_EQ(r.count, count);
 
     const Vec y2v(y2.begin(), y2.end());
-    const Ls full = least_squares(W, y2v);
-    const Ls null = least_squares(secondary_design(yw, x, z2, false), y2v);
+    const LeastSquares full = least_squares(W, y2v);
+    const LeastSquares null = least_squares(secondary_design(yw, x, z2, false), y2v);
     LD xres = 0.0L, xr = 0.0L;  // x2'(I - H0)x2 and x2'r0
-    const Ls xfit = least_squares(secondary_design(yw, x, z2, false), Vec(x.begin(), x.begin() + n2));
+    const LeastSquares xfit = least_squares(secondary_design(yw, x, z2, false), Vec(x.begin(), x.begin() + n2));
     for (int i = 0; i < n2; ++i) {
         xres += xfit.resid[i] * xfit.resid[i];
         xr += x[i] * null.resid[i];
@@ -335,7 +298,7 @@ TEST(MleSecV2, DeltaMethodCorrectionWorkedIndependently) {
     const Secondary r = secondary(data, x, z1, n2, y2, z2);
 
     // Secondary estimates and their covariance sigma~ (W'W)^-1.
-    const Ls full = least_squares(secondary_design(yw, x, z2, true), y2v);
+    const LeastSquares full = least_squares(secondary_design(yw, x, z2, true), y2v);
     // Jacobian in the primary coefficients by central differences.
     const LD h = 1e-6L;
     Mat J(4, Vec(3));
@@ -343,8 +306,8 @@ TEST(MleSecV2, DeltaMethodCorrectionWorkedIndependently) {
         Vec bu = b, bd = b;
         bu[a] += h;
         bd[a] -= h;
-        const Ls fu = least_squares(secondary_design(primary_residuals(data, x, z1, bu, n2), x, z2, true), y2v);
-        const Ls fd = least_squares(secondary_design(primary_residuals(data, x, z1, bd, n2), x, z2, true), y2v);
+        const LeastSquares fu = least_squares(secondary_design(primary_residuals(data, x, z1, bu, n2), x, z2, true), y2v);
+        const LeastSquares fd = least_squares(secondary_design(primary_residuals(data, x, z1, bd, n2), x, z2, true), y2v);
         for (int d = 0; d < 4; ++d) J[d][a] = (fu.est[d] - fd.est[d]) / (2 * h);
     }
     LD jpj = 0.0L;
@@ -357,8 +320,8 @@ TEST(MleSecV2, DeltaMethodCorrectionWorkedIndependently) {
 
     // Score test: null fit without the burden, its variance corrected by
     // R_alpha^2 v'Pv / R_sigma^2 with v = (x1'x2, z1'x2).
-    const Ls null = least_squares(secondary_design(yw, x, z2, false), y2v);
-    const Ls xfit = least_squares(secondary_design(yw, x, z2, false), Vec(x.begin(), x.begin() + n2));
+    const LeastSquares null = least_squares(secondary_design(yw, x, z2, false), y2v);
+    const LeastSquares xfit = least_squares(secondary_design(yw, x, z2, false), Vec(x.begin(), x.begin() + n2));
     LD xres = 0.0L, xr = 0.0L;
     Vec v(3, 0.0L);
     for (int i = 0; i < n2; ++i) {

@@ -52,30 +52,8 @@ Fit fit(const Pooled& data, const Rows& w, double tolerance = tds_detail::kToler
     return f;
 }
 
-// Ordinary least squares in long double by the normal equations.
-Vec ols(const Rows& X, const std::vector<double>& y) {
-    const std::size_t n = X.size(), k = X[0].size();
-    Mat A(k, Vec(k, 0.0L));
-    Vec b(k, 0.0L);
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t a = 0; a < k; ++a) {
-            b[a] += static_cast<LD>(X[i][a]) * y[i];
-            for (std::size_t c = 0; c < k; ++c) A[a][c] += static_cast<LD>(X[i][a]) * X[i][c];
-        }
-    const Mat inv = inverse(A);
-    Vec beta(k, 0.0L);
-    for (std::size_t a = 0; a < k; ++a)
-        for (std::size_t c = 0; c < k; ++c) beta[a] += inv[a][c] * b[c];
-    return beta;
-}
-
-Pooled sequenced_only(const std::vector<double>& y) {
-    Pooled p;
-    p.n1 = static_cast<int>(y.size());
-    p.y10 = y;
-    p.c10.assign(y.size(), 1);
-    return p;
-}
+// Ordinary least squares in long double: the estimates.
+Vec ols(const Rows& X, const std::vector<double>& y) { return least_squares(to_long(X), to_long(y)).est; }
 
 // Calls getUCOV_prim on a fit with SZ = (tested columns, covariates).
 void efficient(const Pooled& data, const Fit& f, const Rows& tested, const Rows& w, std::vector<double>* U,
@@ -236,16 +214,9 @@ TEST(TdsEm, EfficientScoreAndCovarianceAreDerivativesOfTheObservedLikelihood) {
     efficient(data, f, g, w, &U, &cov);
 
     // Parameters (burden effects, covariate effects, s, qm_0..qm_6) at the null fit.
-    Rows design(data.n1);
-    for (int j = 0; j < data.n1; ++j) design[j] = {g[j][0], g[j][1], w[j][0], w[j][1]};
-    Vec theta = {0.0, 0.0, f.eta[0], f.eta[1], f.sigma11};
-    for (int j = 0; j + 1 < data.n1; ++j) theta.push_back(f.qm[j]);
-    const auto l = [&](const Vec& t) { return loglik(data, design, t); };
-    const Vec grad = gradient(l, theta);
-    Mat info = hessian(l, theta);
-    for (auto& row : info)
-        for (auto& x : row) x = -x;
-    const Mat eff = efficient_information(info, 2);
+    const NumericalScore num = numerical_score(data, g, w, f.eta, f.sigma11, f.qm);
+    const Vec& grad = num.grad;
+    const Mat& eff = num.eff;
 
     for (int d = 0; d < 2; ++d) {
         EXPECT_NEAR(U[d], static_cast<double>(grad[d]), 1e-6 * std::fabs(static_cast<double>(grad[d]))) << d;

@@ -19,8 +19,8 @@
 #include "engine/tds_em_detail.h"
 #include "numerics/identity_plus_low_rank.h"
 #include "numerics/linear_algebra.h"
-#include "numerics/vector_lanes.h"
 #include "numerics/offset_arrays.h"
+#include "same_bits.h"
 
 namespace {
 
@@ -198,7 +198,6 @@ Mat plain_reduced_information(const Data& D, const PlainFit& F, const Mat& SZ, i
     return DQD;
 }
 
-bool same(double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; }
 
 // |x - y| at most 1e-12 of scale.
 ::testing::AssertionResult close(double x, double y, double scale) {
@@ -277,22 +276,42 @@ Mat plain_profiled_covariance(const Mat& DQD, double** inv, int K, int q) {
     return cov;
 }
 
+// getUCOV_prim on the K tested columns of SZ (the covariates behind them) at
+// the fit P with the record weights phi: the efficient scores and covariance,
+// and how many covariance entries lie away from the profiled dense
+// information's.
+struct Efficient {
+    std::vector<double> U;
+    Mat cov;
+    int far = 0;
+};
+Efficient efficient_against_dense(const Data& D, const PlainFit& P, double** phi, const Mat& SZ, int K) {
+    const int n1 = static_cast<int>(SZ.size());
+    const int m = K + 2, q = m + n1, nF = q - K;
+    const Mat DQD = plain_reduced_information(D, P, SZ, K, true);
+    double** inv = nuisance_block_inverse(DQD, K, nF);
+    double** sz = dm(SZ);
+    double** cov = dmatrix(0, K - 1, 0, K - 1);
+    Efficient e;
+    e.U.assign(K, 0.0);
+    std::vector<double> eta = P.eta, qm = P.qm, etaW = P.etaW, y = D.y10;
+    std::vector<int> c = D.c10;
+    getUCOV_prim(D.n, D.n10, n1, m, K, P.s, phi, eta.data(), etaW.data(), qm.data(), y.data(), c.data(), sz,
+                 e.U.data(), cov);
+    e.far = count_far(cov, plain_profiled_covariance(DQD, inv, K, q), K);
+    e.cov.assign(K, std::vector<double>(K));
+    for (int a = 0; a < K; ++a)
+        for (int b = 0; b < K; ++b) e.cov[a][b] = cov[a][b];
+    free_dmatrix(cov, 0, K - 1, 0, K - 1);
+    free_dm(sz, SZ);
+    free_dmatrix(inv, 1, nF, 1, nF);
+    return e;
+}
+
 }  // namespace
 
 // The EM against the plain loops, bit for bit, with both kernels; then the
 // efficient covariance of K tested columns against the dense information.
-// Runs f with the SSE2 kernels, then with the AVX2 ones (on a processor
-// without AVX2 the SSE2 ones again), and restores the program's choice.
-template <class F>
-void with_each_kernel(F f) {
-    const bool initial = useAvx2();
-    for (bool avx2 : {false, true}) {
-        setUseAvx2(avx2);
-        SCOPED_TRACE(useAvx2() ? "AVX2 kernels" : "SSE2 kernels");
-        f();
-    }
-    setUseAvx2(initial);
-}
 
 TEST(TdsEmOrder, FitMatchesThePlainLoopsBitForBitAndTheCovarianceTheDenseInformation) {
   with_each_kernel([] {
@@ -312,12 +331,12 @@ TEST(TdsEmOrder, FitMatchesThePlainLoopsBitForBitAndTheCovarianceTheDenseInforma
         int count = 0;
         EM_quan(D.n, D.n10, n1, 2, c.data(), y.data(), W, eta.data(), &s, qm.data(), etaW.data(), phi, &count);
         ASSERT_EQ(count, P.count);
-        EXPECT_TRUE(same(s, P.s));
-        for (int k = 0; k < 2; ++k) EXPECT_TRUE(same(eta[k], P.eta[k]));
+        EXPECT_TRUE(same_bits(s, P.s));
+        for (int k = 0; k < 2; ++k) EXPECT_TRUE(same_bits(eta[k], P.eta[k]));
         int bad = 0;
         for (int j = 0; j < n1; ++j) {
-            bad += !same(qm[j], P.qm[j]) + !same(etaW[j], P.etaW[j]);
-            for (int i = 0; i < D.n10; ++i) bad += !same(phi[i][j], P.phi[i][j]);
+            bad += !same_bits(qm[j], P.qm[j]) + !same_bits(etaW[j], P.etaW[j]);
+            for (int i = 0; i < D.n10; ++i) bad += !same_bits(phi[i][j], P.phi[i][j]);
         }
         EXPECT_EQ(bad, 0) << "n1=" << n1;
 
@@ -328,16 +347,8 @@ TEST(TdsEmOrder, FitMatchesThePlainLoopsBitForBitAndTheCovarianceTheDenseInforma
             SZ[j].push_back(D.w[j][0]);
             SZ[j].push_back(D.w[j][1]);
         }
-        const int m = K + 2, q = m + n1, nF = q - K;
-        const Mat DQD = plain_reduced_information(D, P, SZ, K, true);
-        double** inv = nuisance_block_inverse(DQD, K, nF);
-        double** sz = dm(SZ);
-        double** cov = dmatrix(0, K - 1, 0, K - 1);
-        std::vector<double> U(K);
-        getUCOV_prim(D.n, D.n10, n1, m, K, s, phi, eta.data(), etaW.data(), qm.data(), y.data(), c.data(), sz, U.data(),
-                     cov);
-        const Mat expected = plain_profiled_covariance(DQD, inv, K, q);
-        EXPECT_EQ(count_far(cov, expected, K), 0) << "n1=" << n1 << " n0=" << n0;
+        const Efficient eff = efficient_against_dense(D, P, phi, SZ, K);
+        EXPECT_EQ(eff.far, 0) << "n1=" << n1 << " n0=" << n0;
 
         // The efficient scores are the summed record scores, bit for bit.
         for (int d = 0; d < K; ++d) {
@@ -351,7 +362,7 @@ TEST(TdsEmOrder, FitMatchesThePlainLoopsBitForBitAndTheCovarianceTheDenseInforma
                 }
                 u += (D.y10[i] * ai - bi) / P.s;
             }
-            EXPECT_TRUE(same(U[d], u)) << d;
+            EXPECT_TRUE(same_bits(eff.U[d], u)) << d;
         }
 
         // The primary score test: T1_V is the one-column case.
@@ -361,15 +372,12 @@ TEST(TdsEmOrder, FitMatchesThePlainLoopsBitForBitAndTheCovarianceTheDenseInforma
             double T1_U = 0, T1_V = 0, T1 = 0;
             int conv = 0;
             scoreTest_MLE_Prim(D.n, D.n10, n1, 2, c.data(), y.data(), g.data(), W, &T1_U, &T1_V, &T1, &conv);
-            EXPECT_TRUE(same(T1_V, cov[0][0]));
+            EXPECT_TRUE(same_bits(T1_V, eff.cov[0][0]));
             double sum = 0;
             for (int i = 0; i < D.n10; ++i)
                 for (int j = 0; j < n1; ++j) sum += P.phi[i][j] * (D.y10[i] - P.etaW[j]) * g[j];
-            EXPECT_TRUE(same(T1_U, sum / P.s));
+            EXPECT_TRUE(same_bits(T1_U, sum / P.s));
         }
-        free_dmatrix(cov, 0, K - 1, 0, K - 1);
-        free_dm(sz, SZ);
-        free_dmatrix(inv, 1, nF, 1, nF);
         free_dmatrix(phi, 0, D.n10 - 1, 0, n1 - 1);
         free_dm(W, D.w);
     }
@@ -401,8 +409,8 @@ void expect_full_fit_matches_dense_inverse(int n1, int n0, unsigned seed, const 
     int count = 0;
     EM_quan2_time(D.n, D.n10, n1, p, c.data(), y.data(), gg.data(), z, est.data(), cov, &count);
     EXPECT_EQ(count, P.count);
-    for (int k = 0; k <= p; ++k) EXPECT_TRUE(same(est[k], P.eta[k]));
-    EXPECT_TRUE(same(est[p + 1], P.s));
+    for (int k = 0; k <= p; ++k) EXPECT_TRUE(same_bits(est[k], P.eta[k]));
+    EXPECT_TRUE(same_bits(est[p + 1], P.s));
     Mat want(p + 2, std::vector<double>(p + 2));
     for (int a = 0; a <= p + 1; ++a)
         for (int b = 0; b <= p + 1; ++b) want[a][b] = inv[a + 1][b + 1];
@@ -449,20 +457,7 @@ TEST(TdsEmOrder, InformationOfRecordsWithTinyWeightsMatchesTheDenseInformation) 
         SZ[j].push_back(D.w[j][0]);
         SZ[j].push_back(D.w[j][1]);
     }
-    const int m = K + 2, q = m + n1, nF = q - K;
-    const Mat DQD = plain_reduced_information(D, P, SZ, K, true);
-    double** inv = nuisance_block_inverse(DQD, K, nF);
-    double** sz = dm(SZ);
-    double** cov = dmatrix(0, K - 1, 0, K - 1);
-    std::vector<double> U(K), eta = P.eta, qm = P.qm, etaW = P.etaW, y = D.y10;
-    std::vector<int> c = D.c10;
-    getUCOV_prim(D.n, D.n10, n1, m, K, P.s, phi, eta.data(), etaW.data(), qm.data(), y.data(), c.data(), sz,
-                 U.data(), cov);
-    const Mat expected = plain_profiled_covariance(DQD, inv, K, q);
-    EXPECT_EQ(count_far(cov, expected, K), 0);
-    free_dmatrix(cov, 0, K - 1, 0, K - 1);
-    free_dm(sz, SZ);
-    free_dmatrix(inv, 1, nF, 1, nF);
+    EXPECT_EQ(efficient_against_dense(D, P, phi, SZ, K).far, 0);
     free_dm(phi, P.phi);
 }
 

@@ -17,7 +17,6 @@ using Rows = std::vector<std::vector<double>>;
 namespace {
 
 constexpr double kMissing = -999.0;
-constexpr double kUnset = 12345.0;  // outputs are filled with this before a call
 
 enum class Family { Multi, Skat, Vt };
 
@@ -29,14 +28,7 @@ struct Columns {
     std::vector<double> maf_hat;  // Vt
 };
 
-struct Out {
-    std::vector<double> U;
-    Rows cov;
-    std::vector<int> mac, mai;
-    int n_work = -7;
-    int count = -7;
-    std::string printed;
-};
+using Out = BuilderOut;
 
 Out run(const Pooled& data, const Rows& z, const Rows& x, const std::vector<double>& q, const Columns& c,
         int MAI_LB = 1) {
@@ -46,53 +38,32 @@ Out run(const Pooled& data, const Rows& z, const Rows& x, const std::vector<doub
     const int K = c.family == Family::Multi ? static_cast<int>(c.wt.size())
                   : c.family == Family::Skat ? N_SNP
                                              : static_cast<int>(c.thresh.size());
-    const int slots = K > 0 ? K : 1;
-    std::vector<double> U(slots, kUnset), qq = q, y = data.y10, thresh = c.thresh, maf = c.maf_hat;
-    std::vector<int> mac(slots, -1), mai(slots, -1), cnt = data.c10;
-    double** cov = dmatrix(0, slots - 1, 0, slots - 1);
-    for (int k = 0; k < slots; ++k)
-        for (int l = 0; l < slots; ++l) cov[k][l] = kUnset;
+    std::vector<double> qq = q, y = data.y10, thresh = c.thresh, maf = c.maf_hat;
+    std::vector<int> cnt = data.c10;
     double** X = to_dmatrix(x);
     double** Z = to_dmatrix(z);
     Rows wt_rows = c.wt.empty() ? Rows{std::vector<double>(N_SNP, 0.0)} : c.wt;
     double** W = to_dmatrix(wt_rows);
-    Out o;
-    testing::internal::CaptureStdout();
+    BuilderCall b(K);
     switch (c.family) {
         case Family::Multi:
             EM_prim_MULTI(data.n(), data.n10(), n1, p, N_SNP, cnt.data(), y.data(), X, Z, K, W, qq.data(), MAI_LB,
-                          mac.data(), mai.data(), &o.n_work, U.data(), cov, &o.count);
+                          b.mac.data(), b.mai.data(), &b.n_work, b.U.data(), b.cov, &b.count);
             break;
         case Family::Skat:
             EM_prim_SKAT(c.MODEL, data.n(), data.n10(), n1, p, N_SNP, cnt.data(), y.data(), X, Z, qq.data(), MAI_LB,
-                         mac.data(), mai.data(), &o.n_work, U.data(), cov, &o.count);
+                         b.mac.data(), b.mai.data(), &b.n_work, b.U.data(), b.cov, &b.count);
             break;
         case Family::Vt:
             EM_prim_VTtest_fixThresh2(c.MODEL, data.n(), data.n10(), n1, p, N_SNP, cnt.data(), y.data(), X, Z, K,
-                                      thresh.data(), maf.data(), qq.data(), MAI_LB, mac.data(), mai.data(),
-                                      &o.n_work, U.data(), cov, &o.count);
+                                      thresh.data(), maf.data(), qq.data(), MAI_LB, b.mac.data(), b.mai.data(),
+                                      &b.n_work, b.U.data(), b.cov, &b.count);
             break;
     }
-    o.printed = testing::internal::GetCapturedStdout();
-    o.U.assign(U.begin(), U.begin() + K);
-    o.mac.assign(mac.begin(), mac.begin() + K);
-    o.mai.assign(mai.begin(), mai.begin() + K);
-    o.cov.assign(K, std::vector<double>(K));
-    for (int k = 0; k < K; ++k)
-        for (int l = 0; l < K; ++l) o.cov[k][l] = cov[k][l];
     free_rows(W, wt_rows);
     free_rows(Z, z);
     free_rows(X, x);
-    free_dmatrix(cov, 0, slots - 1, 0, slots - 1);
-    return o;
-}
-
-Pooled sequenced_only(const std::vector<double>& y) {
-    Pooled p;
-    p.n1 = static_cast<int>(y.size());
-    p.y10 = y;
-    p.c10.assign(y.size(), 1);
-    return p;
+    return b.result();
 }
 
 const std::vector<double> kY = {0.31, 1.12, -0.45, 2.05, 0.87, -1.30, 1.61, 0.12};
@@ -105,25 +76,7 @@ Rows genotypes() {
 const std::vector<double> kQ = {0.85, 0.8, 0.9};
 
 // Residual of v after least squares on the columns of z, in long double.
-Vec residual(const Rows& z, const std::vector<double>& v) {
-    const std::size_t n = v.size(), p = z[0].size();
-    Mat ZZ(p, Vec(p, 0.0L));
-    Vec zv(p, 0.0L), beta(p, 0.0L), e(n);
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t a = 0; a < p; ++a) {
-            zv[a] += static_cast<LD>(z[i][a]) * v[i];
-            for (std::size_t b = 0; b < p; ++b) ZZ[a][b] += static_cast<LD>(z[i][a]) * z[i][b];
-        }
-    const Mat inv = inverse(ZZ);
-    for (std::size_t a = 0; a < p; ++a)
-        for (std::size_t b = 0; b < p; ++b) beta[a] += inv[a][b] * zv[b];
-    for (std::size_t i = 0; i < n; ++i) {
-        LD fit = 0.0L;
-        for (std::size_t a = 0; a < p; ++a) fit += beta[a] * z[i][a];
-        e[i] = v[i] - fit;
-    }
-    return e;
-}
+Vec residual(const Rows& z, const std::vector<double>& v) { return least_squares(to_long(z), to_long(v)).resid; }
 
 // Closed form without non-sequenced records.  The null fit is least squares
 // with s = RSS / n, every point weight 1/n and the point weights separate
@@ -256,16 +209,9 @@ TEST(TdsPrimaryBuilders, EfficientScoreAndCovarianceAreDerivativesOfTheObservedL
                        etaW.data(), phi, &count, 1e-13, 200000);
     free_dmatrix(phi, 0, data.n10() - 1, 0, data.n1 - 1);
     free_rows(Z, z);
-    Rows design(data.n1);
-    for (int j = 0; j < data.n1; ++j) design[j] = {g[j][0], g[j][1], z[j][0], z[j][1]};
-    Vec theta = {0.0, 0.0, eta[0], eta[1], s};
-    for (int j = 0; j + 1 < data.n1; ++j) theta.push_back(qm[j]);
-    const auto l = [&](const Vec& t) { return loglik(data, design, t); };
-    const Vec grad = gradient(l, theta);
-    Mat info = hessian(l, theta);
-    for (auto& row : info)
-        for (auto& v : row) v = -v;
-    const Mat eff = efficient_information(info, 2);
+    const NumericalScore num = numerical_score(data, g, z, eta, s, qm);
+    const Vec& grad = num.grad;
+    const Mat& eff = num.eff;
 
     // The builder's fit stops at the program's tolerance of 1e-4.
     for (int d = 0; d < 2; ++d) {

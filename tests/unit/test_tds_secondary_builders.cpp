@@ -17,7 +17,7 @@ using Rows = std::vector<std::vector<double>>;
 namespace {
 
 constexpr double M = -999.0;        // missing genotype
-constexpr double kUnset = 12345.0;  // outputs are filled with this before a call
+constexpr double kUnset = BuilderCall::kUnset;
 
 enum class Family { Multi, Skat, Vt };
 
@@ -28,6 +28,17 @@ struct Columns {
     std::vector<double> thresh, maf_hat;
 };
 
+// Three columns of the family: three weight vectors, or three thresholds
+// with the variants' frequencies maf_hat.
+Columns threeColumns(Family family, const std::vector<double>& maf_hat) {
+    Columns c;
+    c.family = family;
+    c.wt = {{1, 0.5, 0}, {0, 1, 2}, {1, 1, 1}};
+    c.thresh = {0.1, 0.2, 0.3};
+    c.maf_hat = maf_hat;
+    return c;
+}
+
 // A secondary-trait data set: pooled primary records, the n2 subjects with
 // the trait first.
 struct SecData {
@@ -37,14 +48,7 @@ struct SecData {
     std::vector<double> y2, q;
 };
 
-struct Out {
-    std::vector<double> U;
-    Rows cov;
-    std::vector<int> mac, mai;
-    int n_work = -7;
-    int count = -7;
-    std::string printed;
-};
+using Out = BuilderOut;
 
 Out run(const SecData& d, const Columns& c, int MAI_LB = 1) {
     const int n1 = d.pool.n1;
@@ -54,14 +58,10 @@ Out run(const SecData& d, const Columns& c, int MAI_LB = 1) {
     const int K = c.family == Family::Multi ? static_cast<int>(c.wt.size())
                   : c.family == Family::Skat ? N_SNP
                                              : static_cast<int>(c.thresh.size());
-    const int slots = K > 0 ? K : 1;
-    std::vector<double> U(slots, kUnset), q = d.q, y10 = d.pool.y10, thresh = c.thresh, maf = c.maf_hat;
+    std::vector<double> q = d.q, y10 = d.pool.y10, thresh = c.thresh, maf = c.maf_hat;
     std::vector<double> y2 = d.y2;
     y2.push_back(kUnset);  // never read
-    std::vector<int> mac(slots, -1), mai(slots, -1), cnt = d.pool.c10;
-    double** cov = dmatrix(0, slots - 1, 0, slots - 1);
-    for (int k = 0; k < slots; ++k)
-        for (int l = 0; l < slots; ++l) cov[k][l] = kUnset;
+    std::vector<int> cnt = d.pool.c10;
     double** X = to_dmatrix(d.x);
     double** Z1 = to_dmatrix(d.z1);
     Rows z2 = d.z2;
@@ -70,37 +70,28 @@ Out run(const SecData& d, const Columns& c, int MAI_LB = 1) {
     Rows wt = c.wt.empty() ? Rows{std::vector<double>(N_SNP, 0.0)} : c.wt;
     double** W = to_dmatrix(wt);
     const Pooled& P = d.pool;
-    Out o;
-    testing::internal::CaptureStdout();
+    BuilderCall b(K);
     switch (c.family) {
         case Family::Multi:
             EM_sec_MULTI(P.n(), P.n10(), n1, d.n2, p1, p2, N_SNP, cnt.data(), y10.data(), y2.data(), X, Z1, Z2, K,
-                         W, q.data(), MAI_LB, mac.data(), mai.data(), &o.n_work, U.data(), cov, &o.count);
+                         W, q.data(), MAI_LB, b.mac.data(), b.mai.data(), &b.n_work, b.U.data(), b.cov, &b.count);
             break;
         case Family::Skat:
             EM_sec_SKAT2_v2(c.MODEL, P.n(), P.n10(), n1, d.n2, p1, p2, N_SNP, cnt.data(), y10.data(), y2.data(), X,
-                            Z1, Z2, K, q.data(), MAI_LB, mac.data(), mai.data(), &o.n_work, U.data(), cov,
-                            &o.count);
+                            Z1, Z2, K, q.data(), MAI_LB, b.mac.data(), b.mai.data(), &b.n_work, b.U.data(), b.cov,
+                            &b.count);
             break;
         case Family::Vt:
             EM_sec_VTtest_fixThresh2_v2(c.MODEL, P.n(), P.n10(), n1, d.n2, p1, p2, N_SNP, cnt.data(), y10.data(),
                                         y2.data(), X, Z1, Z2, K, thresh.data(), maf.data(), q.data(), MAI_LB,
-                                        mac.data(), mai.data(), &o.n_work, U.data(), cov, &o.count);
+                                        b.mac.data(), b.mai.data(), &b.n_work, b.U.data(), b.cov, &b.count);
             break;
     }
-    o.printed = testing::internal::GetCapturedStdout();
-    o.U.assign(U.begin(), U.begin() + K);
-    o.mac.assign(mac.begin(), mac.begin() + K);
-    o.mai.assign(mai.begin(), mai.begin() + K);
-    o.cov.assign(K, std::vector<double>(K));
-    for (int k = 0; k < K; ++k)
-        for (int l = 0; l < K; ++l) o.cov[k][l] = cov[k][l];
     free_rows(W, wt);
     free_rows(Z2, z2);
     free_rows(Z1, d.z1);
     free_rows(X, d.x);
-    free_dmatrix(cov, 0, slots - 1, 0, slots - 1);
-    return o;
+    return b.result();
 }
 
 // Ten sequenced subjects, the first eight with the secondary trait; the
@@ -129,28 +120,6 @@ SecData base_data(bool with_non_sequenced) {
 // counts 2(1 - 0.8) = 0.4).
 const std::vector<double> kS0 = {1, 1, 0.4, 3, 1, 1, 1.7, 2, 2, 1};
 
-// Least squares in long double: estimates and residuals.
-void ls(const Mat& X, const Vec& y, Vec* est, Vec* resid) {
-    const std::size_t n = X.size(), k = X[0].size();
-    Mat A(k, Vec(k, 0.0L));
-    Vec b(k, 0.0L);
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t a = 0; a < k; ++a) {
-            b[a] += X[i][a] * y[i];
-            for (std::size_t c = 0; c < k; ++c) A[a][c] += X[i][a] * X[i][c];
-        }
-    const Mat inv = inverse(A);
-    est->assign(k, 0.0L);
-    for (std::size_t a = 0; a < k; ++a)
-        for (std::size_t c = 0; c < k; ++c) (*est)[a] += inv[a][c] * b[c];
-    resid->assign(n, 0.0L);
-    for (std::size_t i = 0; i < n; ++i) {
-        LD fit = 0.0L;
-        for (std::size_t a = 0; a < k; ++a) fit += X[i][a] * (*est)[a];
-        (*resid)[i] = y[i] - fit;
-    }
-}
-
 // Primary coefficients b (burden, covariates) and their covariance P.
 struct PrimaryFit {
     Vec b;
@@ -163,18 +132,10 @@ PrimaryFit primary_closed_form(const SecData& d, const std::vector<double>& S0) 
     Mat X;
     for (int i = 0; i < d.pool.n1; ++i) X.push_back({S0[i], d.z1[i][0], d.z1[i][1]});
     Vec y(d.pool.y10.begin(), d.pool.y10.begin() + d.pool.n1);
-    PrimaryFit f;
-    Vec r;
-    ls(X, y, &f.b, &r);
-    LD rss = 0.0L;
-    for (LD v : r) rss += v * v;
-    Mat A(3, Vec(3, 0.0L));
-    for (const Vec& row : X)
-        for (int a = 0; a < 3; ++a)
-            for (int c = 0; c < 3; ++c) A[a][c] += row[a] * row[c];
-    f.P = inverse(A);
+    const LeastSquares fit = least_squares(X, y);
+    PrimaryFit f{fit.est, fit.inv};
     for (auto& row : f.P)
-        for (auto& v : row) v *= rss / d.pool.n1;
+        for (auto& v : row) v *= fit.rss_over_n;
     return f;
 }
 
@@ -215,11 +176,9 @@ void reference(const SecData& d, const std::vector<double>& S0, const PrimaryFit
     const Vec w = yw(f.b);
     Mat W0;
     for (int i = 0; i < n2; ++i) W0.push_back({w[i], d.z2[i][0], d.z2[i][1]});
-    Vec est, r;
-    ls(W0, Vec(d.y2.begin(), d.y2.end()), &est, &r);
-    LD R = 0.0L;
-    for (LD v : r) R += v * v;
-    R /= n2;
+    const LeastSquares null_fit = least_squares(W0, to_long(d.y2));
+    const Vec& est = null_fit.est;
+    const LD R = null_fit.rss_over_n;
     const auto score = [&](int k, const Vec& b) {
         const Vec wb = yw(b);
         LD s = 0.0L;
@@ -239,8 +198,7 @@ void reference(const SecData& d, const std::vector<double>& S0, const PrimaryFit
             bd[a] -= h;
             J[k][a] = (score(k, bu) - score(k, bd)) / (2 * h);
         }
-        Vec unused;
-        ls(W0, Vec(columns[k].begin(), columns[k].begin() + n2), &unused, &e[k]);
+        e[k] = least_squares(W0, Vec(columns[k].begin(), columns[k].begin() + n2)).resid;
     }
     cov->assign(K, std::vector<double>(K));
     for (int k = 0; k < K; ++k)
@@ -397,12 +355,7 @@ TEST(TdsSecondaryBuilders, NoPositiveGenotypeReturnsAtOnce) {
     for (auto& row : d.x)
         for (double& v : row) v = (v == M) ? M : 0.0;
     for (Family fam : {Family::Multi, Family::Skat, Family::Vt}) {
-        Columns c;
-        c.family = fam;
-        c.wt = {{1, 0.5, 0}, {0, 1, 2}, {1, 1, 1}};
-        c.thresh = {0.1, 0.2, 0.3};
-        c.maf_hat = {0.05, 0.15, 0.25};
-        const Out o = run(d, c);
+        const Out o = run(d, threeColumns(fam, {0.05, 0.15, 0.25}));
         EXPECT_EQ(o.n_work, 0);
         EXPECT_EQ(o.count, 0);
         EXPECT_EQ(o.printed, "");
@@ -441,12 +394,7 @@ TEST(TdsSecondaryBuilders, TraitWithoutResidualDegreesOfFreedomDropsEveryColumn)
         d.z2.resize(n2);
         d.y2.resize(n2);
         for (Family fam : {Family::Multi, Family::Skat, Family::Vt}) {
-            Columns c;
-            c.family = fam;
-            c.wt = {{1, 0.5, 0}, {0, 1, 2}, {1, 1, 1}};
-            c.thresh = {0.1, 0.2, 0.3};
-            c.maf_hat = {0.15, 0.05, 0.25};
-            const Out o = run(d, c);
+            const Out o = run(d, threeColumns(fam, {0.15, 0.05, 0.25}));
             EXPECT_EQ(o.n_work, 0);
             EXPECT_EQ(o.count, 0);
             EXPECT_EQ(o.printed, "");
