@@ -2,8 +2,8 @@
 // the 50-digit references of tests/reference/vc_tail_reference.py --table
 // (closed forms for equal coefficients, the Ruben-Moschopoulos series for
 // unequal ones), and its time per call on 50 coefficients; beside it, for the
-// points from 1e-3 to 1e-7, Davies' value (qfc, accuracy 1e-8, as SKAT calls
-// it) and the p-value that the program reports (SKAT on a diagonal
+// points from 1e-3 to 1e-7, Davies' value (davies_upper_tail, accuracy 1e-8)
+// and the p-value that the program reports (SKAT on a diagonal
 // covariance, whose eigenvalues are the coefficients).
 //
 // Usage: bench_vc_tail REFERENCE_TSV [repetitions (default 20)]
@@ -24,7 +24,6 @@
 
 #include "engine/pvalue_combination.h"
 #include "numerics/offset_arrays.h"
-#include "numerics/quadratic_form.h"
 #include "numerics/quadratic_form_tail.h"
 
 namespace {
@@ -63,18 +62,6 @@ double micros_per_call(const std::vector<double>& lambda, double q, int reps, do
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < reps; ++i) *p = qf_upper_tail(static_cast<int>(lambda.size()), lambda.data(), q);
     return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() / reps;
-}
-
-// 1 - qfc's result on the coefficients in ascending order, as SKAT calls it.
-double davies_upper(std::vector<double> lambda, double q) {
-    std::sort(lambda.begin(), lambda.end());
-    int r = static_cast<int>(lambda.size());
-    std::vector<double> nc(r, 0.0);
-    std::vector<int> h(r, 1);
-    double trace[7], sigma = 0.0, acc = 1e-8, res = 0.0;
-    int lim = 1000000000, ifault = 0;
-    qfc(lambda.data(), nc.data(), h.data(), &r, &sigma, &q, &lim, &acc, trace, &ifault, &res);
-    return 1.0 - res;
 }
 
 // The reported p-value: SKAT on diag(lambda), weights 1, Q = sqrt(q)^2 (*q
@@ -126,7 +113,11 @@ int main(int argc, char** argv) {
             // the ratios shown.
             double Q = pt.q;
             const double rep = reported(pt.lambda, &Q) / pt.p;
-            const double dav = davies_upper(pt.lambda, Q) / pt.p;
+            std::vector<double> ascending = pt.lambda;
+            std::sort(ascending.begin(), ascending.end());
+            int ifault = 0;
+            const int r = static_cast<int>(ascending.size());
+            const double dav = davies_upper_tail(r, ascending.data(), Q, &ifault) / pt.p;
             std::printf("\t%.6f\t%.9f", dav, rep);
             widen(davies_range, pt.set, dav);
             widen(reported_range, pt.set, rep);

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Times the VC test of one large gene on one thread: the data set of
-# bench/gen_large_gene.py (VARIANTS rare variants x SUBJECTS sequenced
-# subjects, made once per size and kept in bench/out), then per size the
-# whole run under least squares for the primary trait and for a secondary
-# trait (LS-M and LS-C), and under MLE for the primary and the secondary
-# trait (SKIP_MLE=1 leaves these out).  Each line gives the seconds, the
-# program's peak memory and the p-values of the result row.
-#   usage: bench/time_vc_large_gene.sh [BUILD_DIR [VARIANTS... ]]
+# bench/gen_genotypes.py with one gene of VARIANTS rare variants (frequencies
+# up to 0.05, so that all pass the default filter) x SUBJECTS sequenced
+# subjects, made once per size and kept in bench/out; then per size the whole
+# run under least squares for the primary trait and for a secondary trait
+# (LS-M and LS-C), and under MLE for the primary and the secondary trait
+# (SKIP_MLE=1 leaves these out).  Each line gives the seconds, the program's
+# peak memory and the p-values of the result row.
+#   usage: bench/time_vc_large_gene.sh [BUILD_DIR [VARIANTS...]]
 #   (defaults build, 1000 and 3000 variants; SUBJECTS=2000)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,8 +31,8 @@ run() {
 }
 
 for v in $sizes; do
-  data=bench/out/vc_large_${v}x${subjects}
-  [ -f "$data/geno.txt" ] || python3 bench/gen_large_gene.py "$data" "$v" "$subjects"
+  data=bench/out/vc_gene_${v}x${subjects}
+  [ -f "$data/geno.txt" ] || python3 bench/gen_genotypes.py "$data" "$v" "$subjects" "$v" 0.05
   cat "$data/geno.txt" > /dev/null
   echo "$v variants x $subjects subjects"
   run "$data" VC_LS -method LS -test VC

@@ -163,6 +163,9 @@ void max_statistic(int n_thresh, double* U, double** V, double* T, double* pvalu
     free_ivector(valid, 0, n_thresh - 1);
 }
 
+// qfc's faults 1, 3, 4 and 5 leave no distribution value (its result is -1).
+bool qfc_left_no_result(int ifault) { return ifault == 1 || ifault == 3 || ifault == 4 || ifault == 5; }
+
 // The m eigenvalues (in GSL's order) of diag(sqrt w) covS diag(sqrt w),
 // covS m by m, 0-based and symmetric.  GSL's solver without eigenvectors:
 // the same Householder reduction and implicit QR steps as with them, so the
@@ -245,16 +248,10 @@ void eigenvalue_pvalue(std::vector<double>& lambda0, double Q, double* T_pvalue,
         if (e >= 0.0) sum += e;
     const double cut = sum / n_nonneg / kEigenCut;
 
-    std::vector<double> lambda, delta;
-    std::vector<int> h;
-    for (const double e : lambda0) {
-        if (e > cut) {
-            lambda.push_back(e);
-            h.push_back(1);
-            delta.push_back(0.0);
-        }
-    }
-    int r = static_cast<int>(lambda.size());
+    std::vector<double> lambda;
+    for (const double e : lambda0)
+        if (e > cut) lambda.push_back(e);
+    const int r = static_cast<int>(lambda.size());
 
     if (!std::isfinite(Q)) {
         // A statistic that is not finite (an overflowing or NaN score): no
@@ -265,17 +262,9 @@ void eigenvalue_pvalue(std::vector<double>& lambda0, double Q, double* T_pvalue,
         return;
     }
 
-    double trace[7] = {0, 0, 0, 0, 0, 0, 0};
-    double sigma = 0.0;
-    int lim = kQfcLimit;
-    double acc = kQfcAccuracy;
     int ifault = 0;
-    double res = 0.0;
-    qfc(lambda.data(), delta.data(), h.data(), &r, &sigma, &Q, &lim, &acc, trace, &ifault, &res);
-
-    // Faults 1, 3, 4 and 5 leave no distribution value (res is -1).
-    const bool no_result = ifault == 1 || ifault == 3 || ifault == 4 || ifault == 5;
-    const double davies = no_result ? std::numeric_limits<double>::quiet_NaN() : 1.0 - res;
+    const double davies = davies_upper_tail(r, lambda.data(), Q, &ifault);
+    const bool no_result = qfc_left_no_result(ifault);
     *T_pvalue = davies;
     *errorInd = ifault;
 
@@ -493,6 +482,19 @@ double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform) {
     free_dvector(upper, 1, nalloc);
     free_dvector(lower, 1, nalloc);
     return p;
+}
+
+double davies_upper_tail(int r, double* lambda, double q, int* ifault) {
+    std::vector<double> delta(static_cast<std::size_t>(r), 0.0);
+    std::vector<int> h(static_cast<std::size_t>(r), 1);
+    double trace[7] = {0, 0, 0, 0, 0, 0, 0};
+    double sigma = 0.0;
+    int lim = kQfcLimit;
+    double acc = kQfcAccuracy;
+    double res = 0.0;
+    *ifault = 0;
+    qfc(lambda, delta.data(), h.data(), &r, &sigma, &q, &lim, &acc, trace, ifault, &res);
+    return qfc_left_no_result(*ifault) ? std::numeric_limits<double>::quiet_NaN() : 1.0 - res;
 }
 
 void SKAT(int m, double* S, double** covS, double* weight, double* T, double* T_pvalue, int* errorInd) {

@@ -74,6 +74,12 @@ int max_statistic_components(int n_thresh, double** V);
 // is below DBL_MIN: DBL_MIN.
 double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform);
 
+// Davies' value of P(Q > q), Q = sum_{j < r} lambda[j] chi2_1 (the terms in
+// the order given), as the variance component takes it: 1 - the result of
+// qfc with accuracy 1e-8 and at most 1e9 terms.  *ifault = qfc's fault code;
+// NaN when qfc leaves no result (faults 1, 3, 4 and 5).
+double davies_upper_tail(int r, double* lambda, double q, int* ifault);
+
 // The variance-component statistic *T = sum_i weight[i] S[i]^2 (i < m) and
 // its upper tail for S normal with mean 0 and covariance covS (0-based,
 // symmetric).  The weighted covariance is diagonalised by GSL (eigenvalues

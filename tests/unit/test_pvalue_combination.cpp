@@ -445,7 +445,8 @@ TEST(VarianceComponent, SubjectSideOfATwoSubjectFactor) {
     // tail is 1.72803204149507e-9 and at 12 (Davies' range) 0.0593366307155821
     // (vc_tail_reference.py: the series, and one integral over X).
     Factored a(3, 2, 1.0, {1, 0, 0, 1, 1, 1});
-    for (const auto& [q, want, tol] : {std::tuple{110.0, 1.72803204149507e-9, 1e-6}, std::tuple{12.0, 0.0593366307155821, 1e-7}}) {
+    for (const auto& [q, want, tol] :
+         {std::tuple{110.0, 1.72803204149507e-9, 1e-6}, std::tuple{12.0, 0.0593366307155821, 1e-7}}) {
         a.s.U = {std::sqrt(q), 0.0, 0.0};
         double T = 0, p = 0;
         int inform = -1;

@@ -16,7 +16,6 @@
 
 #include "engine/pvalue_combination.h"
 #include "numerics/normal_max_tail.h"
-#include "numerics/quadratic_form.h"
 #include "numerics/quadratic_form_tail.h"
 #include "numerics/offset_arrays.h"
 #include "equicorrelation.h"
@@ -381,16 +380,11 @@ double skat_diagonal(const std::vector<double>& lambda, double q, int* inform, d
     return p;
 }
 
-// 1 - qfc's result for lambda (ascending) at q, as SKAT calls it.
+// Davies' value for lambda in ascending order, as SKAT takes it.
 double davies_upper(std::vector<double> lambda, double q) {
     std::sort(lambda.begin(), lambda.end());
-    int r = static_cast<int>(lambda.size());
-    std::vector<double> nc(r, 0.0);
-    std::vector<int> h(r, 1);
-    double trace[7], sigma = 0.0, acc = 1e-8, res = 0.0;
-    int lim = 1000000000, ifault = 0;
-    qfc(lambda.data(), nc.data(), h.data(), &r, &sigma, &q, &lim, &acc, trace, &ifault, &res);
-    return 1.0 - res;
+    int ifault = 0;
+    return davies_upper_tail(static_cast<int>(lambda.size()), lambda.data(), q, &ifault);
 }
 
 std::vector<double> dominant_set() { return {1.0, 0.1, 0.05, 0.05}; }
