@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cfloat>
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -18,6 +17,7 @@
 #include "numerics/linear_algebra.h"
 #include "numerics/missing_value.h"
 #include "numerics/multivariate_normal.h"
+#include "numerics/normal_max_lattice.h"
 #include "numerics/normal_distribution.h"
 #include "numerics/normal_max_tail.h"
 #include "numerics/offset_arrays.h"
@@ -30,18 +30,29 @@ namespace {
 // components a duplicate of the earlier one.
 constexpr double kDuplicateTolerance = 1e-10;
 
-// mvn_pvalue: integrand budget per component cubed, and the largest budget
-// that a retry may use.
-constexpr long long kBudgetPerCube = 5000;
-constexpr long long kMaxBudget = 1000000000;
-// Below this first-stage estimate the p-value comes from the tail method;
-// its relative error target.
+// mvn_pvalue.  The multivariate normal integration takes at most this many
+// components; one or two are answered in closed form, with this integrand
+// budget per component cubed (which they never use).
+constexpr int kMaxComponents = 20;
+constexpr int kBudgetPerCube = 5000;
+// One or two components: below this closed-form value the p-value comes from
+// the tail method.  Two components: the bivariate closed form, whose absolute
+// error is about 1e-15, stands down to kBivariateFloor, where its relative
+// error is still about 1e-7.
 constexpr double kTailStart = 0.1;
-constexpr double kTailRelativeError = 0.005;
-// Two components: the first stage is the bivariate closed form, whose
-// absolute error is about 1e-15; its value stands down to this p-value, where
-// its relative error is still about 1e-7.
 constexpr double kBivariateFloor = 1e-8;
+// Three components or more: the lattice rules, which need more points as the
+// p-value shrinks, give the p-values of at least kLatticeSure; below it they
+// hand over to the tail method, whose draws grow with the ratio of the union
+// bound 2 N Q(w) to the p-value instead, when their next rule would have more
+// than kLatticePointsPerRatio times that ratio points (about a thousand where
+// the components are not all close: the two then take about the same time),
+// and below kLatticeFloor at once.  Both to this relative error (three
+// standard errors).
+constexpr double kLatticeFloor = 0.05;
+constexpr double kLatticeSure = 0.5;
+constexpr double kLatticePointsPerRatio = 400.0;
+constexpr double kRelativeError = 0.005;
 
 // SKAT: eigenvalues at or below this fraction of the mean non-negative
 // eigenvalue are left out; Davies' algorithm settings.
@@ -68,6 +79,20 @@ int valid_components(int n, double** V, int* valid) {
     return count;
 }
 
+// The start of methods 0 and 1: *inform = 0, and the valid components of V
+// in a new ivector(0, n_thresh - 1), their count in *nv.  Without one, *T
+// and *pvalue read -999.0 and the result is nullptr (nothing to release).
+int* begin_statistic(int n_thresh, double** V, int* nv, double* T, double* pvalue, int* inform) {
+    *inform = 0;
+    int* valid = ivector(0, n_thresh - 1);
+    *nv = valid_components(n_thresh, V, valid);
+    if (*nv > 0) return valid;
+    *T = kNotComputed;
+    *pvalue = kNotComputed;
+    free_ivector(valid, 0, n_thresh - 1);
+    return nullptr;
+}
+
 // Correlation of valid components a and b (1-based positions in valid[]).
 double valid_correlation(double** V, const int* valid, int a, int b) {
     const int ka = valid[a - 1], kb = valid[b - 1];
@@ -90,15 +115,9 @@ int mark_duplicates(int nv, double** Sigma, int* col_index) {
 
 // Method 1: the maximum standardized statistic.
 void max_statistic(int n_thresh, double* U, double** V, double* T, double* pvalue, int* inform) {
-    *inform = 0;
-    int* valid = ivector(0, n_thresh - 1);
-    const int nv = valid_components(n_thresh, V, valid);
-    if (nv == 0) {
-        *T = kNotComputed;
-        *pvalue = kNotComputed;
-        free_ivector(valid, 0, n_thresh - 1);
-        return;
-    }
+    int nv = 0;
+    int* valid = begin_statistic(n_thresh, V, &nv, T, pvalue, inform);
+    if (!valid) return;
 
     // The first valid value starts the maximum; a later one replaces it only
     // when greater, so a NaN never replaces a number.
@@ -347,15 +366,9 @@ void variance_component(int n_thresh, double* U, double** V, double* weight, dou
 // Method 0: U' V^-1 U over the valid components, chi-squared on as many
 // degrees of freedom.
 void quadratic_form(int n_thresh, double* U, double** V, double* T, double* pvalue, int* inform) {
-    *inform = 0;
-    int* valid = ivector(0, n_thresh - 1);
-    const int nv = valid_components(n_thresh, V, valid);
-    if (nv == 0) {
-        *T = kNotComputed;
-        *pvalue = kNotComputed;
-        free_ivector(valid, 0, n_thresh - 1);
-        return;
-    }
+    int nv = 0;
+    int* valid = begin_statistic(n_thresh, V, &nv, T, pvalue, inform);
+    if (!valid) return;
     double** Vinv = dmatrix(1, nv, 1, nv);
     for (int a = 1; a <= nv; ++a)
         for (int b = 1; b <= nv; ++b) Vinv[a][b] = V[valid[a - 1]][valid[b - 1]];
@@ -415,8 +428,7 @@ void DRENNIK_metaPval_v2(int method, int n_thresh, double* U, double** V, double
 
 double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform) {
     const int N = N_WT;
-    // The integration cannot take infinite limits of both signs at once: a
-    // statistic that is not a number has no p-value, an infinite one the
+    // A statistic that is not a number has no p-value, an infinite one the
     // limit of the tail.
     if (std::isnan(wstat_max)) {
         *inform = 1;
@@ -426,62 +438,70 @@ double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform) {
     // The union bound 2 N Q(w) below DBL_MIN settles the p-value before any
     // integration (the bivariate closed form has no value once w^2 overflows).
     if (N >= 1 && std::log(2.0 * N) + log_normal_upper(wstat_max) < std::log(DBL_MIN)) return DBL_MIN;
-    // 5000 N^3 in 64 bits: past 75 components it no longer fits an int.  mymvn
-    // refuses more than 20 components whatever the budget, so the budget
-    // handed to it is only capped where it would not fit.
-    const long long maxpts = static_cast<long long>(N) * N * kBudgetPerCube * N;
-    const int nalloc = N < 1 ? 1 : N;
-    double* lower = dvector(1, nalloc);
-    double* upper = dvector(1, nalloc);
-    double* mu = dvector(1, nalloc);
-    int* infin = ivector(1, nalloc);
-    for (int k = 1; k <= N; ++k) {
-        lower[k] = -wstat_max;
-        upper[k] = wstat_max;
-        infin[k] = 2;
-        mu[k] = 0.0;
+    if (N < 1 || N > kMaxComponents) {
+        // Nothing that the integration takes: the p-value 1, flagged.
+        *inform = 1;
+        return 1.0;
     }
-
-    double p = 0.0;
-    // One accuracy stage: the budget maxpts, then twice and four times it
-    // while that stays within kMaxBudget.  Every evaluation replaces p.
-    auto stage = [&](double abseps) {
-        long long budget = maxpts;
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            if (attempt > 0) {
-                budget *= 2;
-                if (budget > kMaxBudget) return false;
-            }
-            const int pts = budget > INT_MAX ? INT_MAX : static_cast<int>(budget);
-            double error = 0.0;
-            int info = 0;
-            p = 1.0 - mymvn(pts, abseps, N, lower, upper, infin, mu, Sigma, &error, &info);
-            if (info == 0) return true;
-        }
-        return false;
+    // The tail method to the relative error releps.
+    auto tail = [&](double releps, double* relerr) {
+        int info = 0;
+        const double p = maxnormal_tail(N, wstat_max, Sigma, releps, relerr, &info);
+        if (info != 0) *inform = 2;
+        return p;
     };
 
-    // Stage 1 (absolute error 0.01) gives every p-value of at least 0.1.  A
-    // smaller one is taken over by the tail method, which computes the union
-    // of the half-spaces {+-W_k >= w} directly, to a relative error of 1 %
-    // (three standard errors), whatever its size; when its budget runs out
-    // first the flag is 2.  One component: the two-sided normal tail.  Two
-    // components: the bivariate closed form of stage 1 stands while it is at
-    // least kBivariateFloor.  A p that is not a number goes no further.
-    if (!stage(0.01)) {
-        *inform = 1;
-    } else if (p < kTailStart && !(N == 2 && p >= kBivariateFloor)) {
-        double relerr = 0.0;
+    if (N <= 2) {
+        // One component: the two-sided normal tail; two: the bivariate closed
+        // form (mymvn integrates nothing here, and always meets its target).
+        double lower[kMaxComponents + 1], upper[kMaxComponents + 1], mu[kMaxComponents + 1];
+        int infin[kMaxComponents + 1];
+        for (int k = 1; k <= N; ++k) {
+            lower[k] = -wstat_max;
+            upper[k] = wstat_max;
+            infin[k] = 2;
+            mu[k] = 0.0;
+        }
+        double error = 0.0;
         int info = 0;
-        p = maxnormal_tail(N, wstat_max, Sigma, kTailRelativeError, &relerr, &info);
-        if (info != 0) *inform = 2;
+        const double p = 1.0 - mymvn(kBudgetPerCube * N * N * N, 0.01, N, lower, upper, infin, mu, Sigma,
+                                     &error, &info);
+        double relerr = 0.0;
+        if (p < kTailStart && !(N == 2 && p >= kBivariateFloor)) return tail(kRelativeError, &relerr);
+        return p;
     }
 
-    free_ivector(infin, 1, nalloc);
-    free_dvector(mu, 1, nalloc);
-    free_dvector(upper, 1, nalloc);
-    free_dvector(lower, 1, nalloc);
-    return p;
+    // Three or more: the lattice rules while the union bound 2 N Q(w) leaves
+    // room for a p-value of at least kLatticeFloor, the tail method where
+    // they hand over.  Should the lattice rules run out of points first,
+    // their estimate is returned, flagged.  When they hand over for the cost
+    // of their next rule, their estimate is kept: the tail method then needs
+    // only the accuracy that the two lack together, and the two independent
+    // estimates are combined, each weighted by the inverse of its variance
+    // (the estimated relative errors are three standard errors over the
+    // estimate).  Below kLatticeFloor the lattice estimate goes: where few
+    // points leave the box, its spread may not have seen the rare ones.
+    if (std::log(2.0 * N) + log_normal_upper(wstat_max) >= std::log(kLatticeFloor)) {
+        double lattice_relerr = 0.0;
+        int info = 0;
+        const double lattice = maxnormal_lattice(N, wstat_max, Sigma, kRelativeError, kLatticeFloor, kLatticeSure,
+                                                 kLatticePointsPerRatio, &lattice_relerr, &info);
+        if (info == 0) return lattice;
+        if (info == 1) {
+            *inform = 1;
+            return lattice;
+        }
+        double tail_relerr = 0.0;
+        if (!(lattice >= kLatticeFloor)) return tail(kRelativeError, &tail_relerr);
+        const double lacking = 1.0 / (kRelativeError * kRelativeError) - 1.0 / (lattice_relerr * lattice_relerr);
+        const double p = tail(1.0 / std::sqrt(lacking), &tail_relerr);
+        if (!(tail_relerr > 0.0)) return p;
+        const double lattice_weight = 1.0 / (lattice_relerr * lattice * lattice_relerr * lattice);
+        const double tail_weight = 1.0 / (tail_relerr * p * tail_relerr * p);
+        return (lattice_weight * lattice + tail_weight * p) / (lattice_weight + tail_weight);
+    }
+    double relerr = 0.0;
+    return tail(kRelativeError, &relerr);
 }
 
 double davies_upper_tail(int r, double* lambda, double q, int* ifault) {

@@ -1,8 +1,10 @@
 // From a score vector U and its covariance V to one statistic and its p-value,
 // three ways:
 //   method 1  the largest standardized score, max_k |U_k| / sqrt(V_kk); its
-//             p-value is a multivariate normal probability under the score
-//             correlations (Genz's integration, mymvn).
+//             p-value is the probability that a multivariate normal vector
+//             with the score correlations leaves the box |W_k| < T (Genz's
+//             separation of variables on randomized lattice rules; one or two
+//             components in closed form).
 //   method 2  the variance component sum_k w_k U_k^2, a mixture of
 //             chi-squared variables with the eigenvalues of
 //             diag(sqrt w) V diag(sqrt w) as weights (Davies, AS 155, qfc).
@@ -11,15 +13,16 @@
 //
 // Components with V[k][k] <= 0.0 are left out (NaN is kept).  Results come
 // back as status codes, never as exceptions.  mymvn and qfc keep their
-// working state per thread, the tail routines per call: these routines may
-// run on several threads at once.
+// working state per thread, the lattice and tail routines per call: these
+// routines may run on several threads at once.
 //
 // Small p-values, where 1 - P would lose the digits, are taken as tails
-// instead: for method 1 below 0.1 by ALOE importance sampling over the
-// half-spaces (a relative error of 0.5 % at three standard errors), for
-// method 2 below 1e-3 by the inversion integral along the steepest-descent
-// path through the saddlepoint (relative error below 1e-8).  A p-value is never below DBL_MIN; a statistic that is not finite
-// gets none (NaN, flagged).
+// instead: for method 1 by ALOE importance sampling over the half-spaces (a
+// relative error of 0.5 % at three standard errors, as the lattice rules
+// above it), for method 2 below 1e-3 by the inversion integral along the
+// steepest-descent path through the saddlepoint (relative error below 1e-8).
+// A p-value is never below DBL_MIN; a statistic that is not finite gets none
+// (NaN, flagged).
 #ifndef VENTARQUILLO_ENGINE_PVALUE_COMBINATION_H
 #define VENTARQUILLO_ENGINE_PVALUE_COMBINATION_H
 
@@ -31,10 +34,10 @@
 // No valid component: *pvalue = -999.0.  Under methods 0 and 1, *T is then
 // -999.0 as well; under method 2, *T and *inform are left as they were.
 //
-// method 1: *inform = 0, or the flag of mvn_pvalue (1 the first stage failed,
-//   2 the tail method ran out of budget).  Of two components whose correlation is within
-//   1e-10 of 1 the later one is left out of the integration; *T still comes
-//   from every valid component.  A variance or a correlation of the valid
+// method 1: *inform = 0, or the flag of mvn_pvalue (1 the lattice rules ran
+//   out of points, 2 the tail method ran out of budget).  Of two components
+//   whose correlation is within 1e-10 of 1 the later one is left out of the
+//   integration; *T still comes from every valid component.  A variance or a correlation of the valid
 //   components that is not finite: *T and *pvalue NaN, *inform = 1, whatever
 //   the number of components.  A largest standardized score that is not
 //   finite (overflow, NaN score): *pvalue NaN, *inform = 1.
@@ -55,23 +58,26 @@ void DRENNIK_metaPval_v2(int method, int n_thresh, double* U, double** V, double
 int max_statistic_components(int n_thresh, double** V);
 
 // The probability that some |W_k| reaches wstat_max, W multivariate normal with
-// the 1-based N_WT by N_WT correlation matrix Sigma.
-//   Stage 1: 1 - P(box) by Genz's integration (mymvn) to an absolute error of
-//   0.01, on a budget of 5000 N_WT^3 integrand evaluations, retried at twice
-//   and four times that budget while it stays at most 1e9.  If every budget
-//   fails: *inform = 1 and that estimate is returned.  A p-value of at least
-//   0.1 (or not a number) is returned as it stands.
-//   Tail: a stage-1 estimate below 0.1 is replaced by maxnormal_tail (ALOE
-//   importance sampling of the union of the half-spaces +-W_k >= wstat_max),
-//   to a relative error of 0.5 % (three standard errors); when its budget runs
-//   out first *inform = 2 and its estimate is returned.  One component gives
-//   the two-sided normal tail exactly; for two components the bivariate
-//   closed form of stage 1 stands while it is at least 1e-8.  A tail value
-//   is at least DBL_MIN.
-// *inform is never set to 0 here.  More than 20 components cannot be
-// integrated: the result is then 1.0 with *inform = 1.  wstat_max NaN: NaN
-// with *inform = 1; +inf, or so large that the union bound 2 N_WT Q(wstat_max)
-// is below DBL_MIN: DBL_MIN.
+// the 1-based N_WT by N_WT correlation matrix Sigma, to a relative error of
+// 0.5 % (three standard errors):
+//   Three to 20 components: Genz's separation of variables on randomized
+//   Korobov lattice rules (maxnormal_lattice).  Below 0.5 they hand over to
+//   maxnormal_tail (ALOE importance sampling of the union of the half-spaces
+//   +-W_k >= wstat_max) when their next rule would have more than 400 times
+//   u / p points (u = 2 N_WT Q(wstat_max), the union bound, by which the
+//   tail method's draws grow), and below 0.05 at once; the tail method then
+//   aims at the accuracy that both lack together, and the two estimates are
+//   combined, weighted by the inverses of their variances.  Where u is below
+//   0.05 the tail method alone.  When the lattice rules run out of points
+//   first *inform = 1, when the tail method runs out of budget first
+//   *inform = 2; the estimate is returned either way.
+//   One component: the two-sided normal tail; two: the bivariate closed form
+//   of mymvn while it is at least 1e-8 (and at least 0.1 for one component),
+//   the tail method below.  A tail value is at least DBL_MIN.
+// *inform is never set to 0 here.  Fewer than one or more than 20 components
+// cannot be integrated: the result is then 1.0 with *inform = 1.  wstat_max
+// NaN: NaN with *inform = 1; +inf, or so large that u is below DBL_MIN:
+// DBL_MIN.
 double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform);
 
 // Davies' value of P(Q > q), Q = sum_{j < r} lambda[j] chi2_1 (the terms in

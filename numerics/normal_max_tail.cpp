@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "numerics/normal_distribution.h"
+#include "numerics/vector_lanes.h"
 
 namespace {
 
@@ -43,6 +44,10 @@ constexpr double kDirectQuantileFloor = 1e-300;
 
 // The estimated error is this many standard errors.
 constexpr double kErrorInStandardErrors = 3.0;
+
+// Antithetic pairs scored together.
+constexpr int kBlockPairs = 8;
+constexpr int kBlockDraws = 2 * kBlockPairs;
 
 // Lower Cholesky factor L (row-major, m by m) of a positive semi-definite
 // matrix given by its entries a(i, j), 0-based, with zero columns where a
@@ -90,14 +95,9 @@ double tail_quantile(double t, double qt, double log_qt, double u) {
     return x < t ? t : x;
 }
 
-// Seed of the generator, drawn from the call's own inputs (n, and t and the
-// lower triangle of R rounded to single precision, through the SplitMix64
-// finaliser): the same inputs give the same digits on any thread and after
-// any other call, while the sampling errors of different genes are
-// independent.  The rounding keeps the seed, and so the printed digits, from
-// following the last bits of a correlation, which a different but equally
-// accurate order of operations upstream may change.
-unsigned long call_seed(int n, double t, double** R) {
+}  // namespace
+
+unsigned long maxnormal_seed(int n, double t, double** R) {
     std::uint64_t h = 0x9e3779b97f4a7c15ULL;
     auto mix = [&h](std::uint64_t v) {
         h ^= v;
@@ -116,11 +116,9 @@ unsigned long call_seed(int n, double t, double** R) {
     mix(bits(t));
     for (int i = 2; i <= n; ++i)
         for (int j = 1; j < i; ++j) mix(bits(R[i][j]));
-    // gsl_rng_mt19937 takes 32 bits of the seed.
+    // The generators seed from 32 bits.
     return static_cast<unsigned long>(h >> 32);
 }
-
-}  // namespace
 
 double maxnormal_tail(int n, double t, double** R, double releps, double* relerr, int* inform) {
     *relerr = 0.0;
@@ -163,8 +161,8 @@ double maxnormal_tail(int n, double t, double** R, double releps, double* relerr
         semidefinite_cholesky(m1, entry, &Lk[static_cast<std::size_t>(k) * m1 * m1]);
     }
 
-    gsl_rng* rng = gsl_rng_alloc(gsl_rng_mt19937);
-    gsl_rng_set(rng, call_seed(n, t, R));
+    gsl_rng* rng = gsl_rng_alloc(gsl_rng_taus2);
+    gsl_rng_set(rng, maxnormal_seed(n, t, R));
     const double qt = std::exp(log_qt);
 
     // The count S depends on x above all, so x is stratified as well: the
@@ -180,34 +178,75 @@ double maxnormal_tail(int n, double t, double** R, double releps, double* relerr
     const int first_round = 2 * ((std::max(kMinPairsPerStratum, (kMinPairs + n - 1) / n) + 1) / 2);
     const long max_per_stratum = kMaxPairs / n;
     std::vector<double> sum(n, 0.0), spread(n, 0.0);
-    std::vector<double> e(m1);
     long draws_per_stratum = 0;
     long round = first_round;
     double estimate = 0.0;  // sum over strata of E[1/S | W_k >= t]
     bool met = false;
-    auto score = [&](int k, double u) {
-        const double x = tail_quantile(t, qt, log_qt, u);
-        for (int a = 0; a < m1; ++a) e[a] = gsl_ran_gaussian_ziggurat(rng, 1.0);
+    // The draws go in blocks of kBlockPairs pairs, their normal vectors side
+    // by side (e[a * kBlockDraws + i] for draw i), so that the products with
+    // L_k run over independent draws.
+    std::vector<double> e(static_cast<std::size_t>(std::max(m1, 1)) * kBlockDraws);
+    std::vector<double> dev(static_cast<std::size_t>(std::max(m1, 1)) * kBlockDraws);
+    double x[kBlockDraws], y[kBlockDraws];
+    // Scores 0.5 (1 / S(e) + 1 / S(-e)) of the first `draws` draws of the
+    // block, each with its own x, in stratum k.
+    auto score_block = [&](int k, int draws) {
         const double* L = &Lk[static_cast<std::size_t>(k) * m1 * m1];
         const double* rk = &r[static_cast<std::size_t>(k) * m1];
-        int count_plus = 1, count_minus = 1;  // W_k = x >= t in both
         for (int a = 0; a < m1; ++a) {
-            const double* La = L + static_cast<std::size_t>(a) * m1;
-            double d = 0.0;
-            for (int b = 0; b <= a; ++b) d += La[b] * e[b];
-            const double mean = rk[a] * x;
-            if (std::fabs(mean + d) >= t) ++count_plus;
-            if (std::fabs(mean - d) >= t) ++count_minus;
+            // Row a of L_k times the block, the draws in pairs of lanes, each
+            // lane summed in the order of the plain loop.
+            v2d acc[kBlockPairs];
+#pragma GCC unroll 8
+            for (v2d& v : acc) splat(v, 0.0);
+            for (int b = 0; b <= a; ++b) {
+                v2d lab;
+                splat(lab, L[static_cast<std::size_t>(a) * m1 + b]);
+                const double* eb = &e[static_cast<std::size_t>(b) * kBlockDraws];
+#pragma GCC unroll 8
+                for (int i = 0; i < kBlockPairs; ++i) {
+                    v2d ebi;
+                    loadv(ebi, eb + 2 * i);
+                    acc[i] += lab * ebi;
+                }
+            }
+            double* da = &dev[static_cast<std::size_t>(a) * kBlockDraws];
+            for (int i = 0; i < kBlockPairs; ++i) storev(da + 2 * i, acc[i]);
         }
-        return 0.5 * (1.0 / count_plus + 1.0 / count_minus);
+        int count_plus[kBlockDraws], count_minus[kBlockDraws];
+        for (int i = 0; i < kBlockDraws; ++i) count_plus[i] = count_minus[i] = 1;  // W_k = x >= t
+        for (int a = 0; a < m1; ++a) {
+            const double* da = &dev[static_cast<std::size_t>(a) * kBlockDraws];
+            for (int i = 0; i < kBlockDraws; ++i) {
+                const double mean = rk[a] * x[i];
+                count_plus[i] += std::fabs(mean + da[i]) >= t;
+                count_minus[i] += std::fabs(mean - da[i]) >= t;
+            }
+        }
+        for (int i = 0; i < draws; ++i) y[i] = 0.5 * (1.0 / count_plus[i] + 1.0 / count_minus[i]);
     };
     while (true) {
         for (int k = 0; k < n; ++k) {
-            for (long h = 0; h < round / 2; ++h) {
-                const double y1 = score(k, (2 * h + 2.0 * gsl_rng_uniform_pos(rng)) / round);
-                const double y2 = score(k, (2 * h + 2.0 * gsl_rng_uniform_pos(rng)) / round);
-                sum[k] += y1 + y2;
-                spread[k] += (y1 - y2) * (y1 - y2);
+            const long pairs = round / 2;
+            for (long h0 = 0; h0 < pairs; h0 += kBlockPairs) {
+                const int in_block = static_cast<int>(std::min<long>(kBlockPairs, pairs - h0));
+                // Each draw takes its uniform, then its normals.
+                for (int i = 0; i < 2 * in_block; ++i) {
+                    const long h = h0 + i / 2;
+                    x[i] = tail_quantile(t, qt, log_qt, (2 * h + 2.0 * gsl_rng_uniform_pos(rng)) / round);
+                    for (int a = 0; a < m1; ++a)
+                        e[static_cast<std::size_t>(a) * kBlockDraws + i] = gsl_ran_gaussian_ziggurat(rng, 1.0);
+                }
+                for (int i = 2 * in_block; i < kBlockDraws; ++i) {
+                    x[i] = t;
+                    for (int a = 0; a < m1; ++a) e[static_cast<std::size_t>(a) * kBlockDraws + i] = 0.0;
+                }
+                score_block(k, 2 * in_block);
+                for (int i = 0; i < in_block; ++i) {
+                    const double y1 = y[2 * i], y2 = y[2 * i + 1];
+                    sum[k] += y1 + y2;
+                    spread[k] += (y1 - y2) * (y1 - y2);
+                }
             }
         }
         draws_per_stratum += round;

@@ -18,11 +18,11 @@
 // value is itself stratified (pairs of draws share a slice of its
 // distribution).
 //
-// All working state is local to the call, and the generator is seeded from
-// the arguments themselves (n, t and R bit for bit), so the result is a
-// deterministic function of the arguments, calls may run concurrently, and
-// calls that differ in any input draw independent streams (their sampling
-// errors do not repeat from one to the next).
+// All working state is local to the call, and the generator (L'Ecuyer's
+// Tausworthe taus2) is seeded from the arguments themselves (maxnormal_seed),
+// so the result is a deterministic function of the arguments, calls may run
+// concurrently, and calls that differ in any input draw independent streams
+// (their sampling errors do not repeat from one to the next).
 #ifndef VENTARQUILLO_NUMERICS_NORMAL_MAX_TAIL_H
 #define VENTARQUILLO_NUMERICS_NORMAL_MAX_TAIL_H
 
@@ -42,5 +42,14 @@
 // never gives more).  A t that is not a number, or n < 1, gives NaN with
 // *inform = 1.
 double maxnormal_tail(int n, double t, double** R, double releps, double* relerr, int* inform);
+
+// Seed of the random numbers of a call, made of its inputs: n, and t and the
+// lower triangle of R rounded to single precision, through the SplitMix64
+// finaliser (32 bits).  The same inputs give the same digits on any thread
+// and after any other call, while the sampling errors of different genes are
+// independent.  The rounding keeps the seed, and so the printed digits, from
+// following the last bits of a correlation, which a different but equally
+// accurate order of operations upstream may change.
+unsigned long maxnormal_seed(int n, double t, double** R);
 
 #endif

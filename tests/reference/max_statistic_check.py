@@ -7,7 +7,8 @@ covariance), takes the components with positive variance, leaves out later
 exact duplicates (correlation 1), and computes P(max_k |W_k| >= T),
 T = max_k |U_k| / sqrt(V_kk), W ~ N(0, R), in 30-digit mpmath: one minus the
 box probability, written as iterated integrals of conditional normals
-(W_1, then W_2 given W_1, then W_3 given both in closed form).  With more
+(W_1, then W_2 given W_1, then W_3 given both in closed form; a W_3 that is
+a linear function of the other two bounds W_2 given W_1 to an interval).  With more
 than three components, in double precision: Genz's separation of variables
 (the box probability as an integral over the unit cube of products of
 conditional normal probabilities, Cholesky factor of R) by a Richtmyer
@@ -55,9 +56,31 @@ def main():
         det = 1 - r12 ** 2
         b1 = (r13 - r12 * r23) / det
         b2 = (r23 - r12 * r13) / det
-        s3 = mp.sqrt(1 - (b1 * r13 + b2 * r23))
-        inner = lambda x: mp.quad(lambda y: mp.npdf(y, r12 * x, s2) * inside(b1 * x + b2 * y, s3), [-T, 0, T])
-        box = mp.quad(lambda x: mp.npdf(x) * inner(x), [-T, 0, T])
+        s3sq = 1 - (b1 * r13 + b2 * r23)
+        if s3sq > mp.mpf("1e-12"):
+            s3 = mp.sqrt(s3sq)
+            inner = lambda x: mp.quad(lambda y: mp.npdf(y, r12 * x, s2) * inside(b1 * x + b2 * y, s3), [-T, 0, T])
+            box = mp.quad(lambda x: mp.npdf(x) * inner(x), [-T, 0, T])
+        else:
+            # W3 = b1 W1 + b2 W2 exactly (a weight vector that combines two
+            # others): given W1 = x, W2 must lie in [-T, T] and make
+            # |b1 x + b2 W2| < T, an interval.
+            def inner(x):
+                lo, hi = -T, T
+                if b2 != 0:
+                    a, b = (-T - b1 * x) / b2, (T - b1 * x) / b2
+                    lo, hi = max(lo, min(a, b)), min(hi, max(a, b))
+                elif abs(b1 * x) >= T:
+                    return mp.mpf(0)
+                if hi <= lo:
+                    return mp.mpf(0)
+                return mp.ncdf((hi - r12 * x) / s2) - mp.ncdf((lo - r12 * x) / s2)
+            # The interval's ends move with x; split where they meet +-T.
+            pts = {-T, mp.mpf(0), T}
+            for c in ((-T - b2 * T) / b1, (-T + b2 * T) / b1, (T - b2 * T) / b1, (T + b2 * T) / b1) if b1 != 0 else ():
+                if -T < c < T:
+                    pts.add(c)
+            box = mp.quad(lambda x: mp.npdf(x) * inner(x), sorted(pts))
     else:
         box, se = lattice_box(d, [[float(x) for x in row] for row in R], float(T))
         print("components", K, "kept", d, "T^2", mp.nstr(T * T, 12), "p", "%.7e" % (1 - box), "se", "%.1e" % se)

@@ -19,7 +19,7 @@ Computed in 60-digit arithmetic with mpmath, sharing nothing with the program:
 
 Run: python3 tests/reference/tail_reference.py            values of the unit tests
      python3 tests/reference/tail_reference.py --table    the bench table of
-        bench/bench_max_tail.cpp (TSV: d, rho, t, p), equicorrelated
+        bench/bench_max_statistic.cpp --accuracy (TSV: d, rho, t, p), equicorrelated
 """
 import mpmath as mp
 
