@@ -61,11 +61,13 @@ struct GeneColumns {
     }
 };
 
-// Score vector and covariance of one analysis.
+// Score vector and covariance of one analysis, and the covariance as a Gram
+// product over the subjects when a least-squares VC builder gives it.
 struct Scores {
     int K = 0;
     double* U = nullptr;
     double** cov = nullptr;
+    CovarianceFactor factor;
 
     explicit Scores(int k) : K(k), U(dvector(0, k - 1)), cov(dmatrix(0, k - 1, 0, k - 1)) { clear(); }
     ~Scores() {
@@ -138,6 +140,7 @@ void callBuilder(const RunSettings& s, const RunData& d, GeneData& g, const Anal
     int* mai = c.mai_thresh;
     int* nw = &c.n_work;
     int NCOV = 0;  // the iteration count of the TDS fits is not reported by these tests
+    sc.factor.n = 0;
     if (!a.secondary && a.mle) {
         PrimaryNullCache* cache = runNullFitCache();
         switch (c.family) {
@@ -163,7 +166,7 @@ void callBuilder(const RunSettings& s, const RunData& d, GeneData& g, const Anal
                 break;
             case Family::VC:
                 EM_prim_SKAT_naive(M, g.n1p, p1, nsnp, g.y10, a.x, g.z1, K, g.snp_q, s.MAI_LB, mac, mai, nw, sc.U,
-                                   sc.cov);
+                                   sc.cov, &sc.factor);
                 break;
             case Family::Customized:
                 EM_prim_MULTI_naive(g.n1p, p1, nsnp, g.y10, a.x, g.z1, K, g.customized_wt, g.snp_q, s.MAI_LB, mac,
@@ -194,7 +197,7 @@ void callBuilder(const RunSettings& s, const RunData& d, GeneData& g, const Anal
                 break;
             case Family::VC:
                 EM_sec_SKAT_naive(M, a.n2, a.pz, nsnp, g.y10, a.y2, a.x, a.design, K, g.snp_q, s.MAI_LB, mac, mai,
-                                  nw, sc.U, sc.cov);
+                                  nw, sc.U, sc.cov, &sc.factor);
                 break;
             case Family::Customized:
                 EM_sec_MULTI_naive(a.n2, a.pz, nsnp, g.y10, a.y2, a.x, a.design, K, g.customized_wt, g.snp_q,
@@ -262,7 +265,7 @@ void writeResultBlock(OutputFile& out, const GeneData& g, const GeneColumns& c, 
     double T = std::numeric_limits<double>::quiet_NaN();
     double pvalue = kNotComputed;
     int flag = 0;
-    DRENNIK_metaPval_v2(method, c.K, sc.U, sc.cov, c.weight_sq, &T, &pvalue, &flag);
+    DRENNIK_metaPval_v2(method, c.K, sc.U, sc.cov, c.weight_sq, &T, &pvalue, &flag, &sc.factor);
     writeCombinedBlock(out, g.geneID.c_str(), testLabel(c.family), method == kMaxStatistic ? T * T : T, pvalue, flag,
                        g.warn.c_str());
 }

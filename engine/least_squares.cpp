@@ -1,6 +1,7 @@
 #include "engine/least_squares.h"
 
 #include <cmath>
+#include <vector>
 
 #include "engine/score_columns.h"
 #include "numerics/linear_algebra.h"
@@ -74,32 +75,83 @@ double dot(int n, const double* a, const double* b) {
     return sum;
 }
 
+// The subjects at which a column is not zero, in order, and whether all its
+// entries are finite.
+struct NonZeros {
+    std::vector<int> at;
+    bool finite = true;
+};
+
+NonZeros nonZeros(int n, const double* a) {
+    NonZeros nz;
+    for (int i = 0; i < n; ++i) {
+        if (a[i] != 0.0) nz.at.push_back(i);
+        nz.finite = nz.finite && std::isfinite(a[i]);
+    }
+    return nz;
+}
+
+// sum over i < n of a[i] b[i], in the order of i, from the products whose
+// factors are both non-zero.  A product left out is a zero times a finite
+// number, a signed zero, which leaves the running sum as it is (a sum that
+// starts at +0 is never -0), so the result is that of the plain loop bit for
+// bit; the factor whose partner is finite and that has fewer non-zeros
+// drives the loop.  Rare variants make the columns of a large gene mostly
+// zero.
+double sparseDot(int n, const double* a, const NonZeros& na, const double* b, const NonZeros& nb) {
+    const bool by_a = nb.finite && (!na.finite || na.at.size() <= nb.at.size());
+    if (!by_a && !na.finite) return dot(n, a, b);
+    const std::vector<int>& at = by_a ? na.at : nb.at;
+    double sum = 0.0;
+    for (const int i : at) sum += a[i] * b[i];
+    return sum;
+}
+
+// The covariance as a Gram product over the subjects: row k of factor->R
+// the residual S_k - z Iz z'S_k of each counted column k (izs[k] = Iz z'S_k),
+// the rows of the other columns zero.
+void residualFactor(int K, int nsubj, int p, double** z, double** S, const int* null_thresh, double** izs,
+                    double scale, CovarianceFactor* factor) {
+    factor->n = nsubj;
+    factor->scale = scale;
+    factor->R.assign(static_cast<std::size_t>(K) * nsubj, 0.0);
+    for (int k = 0; k < K; ++k) {
+        if (null_thresh[k] != 0) continue;
+        double* r = factor->R.data() + static_cast<std::size_t>(k) * nsubj;
+        for (int i = 0; i < nsubj; ++i) r[i] = S[k][i] - dot(p, z[i], izs[k]);
+    }
+}
+
 // Scores and covariance of the counted columns (null_thresh[k] == 0) of a
 // least-squares builder.  S_k'(I - H)S_l is formed through the covariates as
 // S_k'S_l - (z'S_k)' Iz (z'S_l), which costs O(n K^2 + n K p) instead of
-// an n by n residual projection.
+// an n by n residual projection, and S_k'S_l over the non-zero entries.
 void leastSquaresCovariance(int K, int nsubj, int p, double** z, double** S, const int* null_thresh,
-                            const double* centerY, double SigmaSQ, double** Iz, const ScoreSet& set) {
+                            const double* centerY, double SigmaSQ, double** Iz, const ScoreSet& set,
+                            CovarianceFactor* factor) {
     const double s2 = nsubj * SigmaSQ / (nsubj - p);
     const double scale = s2 / (SigmaSQ * SigmaSQ);
     double** zs = dmatrix(0, lastIndex(K), 0, lastIndex(p));
     double** izs = dmatrix(0, lastIndex(K), 0, lastIndex(p));
+    std::vector<NonZeros> nz(static_cast<std::size_t>(K));
 
     for (int k = 0; k < K; ++k) {
         if (null_thresh[k] != 0) continue;
         set.U[k] = dot(nsubj, centerY, S[k]) / SigmaSQ;
         crossWithDesign(nsubj, p, z, S[k], zs[k]);
         timesInverse(p, Iz, zs[k], izs[k]);
+        nz[k] = nonZeros(nsubj, S[k]);
     }
     for (int k = 0; k < K; ++k) {
         if (null_thresh[k] != 0) continue;
         for (int l = k; l < K; ++l) {
             if (null_thresh[l] != 0) continue;
-            const double quad = dot(nsubj, S[k], S[l]) - dot(p, zs[k], izs[l]);
+            const double quad = sparseDot(nsubj, S[k], nz[k], S[l], nz[l]) - dot(p, zs[k], izs[l]);
             set.cov[k][l] = quad * scale;
             set.cov[l][k] = set.cov[k][l];
         }
     }
+    if (factor != nullptr && *set.n_work > nsubj) residualFactor(K, nsubj, p, z, S, null_thresh, izs, scale, factor);
 
     free_dmatrix(zs, 0, lastIndex(K), 0, lastIndex(p));
     free_dmatrix(izs, 0, lastIndex(K), 0, lastIndex(p));
@@ -110,8 +162,12 @@ void leastSquaresCovariance(int K, int nsubj, int p, double** z, double** S, con
 // column passed the checks.
 void leastSquaresScoreSet(bool fit_first, const ColumnSource& src, int K, int nsubj, int p, const double* y,
                           double** z, int MAI_LB, int* mac_thresh, int* mai_thresh, int* n_work, double* U,
-                          double** cov) {
+                          double** cov, CovarianceFactor* factor = nullptr) {
     const ScoreSet set{mac_thresh, mai_thresh, n_work, U, cov};
+    if (factor != nullptr) {
+        factor->n = 0;
+        factor->R.clear();
+    }
     double* centerY = dvector(0, lastIndex(nsubj));
     double** Iz = dmatrix(0, lastIndex(p), 0, lastIndex(p));
     double SigmaSQ = 0.0;
@@ -133,7 +189,7 @@ void leastSquaresScoreSet(bool fit_first, const ColumnSource& src, int K, int ns
             *n_work = 0;
         } else {
             if (!fitted) score_yz_quanTrait(nsubj, p, y, z, centerY, &SigmaSQ, Iz);
-            leastSquaresCovariance(K, nsubj, p, z, S, null_thresh, centerY, SigmaSQ, Iz, set);
+            leastSquaresCovariance(K, nsubj, p, z, S, null_thresh, centerY, SigmaSQ, Iz, set, factor);
             dropNonPositiveVariance(K, null_thresh, set);
         }
     }
@@ -211,16 +267,16 @@ void EM_sec_MULTI_naive(int n2, int p, int N_SNP, const double* /*y10*/, const d
 
 void EM_prim_SKAT_naive(int MODEL, int n1, int p, int N_SNP, const double* y10, double** x, double** z, int N_UNIQ,
                         const double* q, int MAI_LB, int* mac_thresh, int* mai_thresh, int* n_work, double* U,
-                        double** cov) {
+                        double** cov, CovarianceFactor* factor) {
     leastSquaresScoreSet(true, variantColumns(MODEL, N_SNP, x, q), N_UNIQ, n1, p, y10, z, MAI_LB, mac_thresh,
-                         mai_thresh, n_work, U, cov);
+                         mai_thresh, n_work, U, cov, factor);
 }
 
 void EM_sec_SKAT_naive(int MODEL, int n2, int p, int N_SNP, const double* /*y10*/, const double* y2, double** x,
                        double** z, int N_UNIQ, const double* q, int MAI_LB, int* mac_thresh, int* mai_thresh,
-                       int* n_work, double* U, double** cov) {
+                       int* n_work, double* U, double** cov, CovarianceFactor* factor) {
     leastSquaresScoreSet(false, variantColumns(MODEL, N_SNP, x, q), N_UNIQ, n2, p, y2, z, MAI_LB, mac_thresh,
-                         mai_thresh, n_work, U, cov);
+                         mai_thresh, n_work, U, cov, factor);
 }
 
 void EM_prim_VTtest_naive_fixThresh2(int MODEL, int n1, int p, int N_SNP, const double* y10, double** x,

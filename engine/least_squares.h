@@ -8,6 +8,8 @@
 #ifndef VENTARQUILLO_ENGINE_LEAST_SQUARES_H
 #define VENTARQUILLO_ENGINE_LEAST_SQUARES_H
 
+#include "engine/covariance_factor.h"
+
 // Null fit of y on z over N subjects and D columns: centerY[i] the residuals,
 // *SigmaSQ = RSS / N, Iz (D by D) = (z'z)^-1.
 void score_yz_quanTrait(int N, int D, const double* y, double** z, double* centerY, double* SigmaSQ, double** Iz);
@@ -34,6 +36,10 @@ void estLinear(int N, int D, const double* y, const double* S, double** z, doubl
 // the VT builders one per threshold, under MODEL (2 dominant, 3 recessive,
 // anything else additive).  With no more subjects than design columns the
 // residual variance is undefined and every column is dropped.
+//
+// The VC builders also fill *factor when one is given: the covariance as a
+// Gram product over the subjects (engine/covariance_factor.h), when more
+// columns passed the checks than there are subjects; otherwise factor->n = 0.
 void EM_prim_MULTI_naive(int n1, int p, int N_SNP, const double* y10, double** x, double** z, int n_weight,
                          double** wt, const double* q, int MAI_LB, int* mac_thresh, int* mai_thresh, int* n_work,
                          double* U, double** cov);
@@ -42,10 +48,10 @@ void EM_sec_MULTI_naive(int n2, int p, int N_SNP, const double* y10, const doubl
                         int* n_work, double* U, double** cov);
 void EM_prim_SKAT_naive(int MODEL, int n1, int p, int N_SNP, const double* y10, double** x, double** z, int N_UNIQ,
                         const double* q, int MAI_LB, int* mac_thresh, int* mai_thresh, int* n_work, double* U,
-                        double** cov);
+                        double** cov, CovarianceFactor* factor = nullptr);
 void EM_sec_SKAT_naive(int MODEL, int n2, int p, int N_SNP, const double* y10, const double* y2, double** x,
                        double** z, int N_UNIQ, const double* q, int MAI_LB, int* mac_thresh, int* mai_thresh,
-                       int* n_work, double* U, double** cov);
+                       int* n_work, double* U, double** cov, CovarianceFactor* factor = nullptr);
 void EM_prim_VTtest_naive_fixThresh2(int MODEL, int n1, int p, int N_SNP, const double* y10, double** x,
                                      double** z, int N_UNIQ, const double* thresh, const double* maf_hat,
                                      const double* q, int MAI_LB, int* mac_thresh, int* mai_thresh, int* n_work,

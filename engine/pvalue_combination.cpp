@@ -4,12 +4,15 @@
 #include <gsl/gsl_matrix.h>
 #include <gsl/gsl_vector.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <vector>
 
 #include "numerics/console.h"
+#include "numerics/gram_cholesky.h"
 #include "numerics/gamma_and_stats.h"
 #include "numerics/linear_algebra.h"
 #include "numerics/missing_value.h"
@@ -60,7 +63,11 @@ constexpr double kQfcAccuracy = 1e-8;
 // round-off that may be significant.
 constexpr int kNonFiniteFault = 3;
 constexpr int kRoundOffFault = 2;
-// Davies' value stands unless it is below this many times its accuracy.
+// Davies' value stands unless the tail is below this; a p-value below it
+// comes from the tail.
+constexpr double kTailBelow = 1e-3;
+// Without a tail value, Davies' value below this many times its accuracy is
+// not kept.
 constexpr double kDaviesResolution = 10.0;
 
 // Indices of the valid components (0.0 >= V[k][k] does not hold) in
@@ -175,13 +182,168 @@ void max_statistic(int n_thresh, double* U, double** V, double* T, double* pvalu
     free_ivector(valid, 0, n_thresh - 1);
 }
 
+// qfc's faults 1, 3, 4 and 5 leave no distribution value (its result is -1).
+bool qfc_left_no_result(int ifault) { return ifault == 1 || ifault == 3 || ifault == 4 || ifault == 5; }
+
+// The m eigenvalues (in GSL's order) of diag(sqrt w) covS diag(sqrt w),
+// covS m by m, 0-based and symmetric.  GSL's solver without eigenvectors:
+// the same Householder reduction and implicit QR steps as with them, so the
+// same eigenvalues bit for bit, at a fraction of the work.
+void weighted_eigenvalues(int m, double** covS, const double* weight, double* eigenvalues) {
+    std::vector<double> KK(static_cast<std::size_t>(m) * m);
+    for (int i = 0; i < m; ++i) {
+        const double wi = std::sqrt(weight[i]);
+        for (int j = 0; j < m; ++j)
+            KK[static_cast<std::size_t>(i) * m + j] = wi * std::sqrt(weight[j]) * covS[i][j];
+    }
+    gsl_matrix_view view = gsl_matrix_view_array(KK.data(), m, m);
+    gsl_vector_view eval = gsl_vector_view_array(eigenvalues, m);
+    gsl_eigen_symm_workspace* work = gsl_eigen_symm_alloc(m);
+    gsl_eigen_symm(&view.matrix, &eval.vector, work);
+    gsl_eigen_symm_free(work);
+}
+
+// The n eigenvalues (in GSL's order) of the subject-side matrix scale A'A,
+// A the rows sqrt(weight[k]) R[k] of the nv components valid[]: its non-zero
+// eigenvalues are those of the weighted covariance of these components,
+// scale (R diag(weight) R')_valid, and it has order n instead of nv.
+void subject_side_eigenvalues(const CovarianceFactor& f, int nv, const int* valid, const double* weight,
+                              double* eigenvalues) {
+    const int n = f.n;
+    std::vector<double> A(static_cast<std::size_t>(nv) * n);
+    for (int a = 0; a < nv; ++a) {
+        const int k = valid[a];
+        const double wk = std::sqrt(weight[k]);
+        const double* r = f.R.data() + static_cast<std::size_t>(k) * n;
+        double* row = A.data() + static_cast<std::size_t>(a) * n;
+        for (int i = 0; i < n; ++i) row[i] = wk * r[i];
+    }
+    std::vector<double> C(static_cast<std::size_t>(n) * n, 0.0);
+    gram_update(nv, n, n, A.data(), n, A.data(), n, C.data(), n, false, true);
+    for (int i = 0; i < n; ++i) {
+        for (int j = i; j < n; ++j) {
+            const double c = f.scale * C[static_cast<std::size_t>(i) * n + j];
+            C[static_cast<std::size_t>(i) * n + j] = c;
+            C[static_cast<std::size_t>(j) * n + i] = c;
+        }
+    }
+    gsl_matrix_view view = gsl_matrix_view_array(C.data(), n, n);
+    gsl_vector_view eval = gsl_vector_view_array(eigenvalues, n);
+    gsl_eigen_symm_workspace* work = gsl_eigen_symm_alloc(n);
+    gsl_eigen_symm(&view.matrix, &eval.vector, work);
+    gsl_eigen_symm_free(work);
+}
+
+// Everything of SKAT after the eigenvalues lambda0 of the weighted
+// covariance (in any order) and the statistic Q: the cut, Davies' algorithm
+// and the tail.
+void eigenvalue_pvalue(std::vector<double>& lambda0, double Q, double* T_pvalue, int* errorInd) {
+    int n_nonneg = 0;
+    bool has_nan = false;
+    for (const double e : lambda0) {
+        if (e >= 0.0) ++n_nonneg;
+        has_nan = has_nan || std::isnan(e);
+    }
+    if (n_nonneg == 0) {
+        std::fprintf(consoleOut(), "No Eigenvalue is bigger than 0!!");
+        *T_pvalue = kNotComputed;
+        return;
+    }
+    // A NaN eigenvalue (a covariance holding NaN in a block of its own) would
+    // fall out of the cut below and the p-value would silently ignore it.
+    // Report it as Davies' algorithm reports a coefficient that is not finite.
+    if (has_nan) {
+        *T_pvalue = std::numeric_limits<double>::quiet_NaN();
+        *errorInd = kNonFiniteFault;
+        return;
+    }
+
+    // By ascending magnitude: the order in which the non-negative ones are
+    // summed and the kept ones handed to qfc (both orders are fixed by the
+    // values alone, ties being equal values).
+    std::sort(lambda0.begin(), lambda0.end(), [](double a, double b) { return std::fabs(a) < std::fabs(b); });
+    double sum = 0.0;
+    for (const double e : lambda0)
+        if (e >= 0.0) sum += e;
+    const double cut = sum / n_nonneg / kEigenCut;
+
+    std::vector<double> lambda;
+    for (const double e : lambda0)
+        if (e > cut) lambda.push_back(e);
+    const int r = static_cast<int>(lambda.size());
+
+    if (!std::isfinite(Q)) {
+        // A statistic that is not finite (an overflowing or NaN score): no
+        // p-value, flagged as Davies' algorithm flags a point that is not
+        // finite.
+        *T_pvalue = std::numeric_limits<double>::quiet_NaN();
+        *errorInd = kNonFiniteFault;
+        return;
+    }
+
+    int ifault = 0;
+    const double davies = davies_upper_tail(r, lambda.data(), Q, &ifault);
+    const bool no_result = qfc_left_no_result(ifault);
+    *T_pvalue = davies;
+    *errorInd = ifault;
+
+    // Davies' 1 - res is within acc of the truth.  That is within a hundred
+    // thousandth of a p-value of at least kTailBelow; a smaller p-value, and
+    // every p-value after a fault of qfc, comes from the inversion along the
+    // steepest-descent path, whose relative error is below 1e-8 at any size.
+    // Which of the two stands is decided by the tail value, which falls as
+    // the statistic grows, so there is one switch; at it Davies' value is
+    // held at kTailBelow or above, so the p-value never rises there.  The
+    // tail is only computed where Davies' value does not already settle the
+    // question (below twice kTailBelow).
+    if (!no_result && !(davies < 2.0 * kTailBelow)) return;
+    const double tail = qf_upper_tail(r, lambda.data(), Q);
+    if (no_result || tail < kTailBelow) {
+        // A replaced value of qfc loses its fault code; after a fault the code
+        // stays, so the value stays flagged.
+        *T_pvalue = tail;
+        if (!no_result) *errorInd = 0;
+    } else if (tail >= kTailBelow) {
+        if (davies < kTailBelow) *T_pvalue = kTailBelow;
+    } else if (davies < kDaviesResolution * kQfcAccuracy) {
+        // No tail value (the path was lost; not met in any test) and Davies'
+        // value unresolved: no p-value, flagged as round-off.
+        *T_pvalue = std::numeric_limits<double>::quiet_NaN();
+        *errorInd = kRoundOffFault;
+    } else {
+        // No tail value: Davies' value, flagged as possibly inaccurate.
+        *errorInd = kRoundOffFault;
+    }
+}
+
+// Whether the eigenvalues of the nv valid components are better taken from
+// the subject side of factor: fewer subjects than components, and a finite
+// scale and finite variances (a covariance holding an infinity or a NaN is
+// left to the variant side, where it is reported as such).
+bool subject_side_pays(const CovarianceFactor* factor, int nv, const int* valid, double** V) {
+    if (factor == nullptr || factor->n < 1 || !(factor->n < nv) || !std::isfinite(factor->scale)) return false;
+    for (int a = 0; a < nv; ++a)
+        if (!std::isfinite(V[valid[a]][valid[a]])) return false;
+    return true;
+}
+
 // Method 2: the variance component over the valid components, in order.
 void variance_component(int n_thresh, double* U, double** V, double* weight, double* T, double* pvalue,
-                        int* inform) {
+                        int* inform, const CovarianceFactor* factor) {
     int* valid = ivector(0, n_thresh - 1);
     const int nv = valid_components(n_thresh, V, valid);
     if (nv == 0) {
         *pvalue = kNotComputed;
+        free_ivector(valid, 0, n_thresh - 1);
+        return;
+    }
+    if (subject_side_pays(factor, nv, valid, V)) {
+        double Q = 0.0;
+        for (int a = 0; a < nv; ++a) Q += U[valid[a]] * weight[valid[a]] * U[valid[a]];
+        *T = Q;
+        std::vector<double> lambda0(static_cast<std::size_t>(factor->n));
+        subject_side_eigenvalues(*factor, nv, valid, weight, lambda0.data());
+        eigenvalue_pvalue(lambda0, Q, pvalue, inform);
         free_ivector(valid, 0, n_thresh - 1);
         return;
     }
@@ -246,7 +408,7 @@ int max_statistic_components(int n_thresh, double** V) {
 }
 
 void DRENNIK_metaPval_v2(int method, int n_thresh, double* U, double** V, double* weight, double* T,
-                         double* pvalue, int* inform) {
+                         double* pvalue, int* inform, const CovarianceFactor* factor) {
     if (method != 0 && method != 1 && method != 2) return;
     if (n_thresh < 1) {
         // Nothing to combine: the same outcome as no valid component.
@@ -260,7 +422,7 @@ void DRENNIK_metaPval_v2(int method, int n_thresh, double* U, double** V, double
     switch (method) {
         case 0: quadratic_form(n_thresh, U, V, T, pvalue, inform); break;
         case 1: max_statistic(n_thresh, U, V, T, pvalue, inform); break;
-        case 2: variance_component(n_thresh, U, V, weight, T, pvalue, inform); break;
+        case 2: variance_component(n_thresh, U, V, weight, T, pvalue, inform, factor); break;
     }
 }
 
@@ -342,6 +504,19 @@ double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform) {
     return tail(kRelativeError, &relerr);
 }
 
+double davies_upper_tail(int r, double* lambda, double q, int* ifault) {
+    std::vector<double> delta(static_cast<std::size_t>(r), 0.0);
+    std::vector<int> h(static_cast<std::size_t>(r), 1);
+    double trace[7] = {0, 0, 0, 0, 0, 0, 0};
+    double sigma = 0.0;
+    int lim = kQfcLimit;
+    double acc = kQfcAccuracy;
+    double res = 0.0;
+    *ifault = 0;
+    qfc(lambda, delta.data(), h.data(), &r, &sigma, &q, &lim, &acc, trace, ifault, &res);
+    return qfc_left_no_result(*ifault) ? std::numeric_limits<double>::quiet_NaN() : 1.0 - res;
+}
+
 void SKAT(int m, double* S, double** covS, double* weight, double* T, double* T_pvalue, int* errorInd) {
     double Q = 0.0;
     for (int i = 0; i < m; ++i) Q += S[i] * weight[i] * S[i];
@@ -353,114 +528,7 @@ void SKAT(int m, double* S, double** covS, double* weight, double* T, double* T_
         return;
     }
 
-    const long mm = static_cast<long>(m) * m;
-    double* KK = dvector(0, mm - 1);
-    for (int i = 0; i < m; ++i) {
-        const double wi = std::sqrt(weight[i]);
-        for (int j = 0; j < m; ++j) KK[static_cast<long>(i) * m + j] = wi * std::sqrt(weight[j]) * covS[i][j];
-    }
-
-    // Eigenvalues of the weighted covariance, by ascending magnitude; the
-    // solver overwrites KK and the eigenvectors are not used.
-    double* lambda0 = dvector(0, m - 1);
-    gsl_matrix_view view = gsl_matrix_view_array(KK, m, m);
-    gsl_vector* eval = gsl_vector_alloc(m);
-    gsl_matrix* evec = gsl_matrix_alloc(m, m);
-    gsl_eigen_symmv_workspace* work = gsl_eigen_symmv_alloc(m);
-    gsl_eigen_symmv(&view.matrix, eval, evec, work);
-    gsl_eigen_symmv_free(work);
-    gsl_eigen_symmv_sort(eval, evec, GSL_EIGEN_SORT_ABS_ASC);
-    for (int i = 0; i < m; ++i) lambda0[i] = gsl_vector_get(eval, i);
-    gsl_vector_free(eval);
-    gsl_matrix_free(evec);
-    free_dvector(KK, 0, mm - 1);
-
-    double sum = 0.0;
-    int n_nonneg = 0;
-    for (int i = 0; i < m; ++i) {
-        if (lambda0[i] >= 0.0) {
-            sum += lambda0[i];
-            ++n_nonneg;
-        }
-    }
-    if (n_nonneg == 0) {
-        std::fprintf(consoleOut(), "No Eigenvalue is bigger than 0!!");
-        *T_pvalue = kNotComputed;
-        free_dvector(lambda0, 0, m - 1);
-        return;
-    }
-    // A NaN eigenvalue (a covariance holding NaN in a block of its own) would
-    // fall out of the cut below and the p-value would silently ignore it.
-    // Report it as Davies' algorithm reports a coefficient that is not finite.
-    for (int i = 0; i < m; ++i) {
-        if (std::isnan(lambda0[i])) {
-            *T_pvalue = std::numeric_limits<double>::quiet_NaN();
-            *errorInd = kNonFiniteFault;
-            free_dvector(lambda0, 0, m - 1);
-            return;
-        }
-    }
-    const double cut = sum / n_nonneg / kEigenCut;
-
-    double* lambda = dvector(0, m - 1);
-    double* delta = dvector(0, m - 1);
-    int* h = ivector(0, m - 1);
-    int r = 0;
-    for (int i = 0; i < m; ++i) {
-        if (lambda0[i] > cut) {
-            lambda[r] = lambda0[i];
-            h[r] = 1;
-            delta[r] = 0.0;
-            ++r;
-        }
-    }
-
-    if (!std::isfinite(Q)) {
-        // A statistic that is not finite (an overflowing or NaN score): no
-        // p-value, flagged as Davies' algorithm flags a point that is not
-        // finite.
-        *T_pvalue = std::numeric_limits<double>::quiet_NaN();
-        *errorInd = kNonFiniteFault;
-        free_ivector(h, 0, m - 1);
-        free_dvector(delta, 0, m - 1);
-        free_dvector(lambda, 0, m - 1);
-        free_dvector(lambda0, 0, m - 1);
-        return;
-    }
-
-    double trace[7] = {0, 0, 0, 0, 0, 0, 0};
-    double sigma = 0.0;
-    int lim = kQfcLimit;
-    double acc = kQfcAccuracy;
-    int ifault = 0;
-    double res = 0.0;
-    qfc(lambda, delta, h, &r, &sigma, &Q, &lim, &acc, trace, &ifault, &res);
-
-    // Faults 1, 3, 4 and 5 leave no distribution value (res is -1).
-    const bool no_result = ifault == 1 || ifault == 3 || ifault == 4 || ifault == 5;
-    *T_pvalue = no_result ? std::numeric_limits<double>::quiet_NaN() : 1.0 - res;
-    *errorInd = ifault;
-
-    // Davies' 1 - res carries an absolute error of up to acc: below
-    // kDaviesResolution times that (zero and negative values included), and
-    // when qfc left no value, the inversion along the steepest-descent path
-    // gives the tail.  It replaces a value below the resolution with fault
-    // code 0; after a fault of qfc the fault code stays, so the value stays
-    // flagged.  Should the tail routine give no value (it does not for any
-    // finite statistic), Davies' unresolved value is not kept either: NaN,
-    // flagged as round-off.
-    if (no_result || *T_pvalue < kDaviesResolution * kQfcAccuracy) {
-        const double tail = qf_upper_tail(r, lambda, Q);
-        *T_pvalue = tail;
-        if (std::isnan(tail)) {
-            if (!no_result) *errorInd = kRoundOffFault;
-        } else if (!no_result) {
-            *errorInd = 0;
-        }
-    }
-
-    free_ivector(h, 0, m - 1);
-    free_dvector(delta, 0, m - 1);
-    free_dvector(lambda, 0, m - 1);
-    free_dvector(lambda0, 0, m - 1);
+    std::vector<double> lambda0(static_cast<std::size_t>(m));
+    weighted_eigenvalues(m, covS, weight, lambda0.data());
+    eigenvalue_pvalue(lambda0, Q, T_pvalue, errorInd);
 }

@@ -19,12 +19,14 @@
 // Small p-values, where 1 - P would lose the digits, are taken as tails
 // instead: for method 1 by ALOE importance sampling over the half-spaces (a
 // relative error of 0.5 % at three standard errors, as the lattice rules
-// above it), for method 2 below ten times Davies' accuracy by the inversion
-// integral along the steepest-descent path through the saddlepoint (relative
-// error below 1e-8).  A p-value is never below DBL_MIN; a statistic that is
-// not finite gets none (NaN, flagged).
+// above it), for method 2 below 1e-3 by the inversion integral along the
+// steepest-descent path through the saddlepoint (relative error below 1e-8).
+// A p-value is never below DBL_MIN; a statistic that is not finite gets none
+// (NaN, flagged).
 #ifndef VENTARQUILLO_ENGINE_PVALUE_COMBINATION_H
 #define VENTARQUILLO_ENGINE_PVALUE_COMBINATION_H
+
+#include "engine/covariance_factor.h"
 
 // U[0..n_thresh-1], V[0..n_thresh-1][0..n_thresh-1] (symmetric), weight
 // [0..n_thresh-1] (read by method 2 only).  Out: *T, *pvalue, *inform.
@@ -39,12 +41,16 @@
 //   components that is not finite: *T and *pvalue NaN, *inform = 1, whatever
 //   the number of components.  A largest standardized score that is not
 //   finite (overflow, NaN score): *pvalue NaN, *inform = 1.
-// method 2: *inform = the fault code of qfc (see SKAT).
+// method 2: *inform = the fault code of qfc (see SKAT).  When factor gives
+//   V as a Gram product over fewer subjects than there are valid components
+//   (engine/covariance_factor.h; V finite), the eigenvalues come from that
+//   subject-side matrix instead of the weighted covariance, the rest as in
+//   SKAT.
 // method 0: *inform = 0; a quadratic form that is negative or not finite (V
 //   not positive definite) gives *pvalue = NaN with *inform = 1.
 // Any other method returns at once and changes nothing.
 void DRENNIK_metaPval_v2(int method, int n_thresh, double* U, double** V, double* weight, double* T,
-                         double* pvalue, int* inform);
+                         double* pvalue, int* inform, const CovarianceFactor* factor = nullptr);
 
 // The number of components that method 1 integrates for V (n_thresh by
 // n_thresh, 0-based): the valid ones less the perfectly correlated later
@@ -74,10 +80,16 @@ int max_statistic_components(int n_thresh, double** V);
 // DBL_MIN.
 double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform);
 
+// Davies' value of P(Q > q), Q = sum_{j < r} lambda[j] chi2_1 (the terms in
+// the order given), as the variance component takes it: 1 - the result of
+// qfc with accuracy 1e-8 and at most 1e9 terms.  *ifault = qfc's fault code;
+// NaN when qfc leaves no result (faults 1, 3, 4 and 5).
+double davies_upper_tail(int r, double* lambda, double q, int* ifault);
+
 // The variance-component statistic *T = sum_i weight[i] S[i]^2 (i < m) and
 // its upper tail for S normal with mean 0 and covariance covS (0-based,
-// symmetric).  The weighted covariance is diagonalised by GSL (eigenvalues by
-// ascending magnitude); eigenvalues above 1e-5 times the mean of the
+// symmetric).  The weighted covariance is diagonalised by GSL (eigenvalues
+// only, by ascending magnitude); eigenvalues above 1e-5 times the mean of the
 // non-negative ones go to qfc (accuracy 1e-8, at most 1e9 terms), whose fault
 // code lands in *errorInd.
 //
@@ -89,10 +101,12 @@ double mvn_pvalue(int N_WT, double wstat_max, double** Sigma, int* inform);
 //   that is not finite, rather than a p-value that leaves that block out.
 // - qfc fault 2 (round-off may be significant): its result is usable and
 //   *T_pvalue = 1 - result.
-// - Davies' 1 - result below 1e-7 (ten times its accuracy; zero and negative
-//   values included): the tail qf_upper_tail on the same coefficients
-//   (inversion along the steepest-descent path) gives *T_pvalue, with
-//   *errorInd = 0; it is at least DBL_MIN.
+// - Below 1e-3 the p-value is the tail qf_upper_tail on the same
+//   coefficients (inversion along the steepest-descent path; relative error
+//   below 1e-8, at least DBL_MIN), with *errorInd = 0: Davies' 1 - result,
+//   whose error is up to 1e-8 absolute, stands only where that tail is at
+//   least 1e-3, and there it is held at 1e-3 or above, so that the p-value
+//   never rises with the statistic where the method changes.
 // - qfc faults 1, 3, 4 and 5 leave no result (qfc reports -1): qf_upper_tail
 //   gives *T_pvalue and *errorInd keeps the fault code, so the caller flags
 //   the p-value ("Pvalue_Fail").

@@ -14,7 +14,10 @@ steepest descent through the saddlepoint):
     coefficients of prod_j (1 - c_j x)^(-1/2), c_j = 1 - beta / lambda_j.
     Every term is positive, so the sum keeps its relative accuracy however
     small the tail; the coefficients come from the linear recurrence that
-    the product satisfies (D f' = N f with D = prod_j (1 - c_j x)), the
+    the product satisfies (D f' = N f with D = prod_j (1 - c_j x)), run at
+    two precisions: where its rounding errors grew (widely spread
+    coefficients: the two disagree) from the slower recurrence of the power
+    series of the log of the product, whose terms are all positive; the
     incomplete gamma functions from Q(a + 1, y) = Q(a, y) + y^a e^-y / Gamma(a + 1);
   * a check of the series for two coefficients against one smooth integral
     over the first variable (mpmath quadrature), printed with --check.
@@ -36,30 +39,36 @@ def equal_tail(lam, r, q):
     return mp.gammainc(mp.mpf(r) / 2, mp.mpf(q) / (2 * mp.mpf(lam)), mp.inf, regularized=True)
 
 
-def series_tail(lams, q):
-    """Ruben-Moschopoulos series; lams a list of decimal strings or numbers."""
-    lams = [mp.mpf(l) for l in lams]
-    q = mp.mpf(q)
+def _series(lams, q, positive):
+    """The Ruben-Moschopoulos sum, its coefficients delta_k from one of two
+    recurrences: positive=False, the linear recurrence of the product,
+    D f' = N f with D = prod_j (1 - c_j x) (r terms per coefficient, but its
+    rounding errors grow when the c_j are widely spread); positive=True, the
+    recurrence of the power series of log f, (k + 1) delta_{k+1} =
+    sum_{i=1}^{k+1} (i g_i) delta_{k+1-i}, i g_i = (1/2) sum_j c_j^i (every
+    term positive, k terms per coefficient)."""
     r = len(lams)
     beta = min(lams)
     c = [1 - beta / l for l in lams]
     cmax = max(c)
-    if cmax == 0:
-        return equal_tail(beta, r, q)
     C = mp.fprod(mp.sqrt(beta / l) for l in lams)
-    # D(x) = prod (1 - c_j x), N(x) = sum_j (c_j / 2) prod_{i != j} (1 - c_i x).
-    D = [mp.mpf(1)]
-    for cj in c:
-        D = [(D[i] if i < len(D) else 0) - (cj * D[i - 1] if i >= 1 else 0) for i in range(len(D) + 1)]
-    N = [mp.mpf(0)] * r
-    for j, cj in enumerate(c):
-        P = [mp.mpf(1)]
-        for i, ci in enumerate(c):
-            if i != j:
-                P = [(P[k] if k < len(P) else 0) - (ci * P[k - 1] if k >= 1 else 0) for k in range(len(P) + 1)]
-        for k in range(len(P)):
-            N[k] += cj / 2 * P[k]
+    if not positive:
+        # D(x) = prod (1 - c_j x), N(x) = sum_j (c_j / 2) prod_{i != j} (1 - c_i x).
+        D = [mp.mpf(1)]
+        for cj in c:
+            D = [(D[i] if i < len(D) else 0) - (cj * D[i - 1] if i >= 1 else 0) for i in range(len(D) + 1)]
+        N = [mp.mpf(0)] * r
+        for j, cj in enumerate(c):
+            P = [mp.mpf(1)]
+            for i, ci in enumerate(c):
+                if i != j:
+                    P = [(P[k] if k < len(P) else 0) - (ci * P[k - 1] if k >= 1 else 0) for k in range(len(P) + 1)]
+            for k in range(len(P)):
+                N[k] += cj / 2 * P[k]
+    powers = [mp.mpf(1)] * r
+    ig = [mp.mpf(0)]
     y = q / (2 * beta)
+    kmax = 2 * (y + 20 * mp.sqrt(y) + 50 + 100 / (1 - cmax)) if not positive else mp.inf
     a = mp.mpf(r) / 2
     Qa = mp.gammainc(a, y, mp.inf, regularized=True)
     Ta = mp.exp(a * mp.log(y) - y - mp.loggamma(a + 1))  # y^a e^-y / Gamma(a + 1)
@@ -67,15 +76,24 @@ def series_tail(lams, q):
     total = delta[0] * Qa
     k = 0
     while True:
-        # (k + 1) delta_{k+1} = sum_i N_i delta_{k-i} - sum_{i>=1} D_i (k - i + 1) delta_{k-i+1}
-        s = mp.mpf(0)
-        for i in range(r):
-            if k - i >= 0:
-                s += N[i] * delta[k - i]
-        for i in range(1, r + 1):
-            if k - i + 1 >= 0:
-                s -= D[i] * (k - i + 1) * delta[k - i + 1]
+        if positive:
+            powers = [pw * cj for pw, cj in zip(powers, c)]
+            ig.append(mp.fsum(powers) / 2)
+            s = mp.fsum(ig[i] * delta[k + 1 - i] for i in range(1, k + 2))
+        else:
+            # (k + 1) delta_{k+1} = sum_i N_i delta_{k-i} - sum_{i>=1} D_i (k - i + 1) delta_{k-i+1}
+            s = mp.mpf(0)
+            for i in range(r):
+                if k - i >= 0:
+                    s += N[i] * delta[k - i]
+            for i in range(1, r + 1):
+                if k - i + 1 >= 0:
+                    s -= D[i] * (k - i + 1) * delta[k - i + 1]
         delta.append(s / (k + 1))
+        if not delta[-1] > 0 or k > kmax:
+            # Every true coefficient is positive, and the terms fall well
+            # before kmax: rounding errors have taken over.
+            return mp.nan
         Qa += Ta
         Ta *= y / (a + 1)
         a += 1
@@ -83,9 +101,25 @@ def series_tail(lams, q):
         term = delta[k] * Qa
         total += term
         # The remaining terms fall like cmax^k once Q(a, y) is near 1.
-        if a > y + 20 * mp.sqrt(y) + 50 and delta[k] / (1 - cmax) < mp.mpf(10) ** -40 * total:
+        if a > y + 20 * mp.sqrt(y) + 50 and abs(delta[k]) / (1 - cmax) < mp.mpf(10) ** -40 * abs(total):
             break
     return C * total
+
+
+def series_tail(lams, q):
+    """Ruben-Moschopoulos series; lams a list of decimal strings or numbers.
+    The fast linear recurrence, run at two precisions: where the two agree to
+    35 digits its rounding errors did not grow, else the positive one."""
+    lams = [mp.mpf(l) for l in lams]
+    q = mp.mpf(q)
+    if max(1 - min(lams) / l for l in lams) == 0:
+        return equal_tail(min(lams), len(lams), q)
+    with mp.workdps(mp.mp.dps + 30):
+        high = _series(lams, q, False)
+    low = _series(lams, q, False)
+    if high > 0 and low > 0 and abs(low - high) <= mp.mpf(10) ** -35 * high:
+        return +high
+    return _series(lams, q, True)
 
 
 def two_term_tail(l1, l2, q):
@@ -145,7 +179,7 @@ def point_for(lams, log10_p):
     return float("%.6g" % (0.5 * (lo + hi)))
 
 
-DECADES = [-7, -8, -10, -12, -15, -20, -30, -50, -75, -100, -150, -200, -250, -300, -307]
+DECADES = [-3, -4, -5, -6, -7, -8, -10, -12, -15, -20, -30, -50, -75, -100, -150, -200, -250, -300, -307]
 
 
 def reference(name, q):

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -288,6 +289,81 @@ TEST(LeastSquaresBuilders, VariantColumnsMatchAnExplicitProjection) {
         EXPECT_EQ(sec.n_work, prim.n_work);
         expectMatches(sec, Uref, covref);
     }
+}
+
+TEST(LeastSquaresBuilders, MoreVariantsThanSubjectsGiveTheCovarianceAsAGramProduct) {
+    // 9 subjects, 14 rare variants (mostly zeros, a missing call, a dosage
+    // column, one variant carried by nobody): the covariance over the sparse
+    // columns matches the explicit projection, and with more usable columns
+    // than subjects the builders also give it as scale * R R', R[k] =
+    // (I - H) S_k.
+    const Data d = makeData(9, 11);
+    Offset z(d.z);
+    const std::vector<double> y = toDouble(d.y);
+    const int n = d.n, V = 14;
+    Offset x(n, V);
+    std::vector<double> q(V, 0.95);
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < V; ++j) x.m[i][j] = (i * 7 + j * 3) % 11 == 0 ? 1.0 : 0.0;
+    for (int i = 0; i < n; ++i) x.m[i][13] = 0.1 * ((i * 5) % 9);  // dosages
+    for (int i = 0; i < n; ++i) x.m[i][12] = 0.0;                   // carried by nobody
+    x.m[2][12] = NA;
+    x.m[4][3] = NA;
+    x.m[6][5] = 2.0;
+
+    std::vector<Vec> S(V, Vec(n));
+    std::vector<bool> kept(V);
+    for (int j = 0; j < V; ++j) {
+        int carriers = 0;
+        for (int i = 0; i < n; ++i) {
+            const double g = x.m[i][j];
+            S[j][i] = g < -0.1 ? 2 * (1 - q[j]) : g;
+            carriers += g >= 1.0;
+        }
+        kept[j] = carriers > 0;  // MAI_LB = 1; no kept column is constant or collinear
+    }
+    Vec Uref;
+    Mat covref;
+    referenceScores(d.z, d.y, S, kept, &Uref, &covref);
+    const int usable = static_cast<int>(std::count(kept.begin(), kept.end(), true));
+    ASSERT_GT(usable, n);
+
+    for (const bool secondary : {false, true}) {
+        SCOPED_TRACE(secondary);
+        Result r(V);
+        CovarianceFactor f;
+        f.n = -1;
+        if (secondary)
+            EM_sec_SKAT_naive(1, n, d.p, V, nullptr, y.data(), x.m, z.m, V, q.data(), 1, r.mac.data(), r.mai.data(),
+                              &r.n_work, r.U.data(), r.cov, &f);
+        else
+            EM_prim_SKAT_naive(1, n, d.p, V, y.data(), x.m, z.m, V, q.data(), 1, r.mac.data(), r.mai.data(),
+                               &r.n_work, r.U.data(), r.cov, &f);
+        EXPECT_EQ(r.n_work, usable);
+        expectMatches(r, Uref, covref);
+        ASSERT_EQ(f.n, n);
+        ASSERT_EQ(f.R.size(), static_cast<std::size_t>(V * n));
+        for (int k = 0; k < V; ++k) {
+            if (!kept[k]) continue;
+            const Vec res = residual(d.z, S[k]);
+            for (int i = 0; i < n; ++i) expectRel(f.R[k * n + i], res[i]);
+            for (int l = 0; l < V; ++l) {
+                if (!kept[l]) continue;
+                LD sum = 0;
+                for (int i = 0; i < n; ++i) sum += static_cast<LD>(f.R[k * n + i]) * f.R[l * n + i];
+                expectRel(f.scale * static_cast<double>(sum), covref[k][l]);
+            }
+        }
+    }
+
+    // No more usable columns than subjects: no factor.
+    Result r(V);
+    CovarianceFactor f;
+    f.n = -1;
+    EM_prim_SKAT_naive(1, n, d.p, 8, y.data(), x.m, z.m, 8, q.data(), 1, r.mac.data(), r.mai.data(), &r.n_work,
+                       r.U.data(), r.cov, &f);
+    EXPECT_LE(r.n_work, n);
+    EXPECT_EQ(f.n, 0);
 }
 
 TEST(LeastSquaresBuilders, WeightedColumnsMatchAnExplicitProjection) {

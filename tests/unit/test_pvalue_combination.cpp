@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/pvalue_combination.h"
@@ -399,6 +400,109 @@ TEST(VarianceComponent, NoValidComponentLeavesTAndInform) {
     EXPECT_EQ(p, -999.0);
     EXPECT_EQ(T, 3.5);
     EXPECT_EQ(inform, 8);
+}
+
+// ---- variance component from the subject side ------------------------------
+
+namespace {
+
+// A factor of K rows over n subjects (row-major) and V = scale R R'.
+struct Factored {
+    CovarianceFactor f;
+    Scores s;
+    Factored(int K, int n, double scale, const std::vector<double>& R) : s(K) {
+        f.n = n;
+        f.scale = scale;
+        f.R = R;
+        for (int k = 0; k < K; ++k)
+            for (int l = 0; l < K; ++l) {
+                double sum = 0.0;
+                for (int i = 0; i < n; ++i) sum += R[k * n + i] * R[l * n + i];
+                s.V[k][l] = scale * sum;
+            }
+    }
+    void combine(bool with_factor, double* T, double* p, int* inform) {
+        *inform = -1;
+        DRENNIK_metaPval_v2(2, s.n, s.U.data(), s.V, s.w.data(), T, p, inform, with_factor ? &f : nullptr);
+    }
+};
+
+}  // namespace
+
+TEST(VarianceComponent, SubjectSideOfATwoSubjectFactor) {
+    // R = [[1, 0], [0, 1], [1, 1]]: V = RR' has the eigenvalues of R'R =
+    // [[2, 1], [1, 2]], 3 and 1, and a zero.  Q = 3 chi2_1 + chi2_1; at 110 its
+    // tail is 1.72803204149507e-9 and at 12 (Davies' range) 0.0593366307155821
+    // (vc_tail_reference.py: the series, and one integral over X).
+    Factored a(3, 2, 1.0, {1, 0, 0, 1, 1, 1});
+    for (const auto& [q, want, tol] :
+         {std::tuple{110.0, 1.72803204149507e-9, 1e-6}, std::tuple{12.0, 0.0593366307155821, 1e-7}}) {
+        a.s.U = {std::sqrt(q), 0.0, 0.0};
+        double T = 0, p = 0;
+        int inform = -1;
+        a.combine(true, &T, &p, &inform);
+        EXPECT_NEAR(p / want, 1.0, tol) << "q=" << q;
+        EXPECT_EQ(inform, 0);
+        double T2 = 0, p2 = 0;
+        a.combine(false, &T2, &p2, &inform);
+        EXPECT_EQ(T, T2);
+        EXPECT_NEAR(p2 / want, 1.0, tol) << "q=" << q;
+    }
+}
+
+TEST(VarianceComponent, SubjectSideAgreesWithTheVariantSide) {
+    // 40 components over 15 subjects, unequal weights, one component without
+    // variance (left out on both sides): the same statistic, and p-values
+    // from the two sides of the same eigenvalue problem within 1e-9 (here
+    // 0.87, 0.014 and 2.8e-5: Davies' range and the tail's).
+    const int K = 40, n = 15;
+    std::vector<double> R(K * n);
+    unsigned state = 12345;
+    auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return static_cast<double>((state >> 8) % 1000) / 1000.0;
+    };
+    for (double& r : R) r = next() < 0.7 ? 0.0 : next() - 0.3;
+    for (int i = 0; i < n; ++i) R[7 * n + i] = 0.0;
+    Factored a(K, n, 2.5, R);
+    for (int k = 0; k < K; ++k) {
+        a.s.w[k] = 0.5 + next();
+        a.s.U[k] = 3.0 * (next() - 0.5);
+    }
+    for (const double boost : {1.0, 4.0, 1.5}) {
+        for (int k = 0; k < K; k += 5) a.s.U[k] *= boost;
+        double T = 0, p = 0, T2 = 0, p2 = 0;
+        int inform = -1, inform2 = -1;
+        a.combine(true, &T, &p, &inform);
+        a.combine(false, &T2, &p2, &inform2);
+        EXPECT_EQ(T, T2);
+        EXPECT_NEAR(p / p2, 1.0, 1e-9) << "p=" << p2;
+        EXPECT_EQ(inform, inform2);
+    }
+}
+
+TEST(VarianceComponent, FactorWithAsManySubjectsAsComponentsOrANaNIsNotUsed) {
+    // Not fewer subjects than components: the variant side, bit for bit.
+    Factored a(3, 3, 1.0, {1, 0, 0.5, 0, 1, 0, 1, 1, 1});
+    a.s.U = {2.0, -1.0, 0.5};
+    double T = 0, p = 0, T2 = 0, p2 = 0;
+    int inform = -1, inform2 = -1;
+    a.combine(true, &T, &p, &inform);
+    a.combine(false, &T2, &p2, &inform2);
+    EXPECT_EQ(p, p2);
+    EXPECT_EQ(inform, inform2);
+    // A NaN variance, which the factor would not show: as without the factor.
+    Factored b(3, 2, 1.0, {1, 0, 0, 1, 1, 1});
+    b.s.V[1][1] = NAN;
+    b.s.U = {2.0, -1.0, 0.5};
+    testing::internal::CaptureStdout();
+    b.combine(true, &T, &p, &inform);
+    const std::string with = testing::internal::GetCapturedStdout();
+    testing::internal::CaptureStdout();
+    b.combine(false, &T2, &p2, &inform2);
+    EXPECT_EQ(with, testing::internal::GetCapturedStdout());
+    EXPECT_TRUE(p == p2 || (std::isnan(p) && std::isnan(p2)));
+    EXPECT_EQ(inform, inform2);
 }
 
 // ---- quadratic form (method 0) and other methods ---------------------------
