@@ -126,11 +126,19 @@ double residual_sum_of_squares(int n1, int d, const double* y10, double** w, con
     return rss;
 }
 
-// Summed absolute change of sigma11, eta and qm since the previous iterate.
+// Summed absolute change of sigma11, eta and qm since the previous iterate,
+// with sigma11 and eta measured in units of `scale` (see trait_scale): a
+// change of eta by scale counts as 1, one of sigma11 by scale^2 as 1.
 double parameter_change(int n1, int d, double s_0, double s, const double* eta, const double* qm,
-                        const EmScratch& x) {
-    double diff = std::fabs(s_0 - s);
-    for (int k = 0; k < d; ++k) diff += std::fabs(x.eta_0[k] - eta[k]);
+                        const EmScratch& x, double scale) {
+    if (scale == 1.0) {
+        double diff = std::fabs(s_0 - s);
+        for (int k = 0; k < d; ++k) diff += std::fabs(x.eta_0[k] - eta[k]);
+        for (int j = 0; j < n1; ++j) diff += std::fabs(x.qm_0[j] - qm[j]);
+        return diff;
+    }
+    double diff = std::fabs(s_0 - s) / (scale * scale);
+    for (int k = 0; k < d; ++k) diff += std::fabs(x.eta_0[k] - eta[k]) / scale;
     for (int j = 0; j < n1; ++j) diff += std::fabs(x.qm_0[j] - qm[j]);
     return diff;
 }
@@ -138,6 +146,23 @@ double parameter_change(int n1, int d, double s_0, double s, const double* eta, 
 }  // namespace
 
 namespace tds_detail {
+
+double trait_scale(int n10, const int* c10, const double* y10) {
+    double count = 0.0, sum = 0.0;
+    for (int i = 0; i < n10; ++i) {
+        count += c10[i];
+        sum += c10[i] * y10[i];
+    }
+    if (!(count > 0.0)) return 1.0;
+    const double mean = sum / count;
+    double ss = 0.0;
+    for (int i = 0; i < n10; ++i) {
+        const double dev = y10[i] - mean;
+        ss += c10[i] * (dev * dev);
+    }
+    const double sd = std::sqrt(ss / count);
+    return sd > 0.0 && sd < 1.0 ? sd : 1.0;
+}
 
 void solve_normal_equations(int rows, int k, double** W, const double* weight, const double* rhs, double** inv_A,
                             double* B, double* est) {
@@ -177,6 +202,7 @@ EmFit fit_em(int n, int n10, int n1, int d, const int* c10, const double* y10, d
     double* etaW = f.etaW.data();
 
     EmScratch x(n10, n1, d, c10, y10);
+    const double scale = trait_scale(n10, c10, y10);
     double s = start_values(n10, n1, d, c10, y10, w, eta, qm, etaW, x);
     double s_0 = s;
     const double dn = n;
@@ -187,7 +213,7 @@ EmFit fit_em(int n, int n10, int n1, int d, const int* c10, const double* y10, d
         s = residual_sum_of_squares(n1, d, y10, w, eta, etaW, x) / dn;
 
         // Change measure and stopping rule.
-        const double diff = parameter_change(n1, d, s_0, s, eta, qm, x);
+        const double diff = parameter_change(n1, d, s_0, s, eta, qm, x, scale);
         if (tolerance > diff) {
             f.EMconvergeN = t + 1;
             break;

@@ -18,6 +18,16 @@ namespace tds_detail {
 constexpr double kTolerance = 1e-4;
 constexpr int kMaxIterations = kEmMaxIterations;
 
+// The scale on which the EM measures the change of its coefficients and
+// variance: the standard deviation of the pooled primary-trait records (each
+// counted as often as c10 says) when it is below 1, else 1.  The stopping
+// rule's tolerance is absolute, so on a trait of small spread (a trait given
+// in units 1e4 times too large, say) it would stop the fit while the
+// coefficients are still far from their limit; measured in units of the
+// trait's spread, a fit of y and of y/1000 stop alike.  A trait whose spread
+// is 1 or more keeps the plain rule.
+double trait_scale(int n10, const int* c10, const double* y10);
+
 // Prints the EM warning line of a fit stopped at the iteration cap.
 void report_nonconvergence();
 

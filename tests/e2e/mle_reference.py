@@ -11,7 +11,9 @@ with the program:
     parsing and the coding of ls_reference.py and ls_multi_reference.py;
   * the EM of the semiparametric model is run as written in the model's
     description (start values, E-step, M-step, the change measure with its
-    tolerance 1e-4), in plain double precision;
+    tolerance 1e-4, the changes of the coefficients and of sigma11 counted
+    in units of the pooled trait's standard deviation when that is below
+    1), in plain double precision;
   * Louis' observed information is formed densely, every entry of Q11, Q12
     and Q13 over the coefficients, sigma11 and all n1 point weights; the
     sum-to-one constraint subtracts the last point's row and column; the
@@ -109,6 +111,7 @@ def em(rec, W):
     qm_0 = list(qm)
     mean = sum(ci * yi for ci, yi in zip(c, y)) / n
     s = sum(ci * (yi - mean) ** 2 for ci, yi in zip(c, y)) / n
+    unit = min(1.0, math.sqrt(s))
     s_0 = s
     eta = [0.0] * d
     eta_0 = list(eta)
@@ -129,7 +132,7 @@ def em(rec, W):
         etaW = [sum(W[j][r] * eta[r] for r in range(d)) for j in range(n1)]
         s = sum((y[j] - etaW[j]) ** 2 + sum(post[i][j] * (y[n1 + i] - etaW[j]) ** 2 for i in range(n0))
                 for j in range(n1)) / n
-        change = abs(s_0 - s) + sum(abs(p - q) for p, q in zip(eta_0, eta)) + sum(
+        change = abs(s_0 - s) / unit ** 2 + sum(abs(p - q) for p, q in zip(eta_0, eta)) / unit + sum(
             abs(p - q) for p, q in zip(qm_0, qm))
         if EM_TOLERANCE > change:
             break

@@ -177,6 +177,36 @@ TEST(TdsEm, TightFitIsAStationaryPointOfTheObservedLikelihood) {
     }
 }
 
+TEST(TdsEm, ChangeIsMeasuredInUnitsOfATraitSpreadBelowOne) {
+    // The spread: records 1, 2, 3 with counts 1, 1, 2 have mean 2.25 and
+    // variance (1.5625 + 0.0625 + 2 x 0.5625) / 4 = 0.6875; a spread of 1 or
+    // more gives 1.
+    const int c[] = {1, 1, 2};
+    const double y[] = {1.0, 2.0, 3.0};
+    EXPECT_DOUBLE_EQ(tds_detail::trait_scale(3, c, y), std::sqrt(0.6875));
+    const double wide[] = {1.0, 4.0, 9.0};
+    EXPECT_EQ(tds_detail::trait_scale(3, c, wide), 1.0);
+
+    // A trait of spread below 1 and the same trait 2^-14 times smaller: every
+    // step of the fit scales exactly, and so does the change measure, so both
+    // fits stop at the same iteration, their parameters 2^-14 apart.  With
+    // the change measured on the absolute scale the small trait's fit would
+    // stop as soon as the point weights settle, its coefficients far from
+    // their limit.
+    const Rows w = small_covariates();
+    Pooled half = small_pool(), tiny = small_pool();
+    for (double& v : half.y10) v = std::ldexp(v, -1);
+    for (double& v : tiny.y10) v = std::ldexp(v, -15);
+    const Fit a = fit(half, w), b = fit(tiny, w);
+    EXPECT_EQ(a.count, b.count);
+    EXPECT_EQ(std::ldexp(a.sigma11, -28), b.sigma11);
+    for (int k = 0; k < 2; ++k) EXPECT_EQ(std::ldexp(a.eta[k], -14), b.eta[k]) << "coefficient " << k;
+    for (int j = 0; j < tiny.n1; ++j) EXPECT_EQ(a.qm[j], b.qm[j]) << "point " << j;
+    const Fit limit = fit(tiny, w, 1e-13, 200000);
+    ASSERT_LT(limit.count, 200000);
+    EXPECT_NEAR(b.eta[1], limit.eta[1], 1e-3 * std::fabs(limit.eta[1]));
+}
+
 TEST(TdsEm, RecordWithCountActsAsRepeatedRecords) {
     const Pooled grouped = small_pool();  // counts 2, 1, 3, 1
     Pooled spread;
