@@ -24,9 +24,6 @@ constexpr const char* kOpenMap = "fail\nError: Cannot open mapping file '%s'.\n"
     kill_VENTARQUILLO();
 }
 
-static_assert(kLargestValue == 1e60, "the message below names the bound");
-constexpr const char* kTooLarge = "is larger than 1e60 in magnitude: the sums of squares that the analysis forms "
-                                  "from it would leave the range of double precision";
 
 // A primary-trait value: the whole field is one finite number, at most
 // kLargestValue in magnitude.

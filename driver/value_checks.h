@@ -31,6 +31,10 @@
 #include "driver/readers.h"
 
 constexpr double kLargestValue = 1e60;
+static_assert(kLargestValue == 1e60, "kTooLarge names the bound");
+// Why a value beyond kLargestValue stops the run, as the field messages say it.
+constexpr const char* kTooLarge = "is larger than 1e60 in magnitude: the sums of squares that the analysis forms "
+                                  "from it would leave the range of double precision";
 constexpr double kSmallestSpread = 1e-60;
 constexpr double kMostTypicalDeviations = 1e6;
 

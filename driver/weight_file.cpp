@@ -1,6 +1,9 @@
 #include "driver/weight_file.h"
 
+#include <cmath>
+
 #include "driver/text_input.h"
+#include "driver/value_checks.h"
 #include "engine/stop.h"
 #include "numerics/offset_arrays.h"
 
@@ -82,6 +85,8 @@ void readWeightFile(const std::string& wfile, WeightTable& table) {
             if (!finiteDecimal(fields[c], &w))
                 stopOnFieldAt(wfile, lineno, c + 1, "weight " + std::to_string(c - 1), fields[c],
                               "is not a finite number");
+            if (std::fabs(w) > kLargestValue)
+                stopOnFieldAt(wfile, lineno, c + 1, "weight " + std::to_string(c - 1), fields[c], kTooLarge);
             table.weight.push_back(w);
         }
     }

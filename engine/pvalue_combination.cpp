@@ -94,9 +94,15 @@ int* begin_statistic(int n_thresh, double** V, int* nv, double* T, double* pvalu
 }
 
 // Correlation of valid components a and b (1-based positions in valid[]).
+// The product of two variances leaves the range of doubles when the scores
+// are on a very large or very small scale (weights of 1e100, a trait in tiny
+// units); their square roots taken apart do not.
 double valid_correlation(double** V, const int* valid, int a, int b) {
     const int ka = valid[a - 1], kb = valid[b - 1];
-    return a == b ? 1.0 : V[ka][kb] / std::sqrt(V[ka][ka] * V[kb][kb]);
+    if (a == b) return 1.0;
+    const double product = V[ka][ka] * V[kb][kb];
+    if (std::isnormal(product)) return V[ka][kb] / std::sqrt(product);
+    return V[ka][kb] / (std::sqrt(V[ka][ka]) * std::sqrt(V[kb][kb]));
 }
 
 // Perfectly correlated duplicates: of two components whose correlation is

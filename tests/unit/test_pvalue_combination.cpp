@@ -233,6 +233,28 @@ TEST(MaxStatistic, EquicorrelatedAgainstQuadratureAtEachAccuracy) {
     }
 }
 
+// Scores on a huge or a tiny scale (weights of 1e150, a trait in tiny units):
+// the product of two variances leaves the range of doubles, the correlation
+// does not, and the p-value is that of the same scores on a unit scale
+// (against the equicorrelated quadrature, as above).
+TEST(MaxStatistic, ScoresOnAnExtremeScaleKeepTheirCorrelation) {
+    const int n = 4;
+    const double rho = 0.5, t = 2.3;
+    const double want = equicorrelated_max(n, rho, t);
+    for (const int e : {500, -500}) {
+        Scores s(n);
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j < n; ++j) s.V[i][j] = std::ldexp(i == j ? 1.0 : rho, 2 * e);
+        s.U[1] = std::ldexp(t, e);
+        double T = 0, p = 0;
+        int inform = -1;
+        s.combine(1, &T, &p, &inform);
+        EXPECT_EQ(T, t) << "scale 2^" << e;
+        EXPECT_NEAR(p, want, want / 100) << "scale 2^" << e;
+        EXPECT_EQ(inform, 0);
+    }
+}
+
 // ---- stages of mvn_pvalue --------------------------------------------------
 
 // Three components or more, equicorrelated 0.5, from p = 0.78 down to 3e-5:
