@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <climits>
+#include <memory>
 #include <vector>
 
 #include "driver/design_columns.h"
@@ -303,11 +304,12 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
     const int p2 = d.pv[t + 1];
     double** z2 = dmatrix(0, lastIndex(n2), 0, p2 - 1);
     selectColumns(n2, p, g.z, d.cov_ind[t + 1], z2);
+    const std::shared_ptr<const DesignFactor> design2 = factoredDesign(n2, p2, z2);
     int MAI = MAI0;
     if (n2 < n1p || p2 > common_columns) {
         int MAC = 0;
-        checkWarning2(s.DO_REC, *factoredDesign(n2, p2, z2), s.MAI_LB, mac, x, &MAC, &MAI, &g.Low_MAI,
-                      &g.singular_score, &g.singular_covariates);
+        checkWarning2(s.DO_REC, *design2, s.MAI_LB, mac, x, &MAC, &MAI, &g.Low_MAI, &g.singular_score,
+                      &g.singular_covariates);
         if (appendCheckTokens(g)) {
             if (pair) writeBurdenNAPair(out, g.warn.c_str());
             else writeBurdenNABlock(out, g.warn.c_str());
@@ -328,10 +330,9 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
         // (no more subjects than the p2 + 1 columns of its null fit, or a
         // linear function of its covariates), leaves nothing to test.
         const char* token = nullptr;
-        if (burdenInDesignSpan(*factoredDesign(n1p, p1, g.z1), x) ||
-            burdenInDesignSpan(*factoredDesign(n2, p2, z2), x))
+        if (burdenInDesignSpan(*factoredDesign(n1p, p1, g.z1), x) || burdenInDesignSpan(*design2, x))
             token = "Singular_covariates,";
-        else if (n2 <= p2 + 1 || traitExplainedByDesign(*factoredDesign(n2, p2, z2), y2))
+        else if (n2 <= p2 + 1 || traitExplainedByDesign(*design2, y2))
             token = "Undefined_V,";
         if (token != nullptr) {
             g.warn += token;
@@ -350,7 +351,7 @@ void secondaryTrait(const RunSettings& s, const RunData& d, GeneData& g, const K
         log.close();
     } else {
         // LS (random design) or LS-M: the secondary covariates alone.
-        if (!singularBlock(n2, x, z2, p2, out, g, y2)) {
+        if (!singularBlock(*design2, x, out, g, y2)) {
             OutputFile log = OutputFile::append(d.logList[pair ? 2 * t + 1 : t + 1]);
             writeBurdenLogHead(log, g.geneID.c_str(), MAI);
             BlockResult r;

@@ -20,8 +20,8 @@ bool calledGenotype(const char* field, std::size_t len, double* value);
 
 // A genotype field at start-up: missing as above; called when it is one
 // finite decimal number from 0 to 2 (its value, the same as
-// genotypeFieldValue gives, to *value); a number from -0.1 to 2 that is
-// below 0 or above 2 is OutOfRange; anything else ("0/1", "./.", "abc",
+// genotypeFieldValue gives, to *value); any other number from -0.1 up
+// (below 0 or above 2) is OutOfRange; anything else ("0/1", "./.", "abc",
 // "1,5", "0x10", "inf", "1e309") is Invalid.  Both stop the run.
 enum class GenotypeField { Called, Missing, Invalid, OutOfRange };
 GenotypeField classifyGenotype(const char* field, std::size_t len, double* value);

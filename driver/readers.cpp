@@ -24,7 +24,6 @@ constexpr const char* kOpenMap = "fail\nError: Cannot open mapping file '%s'.\n"
     kill_VENTARQUILLO();
 }
 
-
 // A primary-trait value: the whole field is one finite number, at most
 // kLargestValue in magnitude.
 double primaryValue(const std::string& name, long lineno, std::string_view field) {

@@ -191,10 +191,20 @@ void max_statistic(int n_thresh, double* U, double** V, double* T, double* pvalu
 // qfc's faults 1, 3, 4 and 5 leave no distribution value (its result is -1).
 bool qfc_left_no_result(int ifault) { return ifault == 1 || ifault == 3 || ifault == 4 || ifault == 5; }
 
+// The m eigenvalues (in GSL's order) of the symmetric m by m matrix a
+// (row-major, overwritten), by GSL's solver without eigenvectors: the same
+// Householder reduction and implicit QR steps as with them, so the same
+// eigenvalues bit for bit, at a fraction of the work.
+void symmetric_eigenvalues(int m, double* a, double* eigenvalues) {
+    gsl_matrix_view view = gsl_matrix_view_array(a, m, m);
+    gsl_vector_view eval = gsl_vector_view_array(eigenvalues, m);
+    gsl_eigen_symm_workspace* work = gsl_eigen_symm_alloc(m);
+    gsl_eigen_symm(&view.matrix, &eval.vector, work);
+    gsl_eigen_symm_free(work);
+}
+
 // The m eigenvalues (in GSL's order) of diag(sqrt w) covS diag(sqrt w),
-// covS m by m, 0-based and symmetric.  GSL's solver without eigenvectors:
-// the same Householder reduction and implicit QR steps as with them, so the
-// same eigenvalues bit for bit, at a fraction of the work.
+// covS m by m, 0-based and symmetric.
 void weighted_eigenvalues(int m, double** covS, const double* weight, double* eigenvalues) {
     std::vector<double> KK(static_cast<std::size_t>(m) * m);
     for (int i = 0; i < m; ++i) {
@@ -202,11 +212,7 @@ void weighted_eigenvalues(int m, double** covS, const double* weight, double* ei
         for (int j = 0; j < m; ++j)
             KK[static_cast<std::size_t>(i) * m + j] = wi * std::sqrt(weight[j]) * covS[i][j];
     }
-    gsl_matrix_view view = gsl_matrix_view_array(KK.data(), m, m);
-    gsl_vector_view eval = gsl_vector_view_array(eigenvalues, m);
-    gsl_eigen_symm_workspace* work = gsl_eigen_symm_alloc(m);
-    gsl_eigen_symm(&view.matrix, &eval.vector, work);
-    gsl_eigen_symm_free(work);
+    symmetric_eigenvalues(m, KK.data(), eigenvalues);
 }
 
 // The n eigenvalues (in GSL's order) of the subject-side matrix scale A'A,
@@ -233,11 +239,7 @@ void subject_side_eigenvalues(const CovarianceFactor& f, int nv, const int* vali
             C[static_cast<std::size_t>(j) * n + i] = c;
         }
     }
-    gsl_matrix_view view = gsl_matrix_view_array(C.data(), n, n);
-    gsl_vector_view eval = gsl_vector_view_array(eigenvalues, n);
-    gsl_eigen_symm_workspace* work = gsl_eigen_symm_alloc(n);
-    gsl_eigen_symm(&view.matrix, &eval.vector, work);
-    gsl_eigen_symm_free(work);
+    symmetric_eigenvalues(n, C.data(), eigenvalues);
 }
 
 // Everything of SKAT after the eigenvalues lambda0 of the weighted

@@ -128,15 +128,10 @@ double residual_sum_of_squares(int n1, int d, const double* y10, double** w, con
 
 // Summed absolute change of sigma11, eta and qm since the previous iterate,
 // with sigma11 and eta measured in units of `scale` (see trait_scale): a
-// change of eta by scale counts as 1, one of sigma11 by scale^2 as 1.
+// change of eta by scale counts as 1, one of sigma11 by scale^2 as 1 (at
+// scale 1 the divisions are exact: the plain absolute change).
 double parameter_change(int n1, int d, double s_0, double s, const double* eta, const double* qm,
                         const EmScratch& x, double scale) {
-    if (scale == 1.0) {
-        double diff = std::fabs(s_0 - s);
-        for (int k = 0; k < d; ++k) diff += std::fabs(x.eta_0[k] - eta[k]);
-        for (int j = 0; j < n1; ++j) diff += std::fabs(x.qm_0[j] - qm[j]);
-        return diff;
-    }
     double diff = std::fabs(s_0 - s) / (scale * scale);
     for (int k = 0; k < d; ++k) diff += std::fabs(x.eta_0[k] - eta[k]) / scale;
     for (int j = 0; j < n1; ++j) diff += std::fabs(x.qm_0[j] - qm[j]);
